@@ -1,0 +1,14 @@
+// Dynamic DNS, commit, factory resets and network status handlers.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "wire.h"
+
+unsigned funcGetNetAdvSettings(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcSetNetAdvSettings(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcFactoryResetWithoutIP(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcFactoryReset(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcCommitSettings(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcQueryNetStatus(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);

@@ -1,0 +1,4 @@
+// Placeholder until the handlers are built: no reply.
+#include "req_func_reboot.h"
+
+unsigned funcReboot(const wire::message_t *, std::span<const uint8_t>, std::span<uint8_t>) { return 0; }
