@@ -22,7 +22,7 @@ bootstrap:
 	scripts/bootstrap
 
 configure: bootstrap
-	cmake -S . -B $(BUILD) -DTARN_WERROR=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DTARN_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j$$(nproc)
