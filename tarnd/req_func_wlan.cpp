@@ -1,5 +1,62 @@
-// Placeholder until the handlers are built: no reply.
+// Multi-SSID handlers: a radio's band and its eight networks (main network
+// and seven virtual APs) read or replaced in one message.
 #include "req_func_wlan.h"
 
-unsigned funcGetMultiSSID_Config(const wire::message_t *, std::span<const uint8_t>, std::span<uint8_t>) { return 0; }
-unsigned funcSetMultiSSID_Config(const wire::message_t *, std::span<const uint8_t>, std::span<uint8_t>) { return 0; }
+#include <algorithm>
+#include <array>
+
+#include "debug.h"
+#include "reply.h"
+#include "sys_wlan.h"
+
+namespace ms = wire::multi_ssid;
+
+unsigned funcGetMultiSSID_Config(const wire::message_t *pMsg, std::span<const uint8_t> body,
+                                 std::span<uint8_t> pRetMsg) {
+    dbgPrint("FUNC:%s...\n", __func__);
+    if (pMsg == nullptr)
+        return 0;
+    const int radio = wire::load_u8(body, ms::kRadio);
+    std::span<uint8_t> out = wire::field(replyBody(pRetMsg), 0, ms::kReplyBodyLen);
+
+    // Bytes 0 and 1 are reserved and stay zero; a mode the device does not
+    // know leaves the band code 0.
+    uint8_t mode = 0;
+    sysGetWlanMode(mode, radio);
+    wire::store_u8(out, ms::kReplyMode, mode);
+
+    for (size_t k = 0; k < ms::kEntryCount; k++) {
+        std::span<uint8_t> entry = wire::field(out, ms::kReplyEntries + k * ms::kEntryLen, ms::kEntryLen);
+        const int vap = static_cast<int>(k);
+        sysGetWlanSsid(wire::field(entry, ms::kSsid, ms::kSsidLen), vap, radio);
+        sysGetVapVlanId(wire::field(entry, ms::kVlanId, ms::kVlanIdLen), vap, radio);
+        sysGetWlanSecurity(wire::field(entry, ms::kSecurity, ms::kSecurityLen), vap, radio);
+        sysGetWlanKey(wire::field(entry, ms::kKey, ms::kKeyLen), vap, radio);
+    }
+    return finishReplyOwnAddress(*pMsg, pRetMsg, ms::kReplyBodyLen);
+}
+
+unsigned funcSetMultiSSID_Config(const wire::message_t *pMsg, std::span<const uint8_t> body,
+                                 std::span<uint8_t> pRetMsg) {
+    dbgPrint("FUNC:%s...\n", __func__);
+    if (pMsg == nullptr)
+        return 0;
+    const int radio = wire::load_u8(body, ms::kRadio);
+    sysSetRadioStatus(wire::load_u8(body, ms::kRadioState), radio);
+
+    for (size_t k = 0; k < ms::kEntryCount; k++) {
+        // A copy of the entry: bytes beyond the request read as zero.
+        std::array<uint8_t, ms::kEntryLen> entry{};
+        wire::load_bytes(body, ms::kSetEntries + k * ms::kEntryLen, entry);
+        const std::span<const uint8_t> e(entry);
+        const int vap = static_cast<int>(k);
+        sysSetWlanSsid(e.subspan(ms::kSsid, ms::kSsidLen), vap, radio);
+        sysSetVapVlanId(e.subspan(ms::kVlanId, ms::kVlanIdLen), vap, radio);
+        // Security before key: the key setter follows the mode just written.
+        sysSetWlanSecurity(e.subspan(ms::kSecurity, ms::kSecurityLen), vap, radio);
+        sysSetWlanKey(e.subspan(ms::kKey, ms::kKeyLen), vap, radio);
+    }
+    // No commit: the settings become permanent with the commit request.
+    std::ranges::fill(wire::field(replyBody(pRetMsg), 0, ms::kReplyBodyLen), uint8_t{0});
+    return finishReplyOwnAddress(*pMsg, pRetMsg, ms::kReplyBodyLen);
+}

@@ -1,1 +1,376 @@
-// (being written)
+// Wireless accessors: protocol fields of the multi-SSID messages <-> the
+// radio, interface, bss and vap settings of the store.
+#include "sys_wlan.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include "cfg.h"
+#include "wire.h"
+
+namespace {
+
+// The handlers address the main network and seven virtual APs per radio.
+constexpr int kVapCount = 8;
+
+// The widest wireless field (the SSID); reads and writes of a field go
+// through a terminated local copy of at most this many characters.
+constexpr size_t kMaxFieldWidth = 32;
+
+// Working buffers; longer store values are cut to them.
+constexpr size_t kModeLen = 10;
+constexpr size_t kSecurityLen = 16;
+constexpr size_t kBssFlagLen = 16;
+constexpr size_t kWepNumberLen = 4;
+constexpr char kWepKeyPrefix[] = "wep-key-";
+// Holds the key name for any number that fits its buffer, so a cut name
+// never selects another key.
+constexpr size_t kWepKeyNameLen = sizeof(kWepKeyPrefix) + kWepNumberLen - 1;
+constexpr size_t kNameLen = 16;  // "wlan1bssvap7" and shorter
+
+// ---- Radio selection -----------------------------------------------------
+
+// The crossing: radio index 0 is the store radio "wlan1", index 1 "wlan0".
+constexpr std::array<const char *, 2> kRadioObjects{"wlan1", "wlan0"};
+
+// Radio mode, status, SSID and VLAN id accessors know only these two
+// indexes; null for any other.
+const char *radioObject(int radio) {
+    if (radio < 0 || radio >= static_cast<int>(kRadioObjects.size()))
+        return nullptr;
+    return kRadioObjects[static_cast<size_t>(radio)];
+}
+
+// Security and key accessors fall back to the store radio 0 ("wlan0") for
+// any index other than 0 and 1.
+int storeRadioNumber(int radio) { return radio == 0 ? 1 : 0; }
+
+bool vapKnown(int vap) { return vap >= 0 && vap < kVapCount; }
+
+// ---- Object names --------------------------------------------------------
+
+struct Name {
+    char text[kNameLen];
+};
+
+// Network objects of section "interface": "wlan%d" for the main network,
+// "wlan%dvap%d" for the virtual APs. `vap` is within 0..7, so names fit.
+Name networkName(int w, int vap) {
+    Name n{};
+    if (vap == 0)
+        std::snprintf(n.text, sizeof n.text, "wlan%d", w);
+    else
+        std::snprintf(n.text, sizeof n.text, "wlan%dvap%d", w, vap);
+    return n;
+}
+
+// BSS and VAP names carry the VAP index also for the main network.
+Name bssName(int w, int vap) {
+    Name n{};
+    std::snprintf(n.text, sizeof n.text, "wlan%dbssvap%d", w, vap);
+    return n;
+}
+
+Name vapName(int vap) {
+    Name n{};
+    std::snprintf(n.text, sizeof n.text, "vap%d", vap);
+    return n;
+}
+
+// ---- Mode and security words ---------------------------------------------
+
+// Radio modes by radio index: the code is a band indicator, 0 for the
+// 2.4 GHz modes of "wlan1", 1 for the 5 GHz modes of "wlan0".
+struct ModeCode {
+    int radio;
+    std::string_view word;
+    uint8_t code;
+};
+constexpr std::array kModeCodes{
+    ModeCode{0, "bg", 0},     ModeCode{0, "bg-n", 0}, ModeCode{0, "n-only-g", 0},
+    ModeCode{1, "a", 1},      ModeCode{1, "a-n", 1},  ModeCode{1, "n-only-a", 1},
+};
+
+enum class Security { PlainText, StaticWep, WpaPersonal, WpaEnterprise };
+
+struct SecurityWord {
+    Security mode;
+    const char *word;
+};
+constexpr std::array kSecurityWords{
+    SecurityWord{Security::PlainText, "plain-text"},
+    SecurityWord{Security::StaticWep, "static-wep"},
+    SecurityWord{Security::WpaPersonal, "wpa-personal"},
+    SecurityWord{Security::WpaEnterprise, "wpa-enterprise"},
+};
+
+// Protocol security codes "1".."6" (index code - 1); the BSS flags are
+// written only for the WPA modes.
+struct SecurityCode {
+    const char *code;
+    Security mode;
+    const char *wpaAllowed;   // null: not written
+    const char *wpa2Allowed;  // null: not written
+};
+constexpr std::array kSecurityCodes{
+    SecurityCode{"1", Security::StaticWep, nullptr, nullptr},
+    SecurityCode{"2", Security::WpaPersonal, "on", "off"},
+    SecurityCode{"3", Security::WpaEnterprise, "on", "off"},
+    SecurityCode{"4", Security::WpaPersonal, "off", "on"},
+    SecurityCode{"5", Security::WpaEnterprise, "off", "on"},
+    SecurityCode{"6", Security::PlainText, nullptr, nullptr},
+};
+
+const char *securityWord(Security mode) {
+    const auto *it = std::ranges::find(kSecurityWords, mode, &SecurityWord::mode);
+    return it->word;
+}
+
+std::optional<Security> securityMode(std::string_view word) {
+    const auto *it = std::ranges::find(kSecurityWords, word,
+                                       [](const SecurityWord &w) { return std::string_view(w.word); });
+    if (it == kSecurityWords.end())
+        return std::nullopt;
+    return it->mode;
+}
+
+// The code that the setter would need to reproduce `mode` with the given
+// "wpa2-allowed" value: the reverse of kSecurityCodes, so a utility can
+// write back what it read.
+const char *securityCode(Security mode, std::string_view wpa2Allowed) {
+    const bool wpa2On = wpa2Allowed == "on";
+    const auto *it = std::ranges::find_if(kSecurityCodes, [&](const SecurityCode &c) {
+        return c.mode == mode &&
+               (c.wpa2Allowed == nullptr || (std::string_view(c.wpa2Allowed) == "on") == wpa2On);
+    });
+    return it->code;
+}
+
+// ---- Field copies --------------------------------------------------------
+
+// A request field as terminated text: at most its width, and at most the
+// widest field.
+struct FieldText {
+    char text[kMaxFieldWidth + 1];
+};
+
+FieldText fieldText(std::span<const uint8_t> field) {
+    FieldText t{};
+    std::string_view v = wire::load_text(field, 0, std::min(field.size(), kMaxFieldWidth));
+    std::memcpy(t.text, v.data(), v.size());
+    return t;
+}
+
+// The capacity that lets a read fill a field exactly: its width plus the
+// terminator, bounded by the local copy.
+std::span<char> readBuffer(FieldText &t, std::span<uint8_t> field) {
+    return std::span<char>(t.text, std::min(field.size(), kMaxFieldWidth) + 1);
+}
+
+// Copies a value read from the store into its field; a missing (empty)
+// value leaves the field as it was.
+void fillField(std::span<uint8_t> field, const FieldText &value) {
+    if (value.text[0] == '\0')
+        return;
+    wire::store_text(field, 0, field.size(), value.text);
+}
+
+// The security mode stored for a network, if it is one of the four words.
+std::optional<Security> readSecurity(const char *network) {
+    char value[kSecurityLen] = {};
+    cfgGetObj("interface", network, "security", value);
+    return securityMode(value);
+}
+
+// The name of the WEP key in use, or nothing when the network names no
+// default key.
+std::optional<std::array<char, kWepKeyNameLen>> wepKeyName(const char *network) {
+    char number[kWepNumberLen] = {};
+    cfgGetObj("interface", network, "wep-default-key", number);
+    if (number[0] == '\0')
+        return std::nullopt;
+    std::array<char, kWepKeyNameLen> name{};
+    std::snprintf(name.data(), name.size(), "%s%s", kWepKeyPrefix, number);
+    return name;
+}
+
+// Leading decimal digits; anything else reads as 0.
+int parseCode(const char *text) {
+    int code = 0;
+    std::from_chars(text, text + std::strlen(text), code);
+    return code;
+}
+
+}  // namespace
+
+// ---- Getters -------------------------------------------------------------
+
+int sysGetWlanMode(uint8_t &code, int radio) {
+    const char *object = radioObject(radio);
+    if (object == nullptr)
+        return 0;
+    char value[kModeLen] = {};
+    cfgGetObj("radio", object, "mode", value);
+    const auto *it = std::ranges::find_if(kModeCodes, [&](const ModeCode &m) {
+        return m.radio == radio && m.word == value;
+    });
+    if (it != kModeCodes.end())
+        code = it->code;
+    return 0;
+}
+
+int sysGetWlanSsid(std::span<uint8_t> field, int vap, int radio) {
+    const char *object = radioObject(radio);
+    if (object == nullptr || !vapKnown(vap))
+        return 0;
+    Name network = networkName(storeRadioNumber(radio), vap);
+    FieldText value{};
+    cfgGetObj("interface", network.text, "ssid", readBuffer(value, field));
+    fillField(field, value);
+    return 0;
+}
+
+int sysGetVapVlanId(std::span<uint8_t> field, int vap, int radio) {
+    const char *object = radioObject(radio);
+    if (object == nullptr || !vapKnown(vap))
+        return 0;
+    FieldText value{};
+    cfgGetObjWhere("vap", vapName(vap).text, "vlan-id", "radio", object, readBuffer(value, field));
+    fillField(field, value);
+    return 0;
+}
+
+int sysGetWlanSecurity(std::span<uint8_t> field, int vap, int radio) {
+    if (!vapKnown(vap))
+        return 0;
+    const int w = storeRadioNumber(radio);
+    std::optional<Security> mode = readSecurity(networkName(w, vap).text);
+    if (!mode)
+        return 0;
+    char wpa2Allowed[kBssFlagLen] = {};
+    switch (*mode) {
+    case Security::PlainText:
+    case Security::StaticWep:
+        break;
+    case Security::WpaPersonal:
+    case Security::WpaEnterprise: {
+        // Both flags are read; the code depends on WPA2 alone.
+        Name bss = bssName(w, vap);
+        cfgGetObj("bss", bss.text, "wpa-allowed", wpa2Allowed);
+        std::ranges::fill(wpa2Allowed, '\0');
+        cfgGetObj("bss", bss.text, "wpa2-allowed", wpa2Allowed);
+        break;
+    }
+    }
+    wire::store_text(field, 0, field.size(), securityCode(*mode, wpa2Allowed));
+    return 0;
+}
+
+int sysGetWlanKey(std::span<uint8_t> field, int vap, int radio) {
+    if (!vapKnown(vap))
+        return 0;
+    Name network = networkName(storeRadioNumber(radio), vap);
+    std::optional<Security> mode = readSecurity(network.text);
+    if (!mode)
+        return 0;
+    FieldText value{};
+    switch (*mode) {
+    case Security::PlainText:
+    case Security::WpaEnterprise:
+        return 0;
+    case Security::WpaPersonal:
+        cfgGetObj("interface", network.text, "wpa-personal-key", readBuffer(value, field));
+        break;
+    case Security::StaticWep: {
+        auto keyName = wepKeyName(network.text);
+        if (!keyName)
+            return 0;
+        cfgGetObj("interface", network.text, keyName->data(), readBuffer(value, field));
+        break;
+    }
+    }
+    fillField(field, value);
+    return 0;
+}
+
+// ---- Setters -------------------------------------------------------------
+
+int sysSetRadioStatus(uint8_t /*state*/, int radio) {
+    // The request's radio state is not consulted: setting the networks of a
+    // radio always switches it on.
+    const char *object = radioObject(radio);
+    if (object == nullptr)
+        return 0;
+    cfgSetObj("radio", object, "status", "up");
+    return 0;
+}
+
+int sysSetWlanSsid(std::span<const uint8_t> field, int vap, int radio) {
+    const char *object = radioObject(radio);
+    FieldText ssid = fieldText(field);
+    if (object == nullptr || !vapKnown(vap) || ssid.text[0] == '\0')
+        return 0;
+    Name network = networkName(storeRadioNumber(radio), vap);
+    cfgSetObj("interface", network.text, "ssid", ssid.text);
+    return 0;
+}
+
+int sysSetVapVlanId(std::span<const uint8_t> field, int vap, int radio) {
+    const char *object = radioObject(radio);
+    FieldText vlanId = fieldText(field);
+    if (object == nullptr || !vapKnown(vap) || vlanId.text[0] == '\0')
+        return 0;
+    cfgSetObjWhere("vap", vapName(vap).text, "vlan-id", "radio", object, vlanId.text);
+    return 0;
+}
+
+int sysSetWlanSecurity(std::span<const uint8_t> field, int vap, int radio) {
+    FieldText text = fieldText(field);
+    if (!vapKnown(vap) || text.text[0] == '\0')
+        return 0;
+    const int code = parseCode(text.text);
+    if (code < 1 || code > static_cast<int>(kSecurityCodes.size()))
+        return 0;
+    const SecurityCode &entry = kSecurityCodes[static_cast<size_t>(code - 1)];
+    const int w = storeRadioNumber(radio);
+    cfgSetObj("interface", networkName(w, vap).text, "security", securityWord(entry.mode));
+    if (entry.wpaAllowed == nullptr)
+        return 0;
+    Name bss = bssName(w, vap);
+    cfgSetObj("bss", bss.text, "wpa-allowed", entry.wpaAllowed);
+    cfgSetObj("bss", bss.text, "wpa2-allowed", entry.wpa2Allowed);
+    return 0;
+}
+
+int sysSetWlanKey(std::span<const uint8_t> field, int vap, int radio) {
+    if (!vapKnown(vap))
+        return 0;
+    // The mode is read back from the store, so a key follows a security
+    // mode written just before it in the same request. An empty key is
+    // written too: it clears the passphrase or WEP key.
+    Name network = networkName(storeRadioNumber(radio), vap);
+    std::optional<Security> mode = readSecurity(network.text);
+    if (!mode)
+        return 0;
+    FieldText key = fieldText(field);
+    switch (*mode) {
+    case Security::PlainText:
+    case Security::WpaEnterprise:
+        return 0;
+    case Security::WpaPersonal:
+        cfgSetObj("interface", network.text, "wpa-personal-key", key.text);
+        return 0;
+    case Security::StaticWep: {
+        auto keyName = wepKeyName(network.text);
+        if (keyName)
+            cfgSetObj("interface", network.text, keyName->data(), key.text);
+        return 0;
+    }
+    }
+    return 0;
+}
