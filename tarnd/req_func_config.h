@@ -4,7 +4,22 @@
 #include <cstdint>
 #include <span>
 
+#include "transfer.h"
 #include "wire.h"
 
 unsigned funcConfigBackup(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
 unsigned funcConfigUpgrade(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+
+// What the restore handler hands to its worker thread. Allocated with new
+// per accepted start; the worker owns it and deletes it when it ends.
+struct RestoreJob {
+    uint8_t uServerType;                      // 1 TFTP, 2 HTTP
+    uint8_t uAddrType;                        // 1 IPv4, 2 IPv6
+    char ipv4[kIpv4TextLen];                  // server text of an IPv4 server, else empty
+    char ipv6[kIpv6TextLen];                  // server text of an IPv6 server, else empty
+    char fileName[wire::transfer::kFileLen];  // terminated
+};
+
+// Thread body: downloads, validates and restores the job's file, writing
+// ("config", "status") as it goes, then deletes the job.
+void *configRestoreWorker(void *job);

@@ -1,4 +1,129 @@
-// Placeholder until the handlers are built: no reply.
+// Firmware upgrade from a TFTP or HTTP server. The upgrade's state lives in
+// the store ("firmware-upgrade", "progress") so that it survives a daemon
+// restart; other parts of the device set it to "1" or "2" to have the next
+// request of this operation end in a reboot or a shutdown.
 #include "req_func_firmware.h"
 
-unsigned funcFirmwareUpgrade(const wire::message_t *, std::span<const uint8_t>, std::span<uint8_t>) { return 0; }
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cfg.h"
+#include "debug.h"
+#include "sys_cmd.h"
+#include "transfer.h"
+
+namespace wt = wire::transfer;
+
+namespace {
+
+constexpr const char *kSection = "firmware-upgrade";
+constexpr const char *kProgress = "progress";
+
+// The progress value read during a request's own call. The post-send call
+// acts on it, so it must outlive the reply; it belongs to this handler alone.
+char g_keptProgress[1024];
+
+void readProgress() {
+    g_keptProgress[0] = '\0';
+    cfgGet(kSection, kProgress, g_keptProgress);
+}
+
+void runDirect(const char *command) {
+    if (system(command) == -1) {
+        dbgPrint("cannot start: %s\n", command);
+    }
+}
+
+// Download, validation and the start of the flash tool all happen before
+// the reply: the event loop is blocked meanwhile.
+void httpUpgrade(const TransferTarget &target) {
+    cfgSet(kSection, kProgress, "Downloading file");
+    if (chdir("/tmp") != 0) {
+        dbgPrint("chdir /tmp failed\n");
+    }
+    sysRunCommand("/usr/bin/wget http://%s/%s", target.address, target.fileName);
+    cfgSet(kSection, kProgress, "Validating file");
+    if (!sysValidateFirmware(target.fileName)) {
+        cfgSet(kSection, kProgress, "Validation failed");
+        return;
+    }
+    cfgSet(kSection, kProgress, "Upgrading firmware");
+    runDirect("killall -2 mDNSResponderPosix");
+    char flash[128];
+    snprintf(flash, sizeof flash, "/usr/sbin/flash-upgrade %s >/dev/console 2>&1 &",
+             target.fileName);
+    runDirect(flash);
+}
+
+// The device's upgrade tool does everything itself, in the background. The
+// IPv6 line names it relative to the working directory, as the device does.
+void tftpUpgrade(const TransferTarget &target) {
+    if (target.uAddrType == wt::kAddrIpv4) {
+        sysRunCommand("/splashbin/firmware-upgrade tftp://%s/%s &", target.address,
+                      target.fileName);
+    } else {
+        sysRunCommand("splashbin/firmware-upgrade tftp://%s/%s &", target.address,
+                      target.fileName);
+    }
+}
+
+void startUpgrade(std::span<const uint8_t> body, std::span<uint8_t> reply) {
+    if (g_keptProgress[0] != '\0') {
+        setTransferMessage(reply, "\"%s\" is under processing", g_keptProgress);
+        return;
+    }
+    TransferTarget target;
+    const TargetCheck check = parseTransferTarget(body, target);
+    if (check != TargetCheck::Ok) {
+        refuseTarget(reply, check, target);
+        return;
+    }
+    // From here on the reply reports success whatever the tools do.
+    setTransferResult(reply, 0);
+    if (target.uServerType == wt::kServerHttp) {
+        httpUpgrade(target);
+    } else {
+        tftpUpgrade(target);
+    }
+}
+
+void afterReply() {
+    if (strcmp(g_keptProgress, "1") == 0) {
+        cfgRequestReboot();
+    } else if (strcmp(g_keptProgress, "2") == 0) {
+        sysRunCommand("submit SHUTDOWN");
+    }
+}
+
+}  // namespace
+
+unsigned funcFirmwareUpgrade(const wire::message_t *pMsg, std::span<const uint8_t> body,
+                             std::span<uint8_t> pRetMsg) {
+    dbgPrint("FUNC:%s...\n", __func__);
+    if (pMsg == nullptr) {
+        afterReply();
+        return 0;
+    }
+    if (pRetMsg.size() < kTransferReplyLen) {
+        return 0;
+    }
+    std::span<uint8_t> reply = transferReplyBody(pRetMsg);
+    readProgress();
+    const uint8_t sst = transferSubService(body);
+    switch (sst) {
+        case wt::SST_CONFIG:
+            startUpgrade(body, reply);
+            break;
+        case wt::SST_QUERY:
+            readProgress();
+            setTransferResult(reply, 2);
+            break;
+        default:
+            setTransferMessage(reply, "Invalid sub-service type %u", sst);
+            break;
+    }
+    return finishTransferReply(*pMsg, body, pRetMsg);
+}
