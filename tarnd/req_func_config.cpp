@@ -135,9 +135,12 @@ std::unique_ptr<RestoreJob> makeJob(const TransferTarget &target) {
     }
     job->uServerType = target.uServerType;
     job->uAddrType = target.uAddrType;
-    char *text = target.uAddrType == wt::kAddrIpv4 ? job->ipv4 : job->ipv6;
-    const size_t width = target.uAddrType == wt::kAddrIpv4 ? kIpv4TextLen : kIpv6TextLen;
-    strncpy(text, target.address, width - 1);
+    // An IPv4 text with its terminator fits the first 16 bytes.
+    if (target.uAddrType == wt::kAddrIpv4) {
+        memcpy(job->ipv4, target.address, sizeof job->ipv4);
+    } else {
+        memcpy(job->ipv6, target.address, sizeof job->ipv6);
+    }
     memcpy(job->fileName, target.fileName, sizeof job->fileName);
     return job;
 }

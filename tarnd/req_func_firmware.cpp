@@ -53,8 +53,12 @@ void httpUpgrade(const TransferTarget &target) {
     cfgSet(kSection, kProgress, "Upgrading firmware");
     runDirect("killall -2 mDNSResponderPosix");
     char flash[128];
-    snprintf(flash, sizeof flash, "/usr/sbin/flash-upgrade %s >/dev/console 2>&1 &",
-             target.fileName);
+    // A long name cuts the redirection and the "&": the device then waits
+    // for the flash tool, as it always has.
+    if (snprintf(flash, sizeof flash, "/usr/sbin/flash-upgrade %s >/dev/console 2>&1 &",
+                 target.fileName) >= static_cast<int>(sizeof flash)) {
+        dbgPrint("flash command cut: %s\n", flash);
+    }
     runDirect(flash);
 }
 
