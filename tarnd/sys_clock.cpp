@@ -1,1 +1,93 @@
-// (being written)
+// Clock and NTP readers. The device keeps its time in the system clock only,
+// so the date is taken from the date command rather than from the store.
+#include "sys_clock.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "cfg.h"
+
+namespace {
+
+constexpr const char *kDefaultTrimRight = " \t\n\r";
+constexpr const char *kDefaultTrimLeft = " \t\r\n";
+constexpr size_t kLineLen = 1024;  // one line of at most 1023 characters
+constexpr size_t kStatusLen = 8;
+
+struct PipeCloser {
+    void operator()(FILE *pipe) const { pclose(pipe); }
+};
+using Pipe = std::unique_ptr<FILE, PipeCloser>;
+
+}  // namespace
+
+int sysReadTrimmedLine(const char *command, std::span<char> buf) {
+    std::ranges::fill(buf, '\0');
+    Pipe pipe(popen(command, "r"));
+    if (!pipe)
+        return -1;
+    char line[kLineLen] = {};
+    if (fgets(line, sizeof line, pipe.get()) == nullptr)
+        return -1;
+    const char *text = strTrim(line, nullptr);
+    size_t len = std::strlen(text);
+    // buf_len>strlen(str): a line that leaves no room for its terminator is
+    // refused whole rather than cut, so a caller never reports half a date.
+    if (len >= buf.size())
+        return -1;
+    std::memcpy(buf.data(), text, len + 1);
+    return 0;
+}
+
+int sysGetDatetime(std::span<char> buf) {
+    return sysReadTrimmedLine("date +%Y%m%d%H%M%S", buf);
+}
+
+int sysGetDatetimeField(std::span<uint8_t> field) {
+    return sysGetDatetime({reinterpret_cast<char *>(field.data()), field.size()});
+}
+
+uint8_t sysGetDaylightSaving() {
+    return 0;
+}
+
+uint8_t sysGetNtpStatus() {
+    char status[kStatusLen] = {};
+    cfgGet("ntp", "status", status);
+    return std::string_view(status) == "up" ? 1 : 0;
+}
+
+int sysGetNtpServer(std::span<char> buf) {
+    std::ranges::fill(buf, '\0');
+    cfgGet("ntp", "server", buf);
+    return 0;
+}
+
+char *strTrimRight(char *text, const char *set) {
+    if (text == nullptr)
+        return text;
+    if (set == nullptr)
+        set = kDefaultTrimRight;
+    size_t len = std::strlen(text);
+    while (len > 0 && std::strchr(set, text[len - 1]) != nullptr)
+        text[--len] = '\0';
+    return text;
+}
+
+char *strTrimLeft(char *text, const char *set) {
+    if (text == nullptr)
+        return text;
+    if (set == nullptr)
+        set = kDefaultTrimLeft;
+    // strchr also matches the terminator; the explicit test stops there.
+    while (*text != '\0' && std::strchr(set, *text) != nullptr)
+        ++text;
+    return text;
+}
+
+char *strTrim(char *text, const char *set) {
+    return strTrimLeft(strTrimRight(text, set), set);
+}
