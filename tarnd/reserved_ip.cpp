@@ -1,1 +1,151 @@
-// (being written)
+// Restoring the management address kept across a factory reset.
+#include "reserved_ip.h"
+
+#include "cfg.h"
+#include "sys_cmd.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// Four groups of one to three digits, each at most 255, joined by dots.
+bool isDottedIpv4(std::string_view text) {
+    int groups = 0;
+    size_t pos = 0;
+    while (groups < 4) {
+        unsigned value = 0;
+        size_t digits = 0;
+        while (pos < text.size() && digits < 4 && text[pos] >= '0' && text[pos] <= '9') {
+            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+            ++pos;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) {
+            return false;
+        }
+        ++groups;
+        if (groups < 4) {
+            if (pos >= text.size() || text[pos] != '.') {
+                return false;
+            }
+            ++pos;
+        }
+    }
+    return pos == text.size();
+}
+
+// The next non-empty field at or after `pos`; empty at the end of the text.
+std::string_view nextField(std::string_view text, size_t &pos) {
+    while (pos < text.size() && text[pos] == ',') {
+        ++pos;
+    }
+    const size_t start = pos;
+    while (pos < text.size() && text[pos] != ',') {
+        ++pos;
+    }
+    return text.substr(start, pos - start);
+}
+
+bool storeField(std::string_view field, ReservedField &slot) {
+    if (field.size() >= slot.size() || !isDottedIpv4(field)) {
+        return false;
+    }
+    slot.fill('\0');
+    field.copy(slot.data(), field.size());
+    return true;
+}
+
+struct FileCloser {
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// The file's whole text; ends the process as start-up promises when it
+// cannot be held or read.
+std::unique_ptr<char[]> readWhole(std::FILE *file, size_t &size) {
+    struct stat st {};
+    if (fstat(fileno(file), &st) != 0 || st.st_size < 0) {
+        std::fputs("Reading error", stderr);
+        std::exit(3);
+    }
+    size = static_cast<size_t>(st.st_size);
+    std::unique_ptr<char[]> text{new (std::nothrow) char[size + 1]};
+    if (!text) {
+        std::fputs("Memory error", stderr);
+        std::exit(2);
+    }
+    if (std::fread(text.get(), 1, size, file) != size) {
+        std::fputs("Reading error", stderr);
+        std::exit(3);
+    }
+    text[size] = '\0';
+    return text;
+}
+
+void apply(const ReservedAddress &addr) {
+    // Results are not checked: a failing write reports itself.
+    cfgSet("management", "static-ip", addr.ip.data());
+    cfgSet("management", "static-mask", addr.mask.data());
+    cfgSet("static-ip-route", "gateway", addr.gateway.data());
+    cfgSet("management", "dhcp-status", "down");
+}
+
+}  // namespace
+
+ReservedVerdict parseReservedAddress(std::string_view text, ReservedAddress &out) {
+    out = ReservedAddress{};
+    size_t pos = 0;
+    const std::string_view ip = nextField(text, pos);
+    const std::string_view mask = nextField(text, pos);
+    const std::string_view gateway = nextField(text, pos);
+    if (ip.empty() || mask.empty()) {
+        return ReservedVerdict::TooFewFields;
+    }
+    // A device without a default gateway saves "ip,mask,,": the address and
+    // mask must still survive the reset.
+    const bool valid = storeField(ip, out.ip) && storeField(mask, out.mask) &&
+                       (gateway.empty() || storeField(gateway, out.gateway));
+    if (!valid) {
+        out = ReservedAddress{};
+        return ReservedVerdict::NotAnAddress;
+    }
+    return ReservedVerdict::Accepted;
+}
+
+const char *reservedVerdictText(ReservedVerdict verdict) {
+    switch (verdict) {
+    case ReservedVerdict::Accepted:
+        return "accepted";
+    case ReservedVerdict::TooFewFields:
+        return "it holds fewer than an address and a mask";
+    case ReservedVerdict::NotAnAddress:
+        return "a field is not a dotted-decimal IPv4 address";
+    }
+    return "unknown verdict";
+}
+
+void restoreReservedAddress() {
+    FilePtr file{std::fopen(kReservedIpFile, "r")};
+    if (!file) {
+        return;
+    }
+    size_t size = 0;
+    const std::unique_ptr<char[]> text = readWhole(file.get(), size);
+    ReservedAddress addr;
+    const ReservedVerdict verdict = parseReservedAddress({text.get(), size}, addr);
+    switch (verdict) {
+    case ReservedVerdict::Accepted:
+        apply(addr);
+        break;
+    case ReservedVerdict::TooFewFields:
+    case ReservedVerdict::NotAnAddress:
+        std::printf("Ignoring %s: %s\n", kReservedIpFile, reservedVerdictText(verdict));
+        break;
+    }
+    file.reset();
+    sysShell("rm -rf /etc/reserved_IP");
+}

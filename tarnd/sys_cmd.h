@@ -1,6 +1,8 @@
 // The shell command runner and the device tools with fixed command lines.
 #pragma once
 
+#include <cstdarg>
+
 // Formats the command into 1024 bytes and runs it through the shell; 0 when
 // it exited with code 0, -1 otherwise. A command that does not fit is
 // refused (-1), never cut and run. Traced on stdout while the marker file
@@ -15,3 +17,20 @@ int sysRestoreConfigFile(const char *file);   // raw wait status of config-file 
 // it to record commands instead of running them.
 using ShellExec = int (*)(const char *command);
 void sysSetShellExec(ShellExec exec);
+
+// Hands one finished command line to the installed shell and returns its
+// wait status; start-up's own commands go through here too.
+int sysShell(const char *command);
+
+// sysRunCommand with the trace decision already taken (the marker check is
+// the caller's), so the trace can be exercised without the marker file.
+int sysRunCommandV(bool trace, const char *fmt, va_list ap) __attribute__((format(printf, 2, 0)));
+
+// What a wait status from the shell means to the runner.
+enum class CommandOutcome { Done, CantFork, Failed };
+struct CommandStatus {
+    CommandOutcome outcome;
+    int exited;         // 1 when the low 7 bits are 0 (normal exit)
+    unsigned exitCode;  // bits 8-15
+};
+CommandStatus sysDecodeStatus(int status);
