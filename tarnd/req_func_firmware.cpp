@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "cfg.h"
@@ -31,8 +30,9 @@ void readProgress() {
     cfgGet(kSection, kProgress, g_keptProgress);
 }
 
+// Run by the shell directly, without the runner's tracing.
 void runDirect(const char *command) {
-    if (system(command) == -1) {
+    if (sysShell(command) == -1) {
         dbgPrint("cannot start: %s\n", command);
     }
 }
