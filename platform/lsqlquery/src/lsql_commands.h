@@ -1,0 +1,13 @@
+// What each lsql command does, over the settings database.
+#pragma once
+
+#include "lsql_args.h"
+
+namespace lsq {
+
+// Exit status of the tool: 0 done; 1 nothing found (get, unset) or the write
+// refused (set on a locked setting); 2 bad usage or a database failure.
+// Opens the database at $LSQLQUERY_DB first.
+int runCommand(const Command &cmd);
+
+}  // namespace lsq

@@ -1,0 +1,51 @@
+// A temporary settings store for the unit tests.
+//
+// Every unit-test program gets its own fresh database in a temporary folder:
+// LSQLQUERY_DB is pointed at it while the program starts, before the
+// library opens its one connection, and the folder is removed at exit.
+// All TempStore objects of a program share that database; tests call
+// clear() in SetUp to start empty.
+//
+// set() writes directly and is not journaled, so the journal holds only the
+// writes of the code under test. Use the library (not TempStore) in a
+// forked child.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct JournalEntry {
+    int64_t seq = 0;
+    std::string writer;     // the writing program's short name
+    std::string section;
+    std::string object;     // empty when the write had no object
+    std::string qualifier;  // "QKEY=QVALUE", empty when not qualified
+    std::string key;
+    std::string value;
+    std::string result;     // "ok" or the error text
+};
+
+class TempStore {
+public:
+    TempStore();
+
+    // The database file, as LSQLQUERY_DB names it.
+    const std::string &path() const;
+
+    void set(const char *section, const char *key, const char *value,
+             const char *object = nullptr, const char *qualKey = nullptr,
+             const char *qualValue = nullptr);
+    std::optional<std::string> get(const char *section, const char *key,
+                                   const char *object = nullptr, const char *qualKey = nullptr,
+                                   const char *qualValue = nullptr);
+    // Journal entries with a sequence number above `after`, oldest first.
+    std::vector<JournalEntry> journal(int64_t after = 0);
+    // Library writes to the setting then fail with `error` as their text.
+    void lock(const char *section, const char *key, const char *error,
+              const char *object = nullptr, const char *qualKey = nullptr,
+              const char *qualValue = nullptr);
+    // Deletes every setting, lock and journal entry.
+    void clear();
+};
