@@ -7,8 +7,20 @@
  * qualifiers names two different objects.
  *
  * This is the stand-in built when the platform provides none: a SQLite
- * database at $LSQLQUERY_DB (default /var/lib/lsqlquery/settings.db), one
- * connection per process, safe to use from several threads and processes.
+ * database at $LSQLQUERY_DB (default /var/lib/lsqlquery/settings.db, created
+ * empty with its folder when missing), one connection per process, safe to
+ * use from several threads and processes. Reads are cached per process and
+ * the cache is dropped whenever any process has written, so a write is
+ * seen by every process's next read.
+ *
+ * Addresses are exact: a read without qualifier finds only the unqualified
+ * object, never one that exists only with a qualifier.
+ *
+ * Every write through lsqlquery_set_pv_with_error is journaled, in order,
+ * with the writing program's short name and its result ("ok" or the error
+ * text). A setting may be locked (see the lsql tool); a write to it then
+ * fails with the lock's text. When the database cannot be opened, reads
+ * find nothing and writes fail with a text naming its path.
  */
 #ifndef LSQLQUERY_H
 #define LSQLQUERY_H
