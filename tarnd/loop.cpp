@@ -174,7 +174,7 @@ bool selectable(int fd) {
     return fd >= 0 && fd < FD_SETSIZE;
 }
 
-void announce(int ifCount) {
+void sendAnnouncements(int ifCount) {
     for (int i = 0; i < ifCount; i++) {
         const InterfaceContext *ctx = slot(i);
         if (ctx == nullptr)
@@ -273,7 +273,7 @@ void eventLoop() {
     for (;;) {
         if (countdown.tv_sec == 0 && countdown.tv_usec == 0) {
             countdown.tv_sec = kAnnouncePeriodSec;
-            announce(ifCount);
+            sendAnnouncements(ifCount);
         }
         fd_set readable;
         const int maxFd = collectReceiveSockets(ifCount, readable);
