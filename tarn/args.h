@@ -1,0 +1,37 @@
+// The command line as a list of tokens that commands take options and
+// arguments from; whatever is left over is a usage error.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarn {
+
+class Args {
+  public:
+    explicit Args(std::vector<std::string> tokens) : tokens_(std::move(tokens)) {}
+
+    // Takes a switch given anywhere.
+    bool flag(std::string_view name);
+    // Takes "--name VALUE" or "--name=VALUE" given anywhere.
+    std::optional<std::string> value(std::string_view name);
+    // Takes every occurrence, in order.
+    std::vector<std::string> values(std::string_view name);
+    // Takes the first argument that is not an option.
+    std::optional<std::string> positional();
+    std::string positional(std::string_view what);  // required
+    // Throws UsageError naming the first token nobody took.
+    void finish() const;
+    bool empty() const { return tokens_.empty(); }
+
+  private:
+    std::vector<std::string> tokens_;
+};
+
+// Number parsing with usage errors that name the option.
+double parseSeconds(const std::string &text, std::string_view what);
+long parseInteger(const std::string &text, std::string_view what, long min, long max);
+
+}  // namespace tarn

@@ -1,0 +1,66 @@
+// The subcommands of tarn and what they share.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "args.h"
+#include "output.h"
+#include "session.h"
+
+namespace tarn {
+
+struct Command {
+    std::string_view name;
+    std::string_view usage;    // the synopsis after "tarn [options] "
+    std::string_view summary;  // one line for tarn --help
+    std::string_view details;  // the rest of tarn NAME --help
+    int (*run)(Session &, Args &);
+};
+
+std::span<const Command> commandTable();
+const Command *findCommand(std::string_view name);
+
+// ---- Output shared by the commands -------------------------------------------
+
+// A record as JSON or as aligned lines, after a human sentence.
+void emit(const Session &s, const std::string &sentence, const Record &record);
+// A list as a JSON array or a table.
+void emitList(const Session &s, const std::vector<Record> &records,
+              const std::vector<Column> &columns);
+// A progress line on standard error: rewritten in place on a terminal.
+void progress(const std::string &line);
+void endProgress();
+
+// Refuses a text longer than the device field it goes into.
+void checkWidth(const std::string &value, size_t width, std::string_view what);
+
+// The 32-bit result of an acknowledging reply; non-zero is a refusal.
+void expectResultZero(const Reply &reply, const std::string &what);
+
+// ---- The commands -------------------------------------------------------------
+
+int cmdDiscover(Session &s, Args &a);
+int cmdInfo(Session &s, Args &a);
+int cmdNeighbor(Session &s, Args &a);
+int cmdOps(Session &s, Args &a);
+int cmdListen(Session &s, Args &a);
+int cmdWatch(Session &s, Args &a);
+int cmdSet(Session &s, Args &a);
+int cmdVerify(Session &s, Args &a);
+int cmdPasswd(Session &s, Args &a);
+int cmdDdns(Session &s, Args &a);
+int cmdCommit(Session &s, Args &a);
+int cmdFactoryReset(Session &s, Args &a);
+int cmdNetstatus(Session &s, Args &a);
+int cmdTime(Session &s, Args &a);
+int cmdVlan(Session &s, Args &a);
+int cmdSnmp(Session &s, Args &a);
+int cmdWlan(Session &s, Args &a);
+int cmdFirmware(Session &s, Args &a);
+int cmdConfig(Session &s, Args &a);
+int cmdReboot(Session &s, Args &a);
+
+}  // namespace tarn

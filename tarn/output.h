@@ -1,0 +1,46 @@
+// Results as records of named fields, printed as aligned text, as tables or
+// as JSON. Commands build records; the --json switch only picks the printer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarn {
+
+struct Field {
+    enum class Kind { Text, Number, Bool, Null };
+    std::string key;
+    std::string value;  // the JSON literal for numbers and booleans
+    Kind kind = Kind::Text;
+};
+
+using Record = std::vector<Field>;
+
+Field text(std::string key, std::string value);
+Field number(std::string key, int64_t value);
+// A number with a fixed count of decimals, e.g. a round-trip time.
+Field decimal(std::string key, double value, int decimals);
+Field boolean(std::string key, bool value);
+Field null(std::string key);
+
+// A JSON string literal, quotes included. Device texts are not guaranteed
+// UTF-8: invalid bytes become U+FFFD so the output always parses.
+std::string jsonString(std::string_view text);
+std::string toJson(const Record &record);
+// An array, one element per line; the same shape for zero, one or many.
+std::string toJson(const std::vector<Record> &records);
+
+// "key: value" lines with aligned values; null fields read "-" and
+// booleans "yes" or "no", in tables too.
+std::string toLines(const Record &record);
+
+struct Column {
+    std::string_view key;
+    std::string_view header;
+};
+// Fixed-width columns; a record without a column's key shows "-".
+std::string toTable(const std::vector<Record> &records, const std::vector<Column> &columns);
+
+}  // namespace tarn
