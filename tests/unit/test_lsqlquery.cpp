@@ -444,6 +444,13 @@ TEST_F(LsqlTool, DumpLoadRoundTripKeepsEscapedTexts)
     EXPECT_TRUE(store.journal().empty());
 }
 
+TEST_F(LsqlTool, LoadedQualifiedSettingCarriesItsQualifier)
+{
+    ASSERT_EQ(lsql({"load", "-"}, "vap\tvap4\tradio=wlan0\tvlan-id\t30\n").status, 0);
+    EXPECT_EQ(lsql({"dump"}).out, "vap\tvap4\tradio=wlan0\tradio\twlan0\n"
+                                  "vap\tvap4\tradio=wlan0\tvlan-id\t30\n");
+}
+
 TEST_F(LsqlTool, MalformedLoadChangesNothing)
 {
     ToolRun r = lsql({"load", "-"}, "system\t-\t-\tmodel\tA\nsystem\t-\t-\tversion\n");

@@ -174,16 +174,24 @@ bool Store::step(sqlite3_stmt *st)
     return ok;
 }
 
-bool Store::exec(Sql q, const Address *a, std::string_view text)
+bool Store::exec(Sql q, const Address *a, std::optional<std::string_view> text)
 {
     sqlite3_stmt *st = statement(q);
     if (!st)
         return false;
     if (a)
         bindAddress(st, *a);
-    if (text.data())
-        bindText(st, 6, text);
+    if (text)
+        bindText(st, 6, *text);
     return step(st);
+}
+
+// An object selected by a qualifier holds the qualifier as a setting of its
+// own, so that a dump shows which object it is.
+bool Store::storeSetting(const Address &a, std::string_view value)
+{
+    bool qualifierStored = a.qkey.empty() || exec(Sql::AddQualifier, &a);
+    return qualifierStored && exec(Sql::Upsert, &a, value);
 }
 
 // Ends the open transaction: commits when `ok`, else rolls back. Readers
@@ -244,9 +252,7 @@ bool Store::writeLocked(const Address &a, std::string_view value, std::string_vi
         return false;
     if (refusal)
         return journalWrite(a, value, writer, *refusal);
-    bool qualifierStored = a.qkey.empty() || exec(Sql::AddQualifier, &a);
-    return qualifierStored && exec(Sql::Upsert, &a, value) &&
-           journalWrite(a, value, writer, "ok");
+    return storeSetting(a, value) && journalWrite(a, value, writer, "ok");
 }
 
 std::optional<std::string> Store::write(const Address &a, std::string_view value,
@@ -267,7 +273,7 @@ bool Store::put(std::span<const Setting> settings)
     bool ok = true;
     for (const Setting &s : settings) {
         Address a = s.address();
-        ok = ok && exec(Sql::Upsert, &a, s.value);
+        ok = ok && storeSetting(a, s.value);
     }
     return finish(ok);
 }

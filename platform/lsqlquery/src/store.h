@@ -52,7 +52,8 @@ public:
     std::optional<std::string> write(const Address &a, std::string_view value,
                                      std::string_view writer);
 
-    // Unjournaled merge that ignores locks, in one transaction (load, tests).
+    // Unjournaled merge that ignores locks, in one transaction (load, tests);
+    // like write(), a qualified setting also stores its qualifier.
     bool put(std::span<const Setting> settings);
     // Removes the setting at `a`; the number of settings removed (0 or 1),
     // or -1 on a database failure.
@@ -72,7 +73,9 @@ private:
     // The prepared statement of `q`, reset and ready to bind; null on failure.
     sqlite3_stmt *statement(Sql q);
     bool step(sqlite3_stmt *st);
-    bool exec(Sql q, const Address *a = nullptr, std::string_view text = {});
+    // Runs `q` with the address as ?1..?5 and `text` as ?6, when given.
+    bool exec(Sql q, const Address *a = nullptr, std::optional<std::string_view> text = {});
+    bool storeSetting(const Address &a, std::string_view value);
     bool fail();
     bool finish(bool ok);
     bool writeLocked(const Address &a, std::string_view value, std::string_view writer,
