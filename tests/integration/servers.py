@@ -19,6 +19,8 @@ from pathlib import Path
 
 import pytest
 
+import tarnclient
+
 UTIL_IPV4 = "192.0.2.1"
 UTIL_IPV6 = "2001:db8::1"
 START_TIMEOUT = 10.0
@@ -108,29 +110,23 @@ def tftp_server(segment, root, address):
                       [("udp", 69)])
 
 
-def _segment_of(request):
-    """The segment of the test's access point."""
-    ap = request.getfixturevalue("ap")
-    return ap.segment
-
-
 @pytest.fixture
-def http(request, tmp_path):
-    server = http_server(_segment_of(request), tmp_path / "http").start()
+def http(segment, tmp_path):
+    server = http_server(segment, tmp_path / "http").start()
     yield server
     server.stop()
 
 
 @pytest.fixture
-def tftp(request, tmp_path):
-    server = tftp_server(_segment_of(request), tmp_path / "tftp", UTIL_IPV4).start()
+def tftp(segment, tmp_path):
+    server = tftp_server(segment, tmp_path / "tftp", UTIL_IPV4).start()
     yield server
     server.stop()
 
 
 @pytest.fixture
-def tftp6(request, tmp_path):
-    server = tftp_server(_segment_of(request), tmp_path / "tftp6", UTIL_IPV6).start()
+def tftp6(segment, tmp_path):
+    server = tftp_server(segment, tmp_path / "tftp6", UTIL_IPV6).start()
     yield server
     server.stop()
 
@@ -141,3 +137,47 @@ def ipv4_bytes(text=UTIL_IPV4):
 
 def ipv6_bytes(text=UTIL_IPV6):
     return socket.inet_pton(socket.AF_INET6, text)
+
+
+# ---- transfer requests (0x100 firmware, 0x101 backup, 0x102 restore) ------
+
+OP_FIRMWARE = 0x100
+OP_BACKUP = 0x101
+OP_RESTORE = 0x102
+SST_CONFIG, SST_QUERY = 1, 2
+TFTP, HTTP = 1, 2
+REPLY_LEN = 152
+
+
+def start_body(server, name, address=UTIL_IPV4):
+    """A start request body: the server by type and address, the file name
+    in its 128-byte field."""
+    if ":" in address:
+        addr_type, raw = 2, ipv6_bytes(address)
+    else:
+        addr_type, raw = 1, ipv4_bytes(address)
+    field = name if isinstance(name, bytes) else name.encode()
+    return bytes([SST_CONFIG, server, addr_type]) + raw + field[:128].ljust(128, b"\0")
+
+
+def query_body():
+    return bytes([SST_QUERY])
+
+
+class TransferReply:
+    def __init__(self, datagram):
+        assert len(datagram) == REPLY_LEN, datagram
+        body = datagram[22:]
+        self.sst, self.result = body[0], body[1]
+        self.message = body[2:130].split(b"\0", 1)[0].decode()
+
+    def __repr__(self):
+        return f"TransferReply(sst={self.sst}, result={self.result}, message={self.message!r})"
+
+
+def transfer(client, device, op, body, timeout=30.0):
+    """Sends one transfer request to `device` and returns its reply. A start
+    over HTTP answers only after the download, hence the long timeout."""
+    replies = client.exchange(tarnclient.to(device, op, body), timeout=timeout, count=1)
+    assert len(replies) == 1, f"no reply to op {op:#x}"
+    return TransferReply(replies[0])
