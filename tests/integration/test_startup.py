@@ -267,3 +267,28 @@ def test_kept_address_through_the_management_daemon(ap):
         ("management", "static-mask", "255.255.255.0"),
         ("static-ip-route", "gateway", "192.0.2.1"),
         ("management", "dhcp-status", "down")]
+
+
+# ---------------------------------------------------------------- tracing
+
+MARKER = "/system/cfg/debug"
+
+
+def vlan_request(ap, vlan_id):
+    import tarnclient
+    body = bytes(32) + vlan_id.to_bytes(4, "little") + bytes(166 - 36)
+    return tarnclient.to(ap, 0xD2, body)
+
+
+def test_command_tracing_follows_the_marker_file(ap, client):
+    ap.run(f"mkdir -p {MARKER.rsplit('/', 1)[0]} && touch {MARKER}", check=True)
+    assert client.exchange(vlan_request(ap, 5))
+    ap.wait_output(r"SYSCMD: submit SET_IPADDRESS\nSYSCMD: submit COMMIT\n", timeout=5)
+    traced = ap.stdout_text().count("SYSCMD: ")
+
+    # Removed: the next commands run untraced, without a restart.
+    ap.run(f"rm -f {MARKER}", check=True)
+    before = ap.submit_log()
+    assert client.exchange(vlan_request(ap, 6))
+    ap.wait_until(lambda: ap.submit_log() != before, timeout=5, what="submit ran again")
+    assert ap.stdout_text().count("SYSCMD: ") == traced
