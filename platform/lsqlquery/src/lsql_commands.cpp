@@ -48,17 +48,15 @@ int set(Store &store, const Command &cmd)
     return kNothing;
 }
 
-int unset(Store &store, const Command &cmd)
-{
-    int removed = store.unset(addressOf(cmd));
-    if (removed < 0)
-        return failure(store.lastError());
-    return removed ? kDone : kNothing;
-}
-
 int done(Store &store, bool ok)
 {
     return ok ? kDone : failure(store.lastError());
+}
+
+// Removing a setting that is not there is no error: the store ends the same.
+int unset(Store &store, const Command &cmd)
+{
+    return done(store, store.unset(addressOf(cmd)));
 }
 
 int dump(Store &store)

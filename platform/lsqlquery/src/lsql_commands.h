@@ -5,8 +5,9 @@
 
 namespace lsq {
 
-// Exit status of the tool: 0 done; 1 nothing found (get, unset) or the write
-// refused (set on a locked setting); 2 bad usage or a database failure.
+// Exit status of the tool: 0 done; 1 nothing found (get) or the write
+// failed (set: locked setting or database error); 2 bad usage or another
+// database failure.
 // Opens the database at $LSQLQUERY_DB first.
 int runCommand(const Command &cmd);
 

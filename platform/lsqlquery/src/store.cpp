@@ -278,13 +278,9 @@ bool Store::put(std::span<const Setting> settings)
     return finish(ok);
 }
 
-int Store::unset(const Address &a)
+bool Store::unset(const Address &a)
 {
-    if (!exec(Sql::Begin))
-        return -1;
-    bool ok = exec(Sql::Unset, &a);
-    int removed = ok ? sqlite3_changes(db_) : 0;
-    return finish(ok) ? removed : -1;
+    return exec(Sql::Begin) && finish(exec(Sql::Unset, &a));
 }
 
 bool Store::lock(const Address &a, std::string_view error)

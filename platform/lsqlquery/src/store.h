@@ -55,9 +55,8 @@ public:
     // Unjournaled merge that ignores locks, in one transaction (load, tests);
     // like write(), a qualified setting also stores its qualifier.
     bool put(std::span<const Setting> settings);
-    // Removes the setting at `a`; the number of settings removed (0 or 1),
-    // or -1 on a database failure.
-    int unset(const Address &a);
+    // Removes the setting at `a`, if there is one.
+    bool unset(const Address &a);
     bool lock(const Address &a, std::string_view error);
     bool unlock(const Address &a);
     // Deletes every setting, lock and journal entry.
