@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -117,15 +118,13 @@ ReservedVerdict parseReservedAddress(std::string_view text, ReservedAddress &out
 }
 
 const char *reservedVerdictText(ReservedVerdict verdict) {
-    switch (verdict) {
-    case ReservedVerdict::Accepted:
-        return "accepted";
-    case ReservedVerdict::TooFewFields:
-        return "it holds fewer than an address and a mask";
-    case ReservedVerdict::NotAnAddress:
-        return "a field is not a dotted-decimal IPv4 address";
-    }
-    return "unknown verdict";
+    // Indexed by ReservedVerdict.
+    static constexpr std::array<const char *, 3> kText = {
+        "accepted",
+        "it holds fewer than an address and a mask",
+        "a field is not a dotted-decimal IPv4 address",
+    };
+    return kText[static_cast<size_t>(verdict)];
 }
 
 void restoreReservedAddress() {

@@ -171,7 +171,7 @@ ContextPtr openInterface(int i) {
 [[noreturn]] void abandonInterfaces() {
     for (int i = 0; g_ifTable != nullptr && i < g_ifCount; ++i) {
         if (g_ifTable[i] != nullptr) {
-            ContextPtr{g_ifTable[i]};
+            ContextCloser{}(g_ifTable[i]);
             g_ifTable[i] = nullptr;
         }
     }
