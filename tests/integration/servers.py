@@ -8,7 +8,8 @@ and are stopped by PID.
 
   * HTTP: busybox httpd on port 80;
   * TFTP: tftpd-hpa's in.tftpd on port 69, one per address family, with
-    uploads of new files allowed (as a backup needs).
+    uploads of new files allowed (as a backup needs) and plain Unix
+    permissions (-p: an uploaded file need not be world-writable).
 """
 import os
 import shutil
@@ -106,7 +107,7 @@ def tftp_server(segment, root, address):
     family = "-6" if ":" in address else "-4"
     return FileServer(segment, root,
                       [shutil.which("in.tftpd") or "/usr/sbin/in.tftpd", "-L", family,
-                       "-a", bind, "-c", "-s", "-u", "root", "-U", "022", str(root)],
+                       "-a", bind, "-c", "-p", "-s", "-u", "root", "-U", "022", str(root)],
                       [("udp", 69)])
 
 
