@@ -63,7 +63,8 @@ bool isSafeFileName(std::span<const uint8_t> field) {
     }
     const std::string_view name(reinterpret_cast<const char *>(field.data()),
                                 static_cast<size_t>(nul - field.begin()));
-    if (name.starts_with('/') || name.starts_with('-')) {
+    // A leading "~" would be expanded by the shell into a home folder.
+    if (name.starts_with('/') || name.starts_with('-') || name.starts_with('~')) {
         return false;
     }
     return std::all_of(name.begin(), name.end(), isNameChar) && !hasDotDotComponent(name);
