@@ -46,8 +46,8 @@ const char *radioObject(int radio) {
     return kRadioObjects[static_cast<size_t>(radio)];
 }
 
-// Security and key accessors fall back to the store radio 0 ("wlan0") for
-// any index other than 0 and 1.
+// The store radio number: 1 for index 0, 0 for index 1. The security and
+// key accessors also take 0 ("wlan0") for any other index.
 int storeRadioNumber(int radio) { return radio == 0 ? 1 : 0; }
 
 bool vapKnown(int vap) { return vap >= 0 && vap < kVapCount; }
@@ -125,6 +125,16 @@ constexpr std::array kSecurityCodes{
     SecurityCode{"5", Security::WpaEnterprise, "off", "on"},
     SecurityCode{"6", Security::PlainText, nullptr, nullptr},
 };
+
+// Every mode has a word and a code, so the lookups below always find one.
+constexpr bool everyModeListed() {
+    for (const SecurityWord &w : kSecurityWords) {
+        if (std::ranges::find(kSecurityCodes, w.mode, &SecurityCode::mode) == kSecurityCodes.end())
+            return false;
+    }
+    return kSecurityWords.size() == 4;
+}
+static_assert(everyModeListed());
 
 const char *securityWord(Security mode) {
     const auto *it = std::ranges::find(kSecurityWords, mode, &SecurityWord::mode);

@@ -2,7 +2,15 @@
 //
 // Radio index 0 is the store radio "wlan1" (2.4 GHz), index 1 is "wlan0"
 // (5 GHz). VAP index 0 is a radio's main network, 1..7 its virtual APs.
-// Every accessor returns 0; fields are bounded by their span.
+// Mode, status, SSID and VLAN id accessors do nothing for another radio
+// index; security and key accessors take any other index as "wlan0". A VAP
+// index outside 0..7 changes and reads nothing.
+//
+// Every accessor returns 0. A field is its span: getters fill at most its
+// width (a value as long as the field has no terminator; longer values are
+// cut; a missing value leaves the field as it was), setters read at most
+// its width. The security getter fills the code that the setter would need
+// to reproduce the stored mode ("1".."6"), or nothing for an unknown mode.
 #pragma once
 
 #include <cstdint>
