@@ -1,0 +1,232 @@
+"""An independent encoding of the management protocol, for the tests.
+
+Written from the protocol's description, not from the daemon's code, so
+that a test compares the daemon's bytes with a second opinion.
+
+Header (22 bytes, 16-bit fields little-endian, addresses in network order):
+type, tag, op, target MAC (6), target IPv4 (4), status, ret flag, body
+length. Protected operations carry a 128-byte credential block (user name
+and password, each Base64 text zero-padded to 64 bytes) before their body.
+"""
+
+import base64
+import select
+import socket
+import struct
+import time
+from typing import NamedTuple
+
+PORT_REQUEST = 62976     # requests and announcements
+PORT_REPLY = 62992       # replies
+BROADCAST = "255.255.255.255"
+
+TYPE_REQUEST = 0xFDFD
+TYPE_REPLY = 0xFEEE
+TYPE_ANNOUNCE = 0xFFFF
+
+ADDRESSED = 0x7777       # uStatus of an addressed request
+STATUS_OK = 0
+STATUS_AUTH_FAILED = 2
+STATUS_NOT_SUPPORTED = 3
+
+HEADER_LEN = 22
+CRED_LEN = 128
+CRED_FIELD = 64
+BROADCAST_MAC = b"\xff" * 6
+ZERO_IP = b"\0" * 4
+DEFAULT_AUTH = ("admin", "tarnadmin")
+
+# Operation code -> (name, credentials required), in the daemon's table order.
+OPS = {
+    0xA1: ("Discover", False),
+    0xA2: ("SetBasicInfo", True),
+    0xA3: ("UserVerify", True),
+    0xA4: ("ChangeAdmin", True),
+    0xA5: ("QuerySupportedFunc", True),
+    0xA6: ("GetNetAdvSettings", True),
+    0xA7: ("SetNetAdvSettings", True),
+    0xAA: ("FactoryResetWithoutIP", True),
+    0xAB: ("FactoryReset", True),
+    0xAC: ("GetDateTime", True),
+    0xAD: ("SetDateTime", True),
+    0xC0: ("CommitSettings", True),
+    0xC9: ("QueryNetStatus", True),
+    0xD0: ("QueryNeighbor", False),
+    0xD1: ("SetMultiSSID_Config", True),
+    0xD2: ("VLAN_Config", True),
+    0xD4: ("SNMP_Config", False),
+    0xD8: ("GetMultiSSID_Config", True),
+    0x100: ("FirmwareUpgrade", False),
+    0x101: ("ConfigBackup", False),
+    0x102: ("ConfigUpgrade", False),
+    0x103: ("Reboot", False),
+}
+OP = {name: code for code, (name, _) in OPS.items()}
+ANNOUNCE_OP = 0xA0
+
+_HEADER = struct.Struct("<HHH6s4sHHH")
+_AUTO = object()
+
+
+class Header(NamedTuple):
+    type: int
+    tag: int
+    op: int
+    mac: bytes
+    ip: bytes
+    status: int
+    ret_flag: int
+    body_len: int
+
+
+def header(type_, tag, op, mac, ip, status, ret_flag=0, body_len=0):
+    return _HEADER.pack(type_, tag, op, bytes(mac), bytes(ip), status, ret_flag, body_len)
+
+
+def parse_header(datagram):
+    """The header of a datagram; a short one reads as zero-padded."""
+    return Header(*_HEADER.unpack(bytes(datagram[:HEADER_LEN]).ljust(HEADER_LEN, b"\0")))
+
+
+def body_of(datagram, auth=False):
+    """The body of a reply (or of a request, after its credential block)."""
+    return bytes(datagram[HEADER_LEN + (CRED_LEN if auth else 0):])
+
+
+def cred_block(user, password):
+    """The 128-byte credential block. Texts longer than their field are
+    cut, as a sender with fixed fields would."""
+    def field(text):
+        raw = text if isinstance(text, bytes) else text.encode()
+        return base64.b64encode(raw)[:CRED_FIELD].ljust(CRED_FIELD, b"\0")
+    return field(user) + field(password)
+
+
+def request(op, body=b"", *, tag=0x1234, mac=None, ip=None, addressed=True, auth=_AUTO,
+            body_len=None):
+    """A request datagram.
+
+    addressed: status 0x7777 with the target's `mac` and `ip` (both
+    required); otherwise a broadcast request (status 0, MAC FF..FF, IP
+    0.0.0.0 unless given). auth: (user, password), or None for no
+    credential block; by default the block of admin/tarnadmin is added for
+    the operations that need one. body_len: the header's body length
+    (default: the body's length)."""
+    if auth is _AUTO:
+        auth = DEFAULT_AUTH if OPS.get(op, ("", False))[1] else None
+    if addressed:
+        if mac is None or ip is None:
+            raise ValueError("an addressed request needs mac and ip")
+        status = ADDRESSED
+    else:
+        status = 0
+        mac = BROADCAST_MAC if mac is None else mac
+        ip = ZERO_IP if ip is None else ip
+    creds = cred_block(*auth) if auth is not None else b""
+    body = bytes(body)
+    length = len(body) if body_len is None else body_len
+    return header(TYPE_REQUEST, tag, op, _address_bytes(mac, 6), _address_bytes(ip, 4), status, 0,
+                  length) + creds + body
+
+
+def to(device, op, body=b"", **kw):
+    """An addressed request for a sandbox AP (anything with .mac and .ip)."""
+    return request(op, body, mac=device.mac, ip=device.ip, **kw)
+
+
+def _address_bytes(value, size):
+    if isinstance(value, str):
+        value = socket.inet_aton(value) if size == 4 else bytes.fromhex(value.replace(":", ""))
+    if len(value) != size:
+        raise ValueError(f"expected {size} bytes, got {value!r}")
+    return bytes(value)
+
+
+def text_field(text, width):
+    """A fixed-width text field: zero-padded, cut at the width."""
+    raw = text if isinstance(text, bytes) else text.encode()
+    return raw[:width].ljust(width, b"\0")
+
+
+def field_text(data, offset, width):
+    """The text of a fixed-width field (up to its first zero byte)."""
+    return bytes(data[offset:offset + width]).split(b"\0", 1)[0].decode(errors="replace")
+
+
+def mask(datagram, ranges, fill=0):
+    """A copy of `datagram` with the byte ranges [(offset, length), ...]
+    overwritten by `fill`: for comparing whole replies that hold volatile
+    bytes (a tag, a clock)."""
+    out = bytearray(datagram)
+    for offset, length in ranges:
+        end = min(offset + length, len(out))
+        out[offset:end] = bytes([fill]) * max(end - offset, 0)
+    return bytes(out)
+
+
+TAG = [(2, 2)]   # mask() range of the header's tag
+
+
+class Client:
+    """The management utility's end of the segment: a socket on the reply
+    port (also used to send) and one on the request port for
+    announcements. The sockets are created by the caller in the utility
+    namespace (see conftest)."""
+
+    def __init__(self, reply_sock, announce_sock, own_ip):
+        self.reply_sock = reply_sock
+        self.announce_sock = announce_sock
+        self.own_ip = own_ip
+        self.last_sources = []
+
+    def close(self):
+        self.reply_sock.close()
+        self.announce_sock.close()
+
+    def send(self, datagram):
+        self.reply_sock.sendto(bytes(datagram), (BROADCAST, PORT_REQUEST))
+
+    def flush(self):
+        """Forgets every datagram that has arrived so far."""
+        for s in (self.reply_sock, self.announce_sock):
+            while select.select([s], [], [], 0)[0]:
+                s.recvfrom(65536)
+
+    def exchange(self, datagram, timeout=2.0, count=None, settle=0.3):
+        """Sends a request and returns the reply datagrams on port 62992.
+
+        With `count`, returns as soon as that many have arrived (or at
+        `timeout`). Without, returns `settle` seconds after the last reply,
+        or at `timeout` with none. Datagrams that arrived before the request
+        are dropped first."""
+        self.flush()
+        self.send(datagram)
+        return self._collect(self.reply_sock, timeout, count, settle, keep_own=True)
+
+    def replies(self, timeout=2.0):
+        """Every datagram arriving on port 62992 within `timeout` seconds."""
+        return self._collect(self.reply_sock, timeout, None, None, keep_own=True)
+
+    def announcements(self, timeout=2.0, count=None):
+        """Datagrams from the devices on port 62976 within `timeout` seconds
+        (our own broadcast requests are left out); with `count`, returns
+        once that many have arrived."""
+        return self._collect(self.announce_sock, timeout, count, None, keep_own=False)
+
+    def _collect(self, sock, timeout, count, settle, keep_own):
+        got, sources = [], []
+        deadline = time.monotonic() + timeout
+        while count is None or len(got) < count:
+            now = time.monotonic()
+            wait = deadline - now
+            if settle is not None and got:
+                wait = min(wait, settle)
+            if wait <= 0 or not select.select([sock], [], [], wait)[0]:
+                break
+            data, addr = sock.recvfrom(65536)
+            if not keep_own and addr[0] == self.own_ip:
+                continue
+            got.append(data)
+            sources.append(addr)
+        self.last_sources = sources
+        return got
