@@ -83,7 +83,7 @@ lsqlquery_pv *newRecord(std::string_view key, std::string_view value)
     return pv;
 }
 
-lsqlquery_pv *read(const Address &a)
+lsqlquery_pv *cachedRead(const Address &a)
 {
     Library &lib = library();
     std::lock_guard<std::mutex> guard(lib.mutex);
@@ -128,7 +128,7 @@ lsqlquery_pv *lsqlquery_get_pv(const char *section, const char *object, const ch
 {
     if (!section || !key)
         return nullptr;
-    return read({section, object ? object : "", "", "", key});
+    return cachedRead({section, object ? object : "", "", "", key});
 }
 
 lsqlquery_pv *lsqlquery_get_pv_q1(const char *section, const char *object, const char *key,
@@ -136,7 +136,7 @@ lsqlquery_pv *lsqlquery_get_pv_q1(const char *section, const char *object, const
 {
     if (!section || !key || !qkey || !qvalue)
         return nullptr;
-    return read({section, object ? object : "", qkey, qvalue, key});
+    return cachedRead({section, object ? object : "", qkey, qvalue, key});
 }
 
 lsqlquery_pv *lsqlquery_new_pv_solo(const char *key, const char *value)
