@@ -11,12 +11,12 @@
 #include "dbxmldb.h"
 #include "debug.h"
 #include "reply.h"
+#include "reserved_ip.h"
 #include "sys.h"
 #include "sys_net.h"
 
 namespace {
 
-constexpr const char *kReservedIpFile = "/etc/reserved_IP";
 constexpr std::string_view kManagementBridge = "brtrunk";
 constexpr std::string_view kDdnsConnected = "Connected";
 constexpr size_t kDbTextLen = 1024;

@@ -2,8 +2,12 @@
 end in the device sandbox with the stand-in management daemon carrying out
 the trigger keys."""
 
+import re
+import select
 import socket
 import struct
+import subprocess
+import time
 
 import tarnclient as tc
 
@@ -149,3 +153,48 @@ def test_plain_factory_reset(ap, client):
     assert ap.store_get("system", "system-name") == ap.name
     assert not ap.exists(RESERVED)
     assert tarnd_writes(ap) == []
+
+
+def start_tracer(ap, pid, output):
+    """strace on tarnd, inside the AP; returns once it is attached."""
+    tracer = subprocess.Popen(
+        ap.exec_argv(["strace", "-p", str(pid), "-e", "trace=openat,write,sendto",
+                      "-s", "64", "-o", output]),
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    seen = b""
+    deadline = time.monotonic() + 10
+    while b"attached" not in seen and time.monotonic() < deadline:
+        if select.select([tracer.stderr], [], [], 0.5)[0]:
+            chunk = tracer.stderr.read1(256)
+            if not chunk:
+                break
+            seen += chunk
+    if b"attached" not in seen:
+        tracer.kill()
+        tracer.wait(5)
+        raise AssertionError(f"strace did not attach: {seen!r}")
+    return tracer
+
+
+def test_reserved_address_file_is_written_before_and_after_the_reply(ap, client):
+    """The file is written in the request call and again in the call after
+    the reply, right before the reset is asked for."""
+    trace_file = "/tmp/reset.trace"
+    tracer = start_tracer(ap, ap.daemon_pid(), trace_file)
+    try:
+        reply = only_reply(client, tc.to(ap, RESET_KEEP_IP, tag=4))
+        assert reply == reply_to(ap, 4, RESET_KEEP_IP, RESULT_OK)
+        tracer.wait(20)             # ends with tarnd, which the reset stops
+    finally:
+        if tracer.poll() is None:
+            tracer.kill()
+            tracer.wait(5)
+    events = []
+    for line in ap.read_file(trace_file, "").splitlines():
+        if '"/etc/reserved_IP"' in line and "O_TRUNC" in line:
+            events.append("open")
+        elif re.match(r'write\(\d+, "192\.0\.2\.11,255\.255\.255\.0,192\.0\.2\.1,", 35\)', line):
+            events.append("write")
+        elif line.startswith("sendto(") and "62992" in line and "= 38" in line:
+            events.append("reply")
+    assert events == ["open", "write", "reply", "open", "write"]
