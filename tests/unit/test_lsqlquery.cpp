@@ -406,6 +406,8 @@ TEST_F(LsqlTool, ExitCodesAndOutput)
 
 TEST_F(LsqlTool, SetIsJournaledAsLsql)
 {
+    // A cached miss must not hide the tool's write from the next read.
+    ASSERT_EQ(libGet("interface", "ssid", "wlan1"), std::nullopt);
     ASSERT_EQ(lsql({"set", "interface", "ssid", "a\tb", "--object", "wlan1"}).status, 0);
     ASSERT_EQ(lsql({"set", "vap", "vlan-id", "9", "--object", "vap2", "--where", "radio=wlan1"})
                   .status, 0);
@@ -414,7 +416,6 @@ TEST_F(LsqlTool, SetIsJournaledAsLsql)
                      "2\tlsql\tvap\tvap2\tradio=wlan1\tvlan-id\t9\tok\n");
     EXPECT_EQ(lsql({"journal", "--after", "1"}).out,
               "2\tlsql\tvap\tvap2\tradio=wlan1\tvlan-id\t9\tok\n");
-    // The library's cached reads see the tool's writes.
     EXPECT_EQ(libGet("interface", "ssid", "wlan1"), "a\tb");
 }
 
