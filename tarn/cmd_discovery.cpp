@@ -1,4 +1,5 @@
 // discover, info, neighbor, ops, listen and watch.
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -64,8 +65,11 @@ void printEvent(const Session &s, const std::string &event, Record record) {
 
 int cmdDiscover(Session &s, Args &a) {
     a.finish();
+    std::vector<Found> found = s.discover();
+    std::sort(found.begin(), found.end(),
+              [](const Found &x, const Found &y) { return x.info.mac < y.info.mac; });
     std::vector<Record> records;
-    for (const Found &f : s.discover())
+    for (const Found &f : found)
         records.push_back(deviceRecord(f));
     if (records.empty()) {
         if (s.options().json)
@@ -121,7 +125,8 @@ int cmdOps(Session &s, Args &a) {
 int cmdListen(Session &s, Args &a) {
     const std::optional<std::string> countText = a.value("--count");
     const long count = countText ? parseInteger(*countText, "--count", 1, 1000000) : 0;
-    const Clock::time_point deadline = deadlineAfter(secondsOption(a, "--timeout").value_or(0));
+    const double timeout = secondsOption(a, "--timeout").value_or(0);
+    const Clock::time_point deadline = deadlineAfter(timeout);
     a.finish();
     Transport t(s.interfaces(), wire::kRequestPort);
     long heard = 0;
@@ -133,7 +138,8 @@ int cmdListen(Session &s, Args &a) {
         heard++;
     }
     if (heard == 0)
-        throw NoReplyError("no announcement arrived on " + t.interfaceList() + " in time.");
+        throw NoReplyError("no announcement arrived on " + t.interfaceList() + " within " +
+                           Session::secondsText(timeout) + ".");
     return kExitOk;
 }
 

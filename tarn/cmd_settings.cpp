@@ -150,6 +150,13 @@ void checkNewPassword(const std::string &password) {
     if (bad != std::string::npos)
         throw UsageError(std::string("the new password contains \"") + password[bad] +
                          "\", which the device refuses; it may not contain any of @ : - / \\ % \" '.");
+    // The device hands the password to its tool with a backslash before
+    // these two, and the backslash becomes part of the password.
+    const size_t escaped = password.find_first_of("$`");
+    if (escaped != std::string::npos)
+        throw UsageError(std::string("the new password contains \"") + password[escaped] +
+                         "\", which the device would keep a backslash in front of; choose "
+                         "another password.");
     checkCredentialLength("new password", password);
 }
 

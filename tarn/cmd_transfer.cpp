@@ -1,5 +1,6 @@
 // firmware, config and reboot: the operations that take the device away
 // for a while, followed with queries and the device's announcements.
+#include <cstdio>
 #include <thread>
 
 #include "announcements.h"
@@ -60,9 +61,19 @@ long secondsSince(Clock::time_point start) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count());
 }
 
+std::string elapsedText(Clock::time_point start) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f s",
+                  std::chrono::duration<double>(Clock::now() - start).count());
+    return buf;
+}
+
+// An HTTP firmware download and a backup run before the device answers.
+constexpr double kStartPatience = 120;
+
 TransferStatus startTransfer(Session &s, uint16_t op, const Source &src, const std::string &what) {
-    const TransferStatus st =
-        parseTransfer(s.call(op, transferStartBody(src.serverType, src.server, src.file)).body);
+    const TransferStatus st = parseTransfer(
+        s.call(op, transferStartBody(src.serverType, src.server, src.file), kStartPatience).body);
     if (st.result != 0)
         throw RefusedError(formatMac(s.target().info.mac) + " refused " + what + ": " +
                            (st.message.empty() ? "result " + std::to_string(st.result) : st.message) +
@@ -93,7 +104,7 @@ int followUpgrade(Session &s, Transport &announcements, Clock::time_point deadli
             if (!silent && h->announcement.firmware == dev.info.firmware)
                 continue;
             endProgress();
-            emit(s, mac + " is back after " + std::to_string(secondsSince(start)) + " s with firmware " +
+            emit(s, mac + " is back after " + elapsedText(start) + " with firmware " +
                         h->announcement.firmware + ".",
                  {text("mac", mac), text("old_firmware", dev.info.firmware),
                   text("firmware", h->announcement.firmware), number("seconds", secondsSince(start))});
@@ -151,6 +162,10 @@ int configRestore(Session &s, Args &a) {
     const Clock::time_point deadline = deadlineAfter(a, 120);
     a.finish();
     const std::string mac = formatMac(s.target().info.mac);
+    // A finished backup or restore leaves its state behind and the device
+    // refuses a new restore until a query has collected it. The query does
+    // not disturb a restore that is still running: that one refuses the start.
+    s.call(wire::OP_CONFIG_RESTORE, transferQueryBody());
     startTransfer(s, wire::OP_CONFIG_RESTORE, src, "the configuration restore");
     const auto start = Clock::now();
     while (Clock::now() < deadline) {
@@ -221,7 +236,7 @@ int cmdReboot(Session &s, Args &a) {
     endProgress();
     if (!h)
         throw NoReplyError(mac + " did not announce itself again after the reboot in time.");
-    emit(s, mac + " is back after " + std::to_string(secondsSince(start)) + " s.",
+    emit(s, mac + " is back after " + elapsedText(start) + ".",
          {text("mac", mac), boolean("back", true), number("seconds", secondsSince(start)),
           text("firmware", h->announcement.firmware)});
     return kExitOk;

@@ -55,8 +55,8 @@ Bytes encodeRequest(uint16_t op, uint16_t tag, const std::optional<Address> &to,
     if (to)
         std::copy(to->ip.begin(), to->ip.end(), h.ucIp);
     h.uStatus = to ? wire::kAddrUnicast : wire::kAddrBroadcast;
-    // Everything behind the header, credential block included.
-    h.uBodyLen = static_cast<uint16_t>(msg.size() - wire::kHeaderLen);
+    // The operation's body; the credential block is not counted.
+    h.uBodyLen = static_cast<uint16_t>(body.size());
     wire::encode_header(h, msg);
 
     if (withCred) {

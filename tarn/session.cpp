@@ -53,9 +53,9 @@ std::vector<std::string> Session::interfaces() const {
     return options_.interfaces.empty() ? broadcastInterfaces() : options_.interfaces;
 }
 
-std::string Session::timeoutText() const {
+std::string Session::secondsText(double seconds) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%g s", options_.timeout);
+    std::snprintf(buf, sizeof buf, "%g s", seconds);
     return buf;
 }
 
@@ -144,11 +144,11 @@ const Found &Session::target() {
 
 std::optional<Reply> Session::exchange(uint16_t op, uint16_t tag, const std::optional<Address> &to,
                                        std::span<const uint8_t> request,
-                                       const std::string &ifname) {
+                                       const std::string &ifname, double wait) {
     Transport &t = replies();
     const auto sent = Clock::now();
     t.broadcast(request, wire::kRequestPort, ifname);
-    const auto deadline = sent + seconds(options_.timeout);
+    const auto deadline = sent + seconds(wait);
     while (auto d = t.receive(deadline)) {
         const wire::message_t h = wire::decode_header(d->bytes);
         if (!isReplyTo(h, op, tag))
@@ -162,7 +162,8 @@ std::optional<Reply> Session::exchange(uint16_t op, uint16_t tag, const std::opt
     return std::nullopt;
 }
 
-std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, int tries) {
+std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, int tries,
+                                   double lastWait) {
     const Found &dev = target();
     const Address to{dev.info.mac, dev.info.ip};
     const Credentials cred = carriesCredentials(op) ? credentials() : Credentials{};
@@ -171,7 +172,9 @@ std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, i
     const Bytes request = encodeRequest(op, tag, to, cred, body);
     const std::string mac = formatMac(dev.info.mac);
     for (int attempt = 0; attempt < tries; attempt++) {
-        std::optional<Reply> r = exchange(op, tag, to, request, dev.ifname);
+        const bool last = attempt + 1 == tries;
+        const double wait = last ? std::max(options_.timeout, lastWait) : options_.timeout;
+        std::optional<Reply> r = exchange(op, tag, to, request, dev.ifname, wait);
         if (!r)
             continue;
         if (r->header.uStatus == wire::kStatusAuthFailed)
@@ -184,12 +187,12 @@ std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, i
 }
 
 std::optional<Reply> Session::callOnce(uint16_t op, std::span<const uint8_t> body) {
-    return send(op, body, 1);
+    return send(op, body, 1, 0);
 }
 
-Reply Session::call(uint16_t op, std::span<const uint8_t> body) {
+Reply Session::call(uint16_t op, std::span<const uint8_t> body, double lastWait) {
     const int tries = options_.retries + 1;
-    if (std::optional<Reply> r = send(op, body, tries))
+    if (std::optional<Reply> r = send(op, body, tries, lastWait))
         return std::move(*r);
     const Found &dev = target();
     throw NoReplyError(formatMac(dev.info.mac) + " did not answer " + opLabel(op) + " on " +

@@ -57,7 +57,9 @@ class Session {
     // Sends an addressed request to the target and returns the matching
     // reply. Throws RefusedError for an authentication failure or an
     // unsupported operation, NoReplyError when every try went unanswered.
-    Reply call(uint16_t op, std::span<const uint8_t> body);
+    // `lastWait` lengthens the wait after the last try, for operations the
+    // device carries out before it answers (an HTTP download, a backup).
+    Reply call(uint16_t op, std::span<const uint8_t> body, double lastWait = 0);
     // One try of call(): nothing when the device did not answer in time.
     // Progress queries use it, since a device that is rebooting is silent.
     std::optional<Reply> callOnce(uint16_t op, std::span<const uint8_t> body);
@@ -67,17 +69,20 @@ class Session {
 
     // Interfaces to use: the target's once it is known, else -i or all.
     std::vector<std::string> interfaces() const;
-    // "within 2 s" style text of the timeout.
-    std::string timeoutText() const;
+    // "2 s": the timeout for messages.
+    std::string timeoutText() const { return secondsText(options_.timeout); }
+    static std::string secondsText(double seconds);
 
   private:
     Transport &replies();
     uint16_t newTag();
     static Reply toReply(const wire::message_t &h, const Datagram &d, Clock::time_point sent);
     std::optional<Reply> exchange(uint16_t op, uint16_t tag, const std::optional<Address> &to,
-                                  std::span<const uint8_t> request, const std::string &ifname);
+                                  std::span<const uint8_t> request, const std::string &ifname,
+                                  double wait);
     // Sends an addressed request up to `tries` times.
-    std::optional<Reply> send(uint16_t op, std::span<const uint8_t> body, int tries);
+    std::optional<Reply> send(uint16_t op, std::span<const uint8_t> body, int tries,
+                              double lastWait);
 
     Options options_;
     std::unique_ptr<Transport> transport_;
