@@ -89,25 +89,32 @@ def build_dev(dev):
         os.symlink(target, f"{dev}/{name}")
 
 
+class Stop(Exception):
+    pass
+
+
+def stop(*_):
+    raise Stop()
+
+
 def serve_console(lifetime):
-    stopping = []
-    signal.signal(signal.SIGTERM, lambda *_: stopping.append(1))
-    signal.signal(signal.SIGINT, lambda *_: stopping.append(1))
     # Held open for reading and writing, so that writers never block on a
     # missing reader and the FIFO never reports end of file.
     fd = os.open("/dev/console", os.O_RDWR | os.O_NONBLOCK)
     deadline = time.monotonic() + lifetime
     with open(CONSOLE_LOG, "ab", buffering=0) as log:
-        while not stopping and time.monotonic() < deadline:
-            try:
+        try:
+            signal.signal(signal.SIGTERM, stop)
+            signal.signal(signal.SIGINT, stop)
+            while time.monotonic() < deadline:
                 ready, _, _ = select.select([fd], [], [], 1.0)
-            except InterruptedError:
-                continue
-            if ready:
-                try:
-                    log.write(os.read(fd, 65536))
-                except BlockingIOError:
-                    pass
+                if ready:
+                    try:
+                        log.write(os.read(fd, 65536))
+                    except BlockingIOError:
+                        pass
+        except Stop:
+            pass
 
 
 def main():

@@ -8,7 +8,8 @@ A segment is one run, named by a run id:
   * per access point i (1-based), network namespace tarn-ap<i>-<run>: the
     management interface, a veth named as the store's "management"
     "interface" ("brtrunk") whose peer is a port of the bridge, with MAC
-    02:00:00:00:00:<i>, 192.0.2.(10+i)/24 and 2001:db8::(10+i)/64;
+    02:00:00:00:00:<i> (two hex digits), 192.0.2.(10+i)/24 and
+    2001:db8::(10+i)/64 (ap1: 192.0.2.11, 2001:db8::11);
   * per access point a private mount namespace with its own root, built and
     held by apinit.py (see there): an overlay over the host's / whose
     writable layer is a tmpfs, so the device's fixed paths (/etc/reserved_IP,
@@ -246,7 +247,8 @@ def ap_ipv4(index):
 
 
 def ap_ipv6(index):
-    return f"2001:db8::{10 + index:x}"
+    # Written like the IPv4 host part: AP 1 is 2001:db8::11.
+    return f"2001:db8::{10 + index}"
 
 
 def escape_field(text):
@@ -409,6 +411,7 @@ class Device:
             dump_line("management", "ip", self.ip_text),
             dump_line("management", "mask", "255.255.255.0"),
             dump_line("management", "static-ip", self.ip_text),
+            dump_line("management", "static-ipv6", self.ipv6_text),
             dump_line("system", "system-name", self.name),
         ])
 
@@ -418,10 +421,12 @@ class Device:
         for dump in (AP_FACTORY, AP_IDENTITY, AP_SIMDIR + "/seed.dump"):
             self.run(["lsql", "load", dump], check=True)
 
-    def start_daemon(self, args=None, wait=True):
+    def start_daemon(self, args=None, wait=True, pid_delay=0.0):
         """Starts the management daemon, which boots the device and starts
         tarnd with `args` (default: -d). With `wait`, returns once the
-        first announcement of this AP has been seen."""
+        first announcement of this AP has been seen. With `pid_delay`,
+        tarnd is started first and the management daemon's PID file only
+        that many seconds later."""
         if args is not None:
             self.daemon_args = list(args)
         if wait:
@@ -429,7 +434,7 @@ class Device:
         lease = f"{self.ip_text}/{PREFIX_V4}"
         argv = self.exec_argv(["/usr/sbin/dmand", "--interface", self.interface,
                                "--lease", lease, "--allowed-net", str(SEGMENT_NET),
-                               "--"] + self.daemon_args)
+                               "--pid-delay", str(pid_delay), "--"] + self.daemon_args)
         self._dmand_proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL,
                                             stdout=subprocess.DEVNULL,
                                             stderr=subprocess.DEVNULL,

@@ -59,7 +59,7 @@ def test_ap_network_identity(ap_factory):
     for i, dev in enumerate(aps, start=1):
         out = dev.run(["ip", "-o", "addr", "show", "dev", "brtrunk"]).stdout
         assert f"inet 192.0.2.{10 + i}/24" in out
-        assert f"inet6 2001:db8::{10 + i:x}/64" in out
+        assert f"inet6 2001:db8::{10 + i}/64" in out
         link = dev.run(["ip", "-o", "link", "show", "dev", "brtrunk"]).stdout
         assert f"link/ether 02:00:00:00:00:{i:02x}" in link
         assert dev.run("hostname").stdout.strip() == f"tarn-ap{i}"
@@ -114,7 +114,7 @@ def test_run_of_a_dead_owner_is_cleaned_up():
         seg.stop()
 
 
-def test_tarnd_waits_for_the_pid_file(ap_factory):
+def test_dmand_writes_its_pid_file_before_starting_tarnd(ap_factory):
     dev = ap_factory(start=False)
     dev.start_daemon(wait=False)
     dev.segment.wait_announcements([dev])
@@ -122,6 +122,31 @@ def test_tarnd_waits_for_the_pid_file(ap_factory):
     # The management daemon writes its PID file before tarnd runs.
     assert log.index("boot") < log.index("started tarnd")
     assert dev.read_file("/var/run/dman.pid").strip() == str(dev.dmand_pid())
+
+
+def udp_ports(dev):
+    out = dev.run(["ss", "-H", "-u", "-a", "-n"]).stdout
+    return {line.split()[3].rsplit(":", 1)[1] for line in out.splitlines()}
+
+
+def test_tarnd_opens_no_socket_before_the_pid_file(ap_factory):
+    dev = ap_factory(start=False)
+    dev.start_daemon(wait=False, pid_delay=30)
+    dev.wait_until(dev.daemon_pid, what="tarnd started")
+    dev.wait_output(r"little endian", stream="stderr")
+    assert not dev.exists("/var/run/dman.pid")
+    assert "62976" not in udp_ports(dev)
+    dev.stop_daemon()
+    dev.start_daemon(pid_delay=0.5)
+    assert "62976" in udp_ports(dev)
+
+
+def test_stopping_dmand_stops_tarnd(ap):
+    pid = ap.daemon_pid()
+    ap.stop_daemon()
+    assert not tarnsim.alive(pid)
+    assert not ap.exists("/var/run/dman.pid")
+    assert "stopping" in ap.dmand_log()
 
 
 def new_pid(dev, old):
