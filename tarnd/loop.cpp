@@ -76,7 +76,6 @@ void _funcNotSupport(const message_t &req, ReplySink sink) {
     // Printed at every debug level: the utility asked for something this
     // firmware does not have.
     std::printf("pMsg->uOP_Code = %d not support\n", req.uOP_Code);
-    std::fflush(stdout);
     dbgPrint("FUNC:%s...\n", __func__);
     dbgPrint("sending func not support...\n");
     sendCoreReply(req, kStatusNotSupported, sink);
