@@ -54,7 +54,8 @@ constexpr std::array kCommands{
             "change the administrator password",
             "Asks for the new password twice (or reads the first line of FILE). The device\n"
             "refuses the characters @ : - / \\ % \" ' and changes only the password of user\n"
-            "admin (result 1001 otherwise; 1006 for a refused character).",
+            "admin (result 1001 otherwise; 1006 for a refused character). tarn also refuses\n"
+            "$ and `, which the device would store with a backslash in front.",
             cmdPasswd},
     Command{"ddns",
             "-d DEVICE ddns get [--show-password]\n"
