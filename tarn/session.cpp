@@ -138,8 +138,10 @@ const Found &Session::target() {
             }
         }
     }
+    const int tries = options_.retries + 1;
     throw NoReplyError("no device " + options_.device + " answered on " + t.interfaceList() +
-                       " within " + timeoutText() + ".");
+                       " within " + timeoutText() + " (" + std::to_string(tries) +
+                       (tries == 1 ? " try)." : " tries)."));
 }
 
 std::optional<Reply> Session::exchange(uint16_t op, uint16_t tag, const std::optional<Address> &to,

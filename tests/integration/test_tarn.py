@@ -11,7 +11,7 @@ from pathlib import Path
 import pytest
 
 import tarnclient
-from servers import http, tftp  # noqa: F401
+from servers import http, tftp, tftp6  # noqa: F401
 
 BUILD = Path(os.environ.get("TARN_BUILD") or Path(__file__).resolve().parents[2] / "build")
 TARN = str(BUILD / "tarn" / "tarn")
@@ -272,6 +272,13 @@ def test_config_backup_then_restore_over_tftp(ap, tarn, tftp):
                "--wait-timeout", "30")
     assert res.returncode == 0, res.stderr
     assert "restored its configuration" in res.stdout
+
+
+def test_config_backup_to_an_ipv6_server(ap, tarn, tftp6):
+    res = tarn("-d", ap.ip_text, "config", "backup", "--tftp", "2001:db8::1", "v6.cfg", "--json")
+    assert res.returncode == 0, res.stderr
+    assert json.loads(res.stdout)["server"] == "2001:db8::1"
+    assert tftp6.wait_file("v6.cfg")
 
 
 def test_config_restore_of_a_bad_file_prints_the_device_message(ap, tarn, tftp):
