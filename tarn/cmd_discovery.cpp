@@ -160,7 +160,7 @@ int cmdWatch(Session &s, Args &a) {
     // discovery that fills the list runs.
     Transport t(s.interfaces(), wire::kRequestPort);
     for (const Found &f : s.discover()) {
-        known[f.info.mac] = {deviceRecord(f), Clock::now()};
+        known[f.info.mac] = {announcementRecord(f), Clock::now()};
         printEvent(s, "new", known[f.info.mac].record);
     }
     while (Clock::now() < deadline) {

@@ -66,6 +66,23 @@ Record announcementRecord(const Announcement &a, const std::string &ifname) {
     };
 }
 
+Record announcementRecord(const Found &found) {
+    const DeviceInfo &d = found.info;
+    Announcement a;
+    a.deviceType = d.deviceType;
+    a.opMode = d.opMode;
+    a.firmware = d.firmware;
+    a.mac = d.mac;
+    a.hwVersion = d.hwVersion;
+    a.name = d.name;
+    a.ip = d.ip;
+    a.mask = d.mask;
+    a.port = d.port;
+    a.ipv6 = d.ipv6;
+    a.ipv6Prefix = d.ipv6Prefix;
+    return announcementRecord(a, found.ifname);
+}
+
 Record neighborRecord(const Neighbor &n, const std::string &ifname) {
     return {
         text("mac", formatMac(n.mac)),

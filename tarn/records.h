@@ -13,6 +13,8 @@ namespace tarn {
 
 Record deviceRecord(const Found &found);
 Record announcementRecord(const Announcement &a, const std::string &ifname);
+// A discovered device in the shape of an announcement, for lists that mix both.
+Record announcementRecord(const Found &found);
 Record neighborRecord(const Neighbor &n, const std::string &ifname);
 
 // "2001:db8::10/64" (or without the prefix length when none is given), or

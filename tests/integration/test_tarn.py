@@ -136,6 +136,9 @@ def test_watch_reports_a_device_that_falls_silent_as_lost(ap, background):
     watch = background("watch", "--json", "-t", "1", "--lost-after", "2", "--timeout", "8")
     new = watch.line()
     assert (new["event"], new["mac"]) == ("new", mac_text(ap))
+    # A discovered device has the keys of an announced one.
+    assert set(new) == {"event", "mac", "ipv4", "name", "firmware", "mask", "ipv6",
+                        "device_type", "op_mode", "hw_version", "port", "interface"}
     ap.stop_daemon()
     lost = watch.line(timeout=10)
     assert (lost["event"], lost["mac"]) == ("lost", mac_text(ap))
