@@ -1,0 +1,13 @@
+// The oracle of the request fuzzer: is a command line that the daemon handed
+// to the shell one of the device's own command lines, filled only with
+// arguments the shell reads as plain words?
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// True when `command` is a documented command line whose placeholders hold
+// a safe file name, a numeric server address or a single-quoted, escaped
+// password. The tools formatted into 128 bytes may be cut to 127
+// characters. On false, `why` says what did not fit.
+bool isDocumentedCommand(std::string_view command, std::string &why);
