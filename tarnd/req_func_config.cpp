@@ -145,15 +145,24 @@ std::unique_ptr<RestoreJob> makeJob(const TransferTarget &target) {
     return job;
 }
 
-// Hands the job to a detached worker; on failure the job stays with the
-// caller, which then frees it.
-bool startWorker(std::unique_ptr<RestoreJob> &job) {
+bool startDetachedWorker(RestoreJob *job) {
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, configRestoreWorker, job.get()) != 0) {
+    if (pthread_create(&thread, nullptr, configRestoreWorker, job) != 0) {
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
+}
+
+RestoreWorkerStart g_workerStart = startDetachedWorker;
+
+// Hands the job to the worker; on failure the job stays with the caller,
+// which then frees it.
+bool startWorker(std::unique_ptr<RestoreJob> &job) {
+    if (!g_workerStart(job.get())) {
         return false;
     }
     job.release();
-    pthread_detach(thread);
     return true;
 }
 
@@ -243,6 +252,10 @@ void *configRestoreWorker(void *arg) {
         writeStatus("failed");
     }
     return nullptr;
+}
+
+void setRestoreWorkerStart(RestoreWorkerStart start) {
+    g_workerStart = start != nullptr ? start : startDetachedWorker;
 }
 
 unsigned funcConfigBackup(const wire::message_t *pMsg, std::span<const uint8_t> body,

@@ -23,3 +23,9 @@ struct RestoreJob {
 // Thread body: downloads, validates and restores the job's file, writing
 // ("config", "status") as it goes, then deletes the job.
 void *configRestoreWorker(void *job);
+
+// Starts the worker for an accepted restore: true when it took the job, false
+// when the job stays with the caller. The default runs configRestoreWorker on
+// a detached thread; fuzzing runs it inline instead.
+using RestoreWorkerStart = bool (*)(RestoreJob *job);
+void setRestoreWorkerStart(RestoreWorkerStart start);

@@ -55,6 +55,8 @@ void readStore(const char *section, const char *key, std::span<char, kAddrTextLe
     cfgGet(section, key, out);
 }
 
+const char *g_reservedIpSaveFile = kReservedIpFile;
+
 // A static device keeps its address across the reset: start-up reads the
 // values back from the file and removes it.
 void saveReservedAddress() {
@@ -62,7 +64,7 @@ void saveReservedAddress() {
     readStore("management", "dhcp-status", dhcp);
     if (std::string_view(dhcp) != "down")
         return;
-    File file(fopen(kReservedIpFile, "w"));
+    File file(fopen(g_reservedIpSaveFile, "w"));
     if (!file)
         return;  // nothing saved; the device comes back with factory settings
     char ip[kAddrTextLen];
@@ -80,6 +82,10 @@ unsigned replyResultOk(const wire::message_t &req, std::span<uint8_t> reply) {
 }
 
 }  // namespace
+
+void setReservedIpSaveFile(const char *path) {
+    g_reservedIpSaveFile = path != nullptr ? path : kReservedIpFile;
+}
 
 unsigned funcGetNetAdvSettings(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
     namespace n = wire::net_adv;
