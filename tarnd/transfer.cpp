@@ -63,6 +63,11 @@ bool isSafeFileName(std::span<const uint8_t> field) {
     }
     const std::string_view name(reinterpret_cast<const char *>(field.data()),
                                 static_cast<size_t>(nul - field.begin()));
+    // An empty name would vanish from the command line and shift the
+    // tool's arguments: "tftp -g ADDR -l  -r " makes "-r" the local name.
+    if (name.empty()) {
+        return false;
+    }
     // A leading "~" would be expanded by the shell into a home folder.
     if (name.starts_with('/') || name.starts_with('-') || name.starts_with('~')) {
         return false;

@@ -29,9 +29,9 @@ uint8_t transferSubService(std::span<const uint8_t> body);
 // when it passes isSafeFileName: it reaches root shell command lines.
 TargetCheck parseTransferTarget(std::span<const uint8_t> body, TransferTarget &target);
 
-// A file name field is safe when it ends within its 128 bytes, uses only
-// A-Z a-z 0-9 . _ - + ~ /, does not begin with "/", "-" or "~" and has no
-// ".." component: nothing a shell, a URL or a tool's option parser reads as
+// A file name field is safe when it is not empty, ends within its 128
+// bytes, uses only A-Z a-z 0-9 . _ - + ~ /, does not begin with "/", "-" or
+// "~" and has no ".." component: nothing a shell, a URL or a tool's option parser reads as
 // more than a file name below the working directory.
 bool isSafeFileName(std::span<const uint8_t> field);
 

@@ -182,7 +182,8 @@ INSTANTIATE_TEST_SUITE_P(Table, FileNames,
                                            NameCase{"a b", false},
                                            NameCase{"a\nb", false},
                                            NameCase{"a|b", false},
-                                           NameCase{"a>b", false}));
+                                           NameCase{"a>b", false},
+                                           NameCase{"", false}));
 
 TEST(FileNameField, WithoutTerminatorIsRefused) {
     std::array<uint8_t, wt::kFileLen> field;
