@@ -63,7 +63,8 @@ void store_text(Bytes buf, size_t off, size_t width, std::string_view text) {
     if (f.empty())
         return;
     size_t n = std::min(text.size(), width);
-    std::memcpy(f.data(), text.data(), n);
+    // An empty view may carry a null pointer, which memcpy must never get.
+    std::copy_n(text.begin(), n, f.begin());
     std::memset(f.data() + n, 0, width - n);
 }
 
