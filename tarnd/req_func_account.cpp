@@ -25,8 +25,9 @@ constexpr size_t kDecodedLen = 1024;
 constexpr size_t kEscapeBufLen = 4096;
 constexpr size_t kEscapeRing = 4;
 
-std::string_view cText(const char *text, size_t cap) {
-    return {text, strnlen(text, cap)};
+// A decoded text buffer up to its first NUL, never past the buffer.
+std::string_view cText(std::span<const char> text) {
+    return {text.data(), strnlen(text.data(), text.size())};
 }
 
 template <size_t N>
@@ -76,9 +77,9 @@ uint32_t changeAdminPassword(std::span<const uint8_t> body) {
     char password[kDecodedLen];
     base64Decode(user, wire::load_text(body, c::kUser, c::kFieldLen));
     base64Decode(password, wire::load_text(body, c::kPassword, c::kFieldLen));
-    if (cText(user, sizeof user) != kAdminName)
+    if (cText(user) != kAdminName)
         return c::kResultNotAdmin;
-    if (cText(password, sizeof password).find_first_of(kForbiddenPasswordChars) != std::string_view::npos)
+    if (cText(password).find_first_of(kForbiddenPasswordChars) != std::string_view::npos)
         return c::kResultBadChar;
     // The tool's exit status is not reported: it applies the change itself.
     sysRunCommand("submit SET_PASSWD '%s' '%s'", user, strEscapeShell(password));
@@ -132,7 +133,7 @@ unsigned funcUserVerify(const wire::message_t *pMsg, std::span<const uint8_t>, s
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
         return 0;
-    const bool admin = cText(g_currentUser, sizeof g_currentUser) == kAdminName;
+    const bool admin = cText(g_currentUser) == kAdminName;
     wire::store_le32(replyBody(pRetMsg), 0, admin ? u::kAdmin : u::kNotAdmin);
     return finishReply(*pMsg, pRetMsg, u::kBodyLen);
 }
