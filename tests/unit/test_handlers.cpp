@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "auth.h"
+#include "debug.h"
 #include "handler_table.h"
 #include "req_func_account.h"
 #include "req_func_datetime.h"
@@ -557,6 +558,51 @@ TEST_F(Handlers, RebootRepliesThenSetsTheTrigger) {
     EXPECT_TRUE(writes().empty());
     EXPECT_EQ(secondCall(funcReboot), 0u);
     EXPECT_EQ(writes(), (std::vector<Write>{{"system", "reboot", "yes"}}));
+}
+
+// ---- Trace ----------------------------------------------------------------
+
+// Each handler names itself in the debug trace at the start of the request
+// call and again in the call after the reply, whatever else it prints.
+TEST_F(Handlers, EveryHandlerTracesItsOwnNameOnBothCalls) {
+    const std::pair<uint16_t, const char *> names[] = {
+        {0xA1, "funcDiscover"},           {0xA2, "funcSetBasicInfo"},
+        {0xA3, "funcUserVerify"},         {0xA4, "funcChangeAdmin"},
+        {0xA5, "funcQuerySupportedFunc"}, {0xA6, "funcGetNetAdvSettings"},
+        {0xA7, "funcSetNetAdvSettings"},  {0xAA, "funcFactoryResetWithoutIP"},
+        {0xAB, "funcFactoryReset"},       {0xAC, "funcGetDateTime"},
+        {0xAD, "funcSetDateTime"},        {0xC0, "funcCommitSettings"},
+        {0xC9, "funcQueryNetStatus"},     {0xD0, "funcQueryNeighbor"},
+        {0xD1, "funcSetMultiSSID_Config"}, {0xD2, "funcVLAN_Config"},
+        {0xD4, "funcSNMP_Config"},        {0xD8, "funcGetMultiSSID_Config"},
+        {0x100, "funcFirmwareUpgrade"},   {0x101, "funcConfigBackup"},
+        {0x102, "funcConfigUpgrade"},     {0x103, "funcReboot"}};
+    size_t checked = 0;
+    g_debugLevel = 1;
+    for (const auto &[op, name] : names) {
+        const HandlerEntry *e = findHandler(op);
+        ASSERT_NE(e, nullptr) << name;
+        const std::string line = std::string("tarnd: FUNC:") + name + "...\n";
+        ::testing::internal::CaptureStdout();  // the date/time request echoes itself there
+        ::testing::internal::CaptureStderr();
+        // An all-zero body: no transfer starts, no password changes.
+        Call c(e->handler, op, {}, e->auth != 0 ? wire::kBodyOffAuth : wire::kBodyOffPlain);
+        EXPECT_NE(c.length, 0u) << name;
+        secondCall(e->handler);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(err.starts_with(line)) << err;
+        const size_t second = err.find(line, line.size());
+        EXPECT_NE(second, std::string::npos) << err;
+        EXPECT_EQ(err.find(line, second + line.size()), std::string::npos) << err;
+        ++checked;
+    }
+    g_debugLevel = 0;
+    // The whole table, so a new operation gets its name checked too.
+    size_t entries = 0;
+    for (const HandlerEntry *e = HandlerTable; e->handler != nullptr; ++e)
+        ++entries;
+    EXPECT_EQ(checked, entries);
 }
 
 // ---- Capacity -------------------------------------------------------------
