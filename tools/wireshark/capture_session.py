@@ -32,6 +32,7 @@ import tarnsim  # noqa: E402
 
 CAPTURE_LIMIT = 180          # seconds; dumpcap stops by itself after this
 START_TIMEOUT = 10.0         # seconds for dumpcap to open the interface
+SETTLE = 1.0                 # seconds for the last datagrams to reach the file
 CAPTURE_FILTER = f"udp port {tc.PORT_REQUEST} or udp port {tc.PORT_REPLY}"
 DEFAULT_OUT = SOURCE / "tests" / "data" / "tarn-session.pcap"
 
@@ -68,7 +69,7 @@ def capture(segment, out):
     `out`, for the duration of the block."""
     out = Path(out)
     out.unlink(missing_ok=True)
-    proc = segment.util_popen(["dumpcap", "-q", "-P", "-i", tarnsim.BRIDGE, "-f", CAPTURE_FILTER,
+    proc = segment.util_popen(["dumpcap", "-q", "-p", "-P", "-i", tarnsim.BRIDGE, "-f", CAPTURE_FILTER,
                                "-a", f"duration:{CAPTURE_LIMIT}", "-w", str(out)],
                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     try:
@@ -92,6 +93,8 @@ def _wait_started(proc, out):
 
 
 def _stop(proc):
+    # dumpcap drops what it has not yet read when it is interrupted.
+    time.sleep(SETTLE)
     if proc.poll() is None:
         proc.send_signal(signal.SIGINT)
     try:
@@ -221,7 +224,6 @@ def main(argv):
             with capture(segment, out.with_suffix(".tmp")) as tmp:
                 aps = segment.add_devices(3)
                 run_session(client, aps)
-                time.sleep(0.5)
         finally:
             client.close()
     tmp.replace(out)

@@ -153,13 +153,14 @@ local KIND = {
 local KIND_WIDTH = { ipv4 = 4, ipv6 = 16, mac = 6, u8 = 1, x8 = 1, u16 = 2, u32 = 4 }
 
 -- item(kind, key, label, offset[, width][, options])
--- options: names (value_string of the field), describe (function of the
--- value returning the text appended to the item).
+-- options: names (value_string of the field), strict (a value outside the
+-- names is marked), describe (function of the value and the body context
+-- returning the text appended to the item).
 local function item(kind, key, label, off, width, opts)
     if type(width) == "table" then width, opts = nil, width end
     opts = opts or {}
     return { kind = kind, key = key, label = label, off = off,
-             width = width or KIND_WIDTH[kind], names = opts.names,
+             width = width or KIND_WIDTH[kind], names = opts.names, strict = opts.strict,
              describe = opts.describe, entry = opts.entry, count = opts.count }
 end
 
@@ -387,9 +388,9 @@ local MULTI_SSID_SET_REPLY = layout("wlan", 451, { reserved(0, 451) })
 -- Transfers (firmware upgrade, configuration backup and restore) share
 -- their bodies; the address and file name move with the address type.
 local TRANSFER_HEAD = {
-    item("u8", "sub_service", "Sub-service", 0, { names = SUB_SERVICE_NAMES }),
-    item("u8", "server_type", "Server type", 1, { names = SERVER_TYPE_NAMES }),
-    item("u8", "addr_type", "Address type", 2, { names = ADDR_TYPE_NAMES }),
+    item("u8", "sub_service", "Sub-service", 0, { names = SUB_SERVICE_NAMES, strict = true }),
+    item("u8", "server_type", "Server type", 1, { names = SERVER_TYPE_NAMES, strict = true }),
+    item("u8", "addr_type", "Address type", 2, { names = ADDR_TYPE_NAMES, strict = true }),
 }
 local function transfer_request(addr_kind, addr_width)
     local items = { table.unpack(TRANSFER_HEAD) }
@@ -420,7 +421,7 @@ local TRANSFER_RESULTS = {
 }
 
 local TRANSFER_REPLY = layout("transfer", 130, {
-    item("u8", "sub_service", "Sub-service", 0, { names = SUB_SERVICE_NAMES }),
+    item("u8", "sub_service", "Sub-service", 0, { names = SUB_SERVICE_NAMES, strict = true }),
     item("u8", "result", "Result", 1, { describe = function(v, ctx)
         local by_sub = TRANSFER_RESULTS[ctx.op][ctx.body(0, 1):uint()]
         ctx.result_name = by_sub and by_sub[v]
@@ -620,8 +621,13 @@ end
 
 local function add_number(tree, it, range, ctx)
     local ti = tree:add_le(it.field, range)
+    local v = range:le_uint()
+    if it.strict and not it.names[v] then
+        ti:add_proto_expert_info(ef.bad_code, string.format("%s %d is not one of the protocol's codes",
+                                                            it.label, v))
+    end
     if it.describe then
-        local text = it.describe(range:le_uint(), ctx)
+        local text = it.describe(v, ctx)
         if text then ti:append_text(" (" .. text .. ")") end
     end
     return ti
