@@ -221,7 +221,7 @@ local RESULT = layout("result", 16, {
     reserved(4, 12),
 })
 
-local ANNOUNCEMENT = layout("announce", 295, {
+local ANNOUNCEMENT_BODY = layout("announce", 295, {
     item("text", "device_type", "Device type", 0, 64),
     item("text", "op_mode", "Operation mode", 64, 32),
     item("text", "fw_version", "Firmware version", 96, 32),
@@ -336,17 +336,18 @@ local NET_STATUS_REPLY = layout("net_status", 20, {
 -- header alone.
 NET_STATUS_REPLY.may_be_empty = true
 
-local DATETIME_ITEMS = {
+local function datetime_items() return {
     item("text", "datetime", "Date and time", 0, 16),
     item("u8", "time_zone", "Time zone", 16),
     reserved(17, 1),
     item("u8", "daylight_saving", "Daylight saving", 18),
     item("u8", "ntp", "NTP", 19, { names = NTP_NAMES }),
     item("text", "ntp_server", "NTP server", 20, 64),
-}
-local DATETIME_SET_REQUEST = layout("datetime", 84, DATETIME_ITEMS)
-local DATETIME_GET_REPLY = layout("datetime", 100, { reserved(84, 16) })
-for i, it in ipairs(DATETIME_ITEMS) do table.insert(DATETIME_GET_REPLY.items, i, it) end
+} end
+local DATETIME_SET_REQUEST = layout("datetime", 84, datetime_items())
+-- The get reply carries 16 more bytes.
+local DATETIME_GET_REPLY = layout("datetime", 100, datetime_items())
+table.insert(DATETIME_GET_REPLY.items, reserved(84, 16))
 
 local VLAN_REQUEST = layout("vlan", 166, {
     item("text", "leading_text", "Leading text (not used)", 0, 32),
@@ -468,8 +469,6 @@ end
 for _, op in ipairs({ 0x0100, 0x0101, 0x0102 }) do
     BODIES[op] = { request = pick_transfer_request, reply = TRANSFER_REPLY }
 end
-
-local ANNOUNCEMENT_BODY = ANNOUNCEMENT
 
 -- ---------------------------------------------------------------------------
 -- Field registration
@@ -623,8 +622,8 @@ local function add_number(tree, it, range, ctx)
     local ti = tree:add_le(it.field, range)
     local v = range:le_uint()
     if it.strict and not it.names[v] then
-        ti:add_proto_expert_info(ef.bad_code, string.format("%s %d is not one of the protocol's codes",
-                                                            it.label, v))
+        ti:add_proto_expert_info(ef.bad_code, string.format(
+            "%s %d is not one of the protocol's codes", it.label, v))
     end
     if it.describe then
         local text = it.describe(v, ctx)
@@ -802,9 +801,11 @@ local function dissect_header(tree, tvb, msg_type)
                   stated = tvb(20, 2):le_uint() }
     tree:add_le(hf.tag, tvb(2, 2))
     hdr.op_item = tree:add_le(hf.op, tvb(4, 2))
-    tree:add(hf.mac, tvb(6, 6))
-    tree:add(hf.ip, tvb(12, 4))
+    local mac_item = tree:add(hf.mac, tvb(6, 6))
+    local ip_item = tree:add(hf.ip, tvb(12, 4))
     if msg_type == TYPE_REQUEST then
+        mac_item:append_text(" (target)")
+        ip_item:append_text(" (target)")
         local ai = tree:add_le(hf.addressing, tvb(16, 2))
         if not ADDRESSING_NAMES[hdr.status] then
             ai:append_text(" (invalid: the device drops the request)")
