@@ -131,6 +131,8 @@ local fields_by_abbrev = {}
 
 local KIND = {
     text = function(a, l) return ProtoField.string(a, l) end,
+    -- Date and time as 14 digits, also shown readable.
+    datetime = function(a, l) return ProtoField.string(a, l) end,
     ipv4 = function(a, l) return ProtoField.ipv4(a, l) end,
     ipv6 = function(a, l) return ProtoField.ipv6(a, l) end,
     mac = function(a, l) return ProtoField.ether(a, l) end,
@@ -254,7 +256,7 @@ local DISCOVER_REPLY = layout("discover", 483, {
     item("ipv4", "dns1", "First DNS server", 284),
     item("ipv4", "dns2", "Second DNS server", 288),
     item("x8", "dhcp", "DHCP client", 292, { names = DHCP_STATE_NAMES }),
-    item("text", "datetime", "Date and time", 293, 16),
+    item("datetime", "datetime", "Date and time", 293, 16),
     item("u8", "time_zone", "Time zone", 309),
     reserved(310, 1),
     item("u8", "daylight_saving", "Daylight saving", 311),
@@ -337,7 +339,7 @@ local NET_STATUS_REPLY = layout("net_status", 20, {
 NET_STATUS_REPLY.may_be_empty = true
 
 local function datetime_items() return {
-    item("text", "datetime", "Date and time", 0, 16),
+    item("datetime", "datetime", "Date and time", 0, 16),
     item("u8", "time_zone", "Time zone", 16),
     reserved(17, 1),
     item("u8", "daylight_saving", "Daylight saving", 18),
@@ -473,12 +475,16 @@ end
 -- ---------------------------------------------------------------------------
 -- Field registration
 
+local kinds_by_abbrev = {}
+
 local function register(abbrev, kind, label, names)
     local f = fields_by_abbrev[abbrev]
     if not f then
         f = KIND[kind](abbrev, label, names)
         fields_by_abbrev[abbrev] = f
+        kinds_by_abbrev[abbrev] = kind
     end
+    assert(kinds_by_abbrev[abbrev] == kind, abbrev .. " has two kinds")
     return f
 end
 
@@ -553,12 +559,14 @@ local add_items
 local ADD = {}
 
 function ADD.text(tree, it, range)
+    return tree:add(it.field, range, field_text(range))
+end
+
+function ADD.datetime(tree, it, range)
     local text = field_text(range)
     local ti = tree:add(it.field, range, text)
-    if it.key == "datetime" then
-        local readable = datetime_readable(text)
-        if readable then ti:append_text(" (" .. readable .. ")") end
-    end
+    local readable = datetime_readable(text)
+    if readable then ti:append_text(" (" .. readable .. ")") end
     return ti
 end
 
