@@ -9,7 +9,8 @@ namespace of its own:
 
 It builds the AP's root file system (an overlay over the host's /, with the
 writable layer on a tmpfs, so the host's files are read but never written),
-mounts fresh /proc, /sys, /dev, /run, /tmp and /Volume_1 in it, prints
+mounts fresh /proc, /sys, /dev, /run, /tmp, /var/log and /Volume_1 in it,
+removes the device's own paths from it (DEVICE_PATHS), prints
 "ready <pid>" and chroots into it. Then it stays alive as the holder of the
 namespaces: everything else runs in the AP through
 `nsenter -t <pid> -m -u -n -r -w`, which takes this process's mount, UTS and
@@ -25,6 +26,7 @@ their messages to /dev/console.
 import argparse
 import os
 import select
+import shutil
 import signal
 import socket
 import stat
@@ -43,6 +45,13 @@ DEVICE_NODES = {
 }
 
 CONSOLE_LOG = "/var/log/console.log"
+
+# Paths the device owns. Whatever the host has there must not show through
+# the overlay (a stray /etc/reserved_IP would be applied at start-up), so
+# they start out missing; removing them in the overlay leaves the host's
+# untouched.
+DEVICE_PATHS = ("etc/reserved_IP", "system", "splashbin", "etc/config", "etc/tarnsim",
+                "var/lib/lsqlquery")
 
 
 def mount(fstype, target, options=None, source=None):
@@ -73,7 +82,24 @@ def build_root(root, rw, volume_size):
     # Message capture saves only on a separately mounted folder.
     os.makedirs(f"{root}/Volume_1", exist_ok=True)
     mount("tmpfs", f"{root}/Volume_1", f"size={volume_size},mode=0755")
-    os.makedirs(f"{root}/var/log", exist_ok=True)
+    mount("tmpfs", f"{root}/var/log", "mode=0755")
+    # Removing goes to the overlay only: make sure that is what lies there.
+    if not is_overlay(root):
+        raise SystemExit(f"apinit: {root} is not the overlay; not removing anything")
+    for path in DEVICE_PATHS:
+        hide(os.path.join(root, path))
+
+
+def is_overlay(path):
+    with open("/proc/self/mounts") as f:
+        return any(line.split()[1:3] == [path, "overlay"] for line in f)
+
+
+def hide(path):
+    if os.path.isdir(path) and not os.path.islink(path):
+        shutil.rmtree(path)
+    elif os.path.lexists(path):
+        os.unlink(path)
 
 
 def build_dev(dev):
