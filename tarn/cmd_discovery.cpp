@@ -69,6 +69,7 @@ int cmdDiscover(Session &s, Args &a) {
     std::sort(found.begin(), found.end(),
               [](const Found &x, const Found &y) { return x.info.mac < y.info.mac; });
     std::vector<Record> records;
+    records.reserve(found.size());
     for (const Found &f : found)
         records.push_back(deviceRecord(f));
     if (records.empty()) {

@@ -139,7 +139,7 @@ BasicInfo applyChanges(BasicInfo b, const SetChanges &c) {
 std::string readNewPassword(Args &a) {
     if (std::optional<std::string> file = a.value("--new-password-file"))
         return readSecretFile(*file);
-    const std::string first = promptSecret("New password: ");
+    std::string first = promptSecret("New password: ");
     if (promptSecret("Repeat the new password: ") != first)
         throw UsageError("the two new passwords differ; nothing was changed.");
     return first;

@@ -72,7 +72,7 @@ std::string elapsedText(Clock::time_point start) {
 constexpr double kStartPatience = 120;
 
 TransferStatus startTransfer(Session &s, uint16_t op, const Source &src, const std::string &what) {
-    const TransferStatus st = parseTransfer(
+    TransferStatus st = parseTransfer(
         s.call(op, transferStartBody(src.serverType, src.server, src.file), kStartPatience).body);
     if (st.result != 0)
         throw RefusedError(formatMac(s.target().info.mac) + " refused " + what + ": " +

@@ -152,10 +152,12 @@ std::string toLines(const Record &record) {
 std::string toTable(const std::vector<Record> &records, const std::vector<Column> &columns) {
     std::vector<std::vector<std::string>> cells;
     std::vector<size_t> widths;
+    widths.reserve(columns.size());
     for (const Column &c : columns)
         widths.push_back(c.header.size());
     for (const Record &r : records) {
         std::vector<std::string> row;
+        row.reserve(columns.size());
         for (size_t i = 0; i < columns.size(); i++) {
             const Field *f = findField(r, columns[i].key);
             row.push_back(f ? displayValue(*f) : "-");
@@ -166,12 +168,15 @@ std::string toTable(const std::vector<Record> &records, const std::vector<Column
     auto line = [&](const auto &values) {
         std::string out;
         for (size_t i = 0; i < values.size(); i++) {
-            const std::string v(values[i]);
-            out += i + 1 < values.size() ? v + std::string(widths[i] - v.size() + 2, ' ') : v;
+            const std::string_view v(values[i]);
+            out += v;
+            if (i + 1 < values.size())
+                out.append(widths[i] - v.size() + 2, ' ');
         }
         return out + "\n";
     };
     std::vector<std::string_view> headers;
+    headers.reserve(columns.size());
     for (const Column &c : columns)
         headers.push_back(c.header);
     std::string out = line(headers);

@@ -27,7 +27,7 @@ Field null(std::string key);
 
 // A JSON string literal, quotes included. Device texts are not guaranteed
 // UTF-8: invalid bytes become U+FFFD so the output always parses.
-std::string jsonString(std::string_view text);
+std::string jsonString(std::string_view s);
 std::string toJson(const Record &record);
 // An array, one element per line; the same shape for zero, one or many.
 std::string toJson(const std::vector<Record> &records);

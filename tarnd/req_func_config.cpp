@@ -162,7 +162,7 @@ bool startWorker(std::unique_ptr<RestoreJob> &job) {
     if (!g_workerStart(job.get())) {
         return false;
     }
-    job.release();
+    static_cast<void>(job.release());  // the worker owns it now
     return true;
 }
 

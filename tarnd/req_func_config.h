@@ -22,7 +22,7 @@ struct RestoreJob {
 
 // Thread body: downloads, validates and restores the job's file, writing
 // ("config", "status") as it goes, then deletes the job.
-void *configRestoreWorker(void *job);
+void *configRestoreWorker(void *arg);
 
 // Starts the worker for an accepted restore: true when it took the job, false
 // when the job stays with the caller. The default runs configRestoreWorker on

@@ -82,6 +82,7 @@ void sysFormatIpv4(std::span<const uint8_t, 4> addr, std::span<char, 32> text) {
 
 void sysParseIpv4(const char *text, std::span<uint8_t, 4> addr) {
     unsigned octet[4] = {0, 0, 0, 0};
+    // NOLINTNEXTLINE(cert-err34-c): a partial parse is the defined result, the rest stay 0
     std::sscanf(text, "%u.%u.%u.%u", &octet[0], &octet[1], &octet[2], &octet[3]);
     for (size_t i = 0; i < addr.size(); ++i) {
         addr[i] = static_cast<uint8_t>(octet[i] & 0xFFu);
@@ -113,6 +114,7 @@ int sysGetLanMac(int index, std::span<uint8_t> field) {
     }
     // Group k becomes byte k; groups after the first one that fails stay 0.
     unsigned group[6] = {0, 0, 0, 0, 0, 0};
+    // NOLINTNEXTLINE(cert-err34-c): see above, a partial parse is the defined result
     std::sscanf(text.data(), "%02x:%02x:%02x:%02x:%02x:%02x", &group[0], &group[1], &group[2],
                 &group[3], &group[4], &group[5]);
     std::array<uint8_t, 6> mac;

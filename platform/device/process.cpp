@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <utility>
 
-extern char **environ;
-
 namespace devproc {
 
 namespace {
@@ -69,6 +67,7 @@ private:
 // Starts argv with `childFd` (when >= 0) as its descriptor `target`.
 pid_t start(const std::vector<std::string> &argv, int childFd, int target) {
     std::vector<char *> args;
+    args.reserve(argv.size() + 1);
     for (const std::string &a : argv) {
         args.push_back(const_cast<char *>(a.c_str()));
     }

@@ -90,6 +90,7 @@ bool readDump(std::istream &in, const std::string &name, std::vector<Setting> &o
             continue;
         Setting s;
         if (!parseDumpLine(line, s, fault)) {
+            // NOLINTNEXTLINE(performance-inefficient-string-concatenation): once, on the error path
             fault = name + ":" + std::to_string(number) + ": " + fault;
             return false;
         }
