@@ -4,6 +4,9 @@
 #   make demo          three simulated access points, managed with tarn
 #   make check         unit and integration tests
 #   make check SANITIZE=1   the same, built with ASan and UBSan
+#   make fuzz          libFuzzer campaign (clang; FUZZ_SECONDS for the request path)
+#   make tsan          the restore worker's tests under ThreadSanitizer
+#   make lint          clang-tidy and cppcheck
 
 BUILD ?= build
 SANITIZE ?=
@@ -14,7 +17,7 @@ BUILD := build-asan
 CMAKE_FLAGS += -DTARN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 endif
 
-.PHONY: all bootstrap configure build check unit integration demo bench fuzz install clean
+.PHONY: all bootstrap configure build check unit integration demo bench fuzz tsan lint install clean
 
 all: build
 
@@ -42,5 +45,21 @@ demo: build
 bench: build
 	TARN_BUILD=$(abspath $(BUILD)) bench/run
 
+FUZZ_SECONDS ?= 300
+FUZZ_OTHER_SECONDS ?= 60
+
+fuzz: bootstrap
+	fuzz/run $(FUZZ_SECONDS) $(FUZZ_OTHER_SECONDS)
+
+# The restore worker is the daemon's only second thread.
+tsan: bootstrap
+	cmake -S . -B build-tsan -DTARN_WERROR=ON -DTARN_TSAN=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build-tsan -j$$(nproc) --target test_restore_threads test_transfer
+	build-tsan/tests/unit/test_restore_threads
+	build-tsan/tests/unit/test_transfer
+
+lint: bootstrap
+	scripts/lint
+
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-lint
