@@ -7,6 +7,7 @@
 #include <array>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,11 @@ protected:
         store().clear();
         g_commands.clear();
         sysSetShellExec(&recordCommand);
+        // A reset without IP on a static device saves the address; never
+        // at the host's fixed path.
+        static const std::string keptAddress =
+            std::filesystem::path(store().path()).parent_path() / "reserved_IP";
+        setReservedIpSaveFile(keptAddress.c_str());
         mark();
     }
     void TearDown() override { sysSetShellExec(nullptr); }
