@@ -166,15 +166,16 @@ def signal_group(group, sig):
 
 class AnnouncementWatch:
     """Records the kernel receive time (CLOCK_REALTIME, ns) of every
-    announcement of `mac` on the utility side, in a thread; the load's own
+    announcement of `dev` on the utility side, in a thread; the load's own
     requests arrive on the same port and are skipped."""
 
-    def __init__(self, seg, mac):
+    def __init__(self, seg, dev):
         self.sock = seg.socket(tarnsim.PORT_REQUEST)
         self.sock.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
         self.sock.settimeout(0.2)
-        self.mac = mac
+        self.mac = dev.mac
+        self.source = dev.ip_text
         self.times = []
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
@@ -191,12 +192,14 @@ class AnnouncementWatch:
     def _run(self):
         while not self._stop.is_set():
             try:
-                data, anc, _, _ = self.sock.recvmsg(65536, 64)
+                data, anc, _, source = self.sock.recvmsg(65536, 64)
             except (socket.timeout, BlockingIOError):
                 continue
             except OSError:
                 return
-            if data[0:2] != ANNOUNCE_TYPE or data[6:12] != self.mac:
+            # The load's own datagrams come from the utility side, also
+            # those that look like announcements.
+            if source[0] != self.source or data[0:2] != ANNOUNCE_TYPE or data[6:12] != self.mac:
                 continue
             stamp = time.time_ns()
             for level, kind, value in anc:
