@@ -23,6 +23,9 @@ namespace {
 constexpr const char *kSection = "config";
 constexpr const char *kStatus = "status";
 constexpr std::string_view kComplete = "complete";
+// "/usr/sbin/config-file validate %s >/dev/console 2>&1" stays within the
+// tools' 127 characters for names of up to 77 characters.
+constexpr size_t kMaxRestoreNameLen = 77;
 
 struct Status {
     char text[1024];
@@ -173,7 +176,13 @@ void startRestore(std::span<const uint8_t> body, std::span<uint8_t> reply, const
         return;
     }
     TransferTarget target;
-    const TargetCheck check = parseTransferTarget(body, target);
+    TargetCheck check = parseTransferTarget(body, target);
+    // The validation and restore tools' command lines are bounded to 127
+    // characters: a longer name would be cut inside its redirection, or
+    // validate one file and restore another. Refuse it whole instead.
+    if (check == TargetCheck::Ok && strlen(target.fileName) > kMaxRestoreNameLen) {
+        check = TargetCheck::BadFileName;
+    }
     if (check != TargetCheck::Ok) {
         refuseTarget(reply, check, target);
         return;

@@ -347,6 +347,11 @@ struct RefusedCase {
     const char *name;
 };
 
+// The validation and restore tools take at most 127 characters of command
+// line: 77 characters of file name is the most that stays whole.
+const std::string kLongestRestoreName(77, 'n');
+const std::string kTooLongRestoreName(78, 'n');
+
 class RefusedNames : public Transfers, public ::testing::WithParamInterface<RefusedCase> {};
 
 TEST_P(RefusedNames, RunNothingAndWriteNothing) {
@@ -369,7 +374,8 @@ INSTANTIATE_TEST_SUITE_P(Table, RefusedNames,
                                            RefusedCase{0x101, 1, 1, "../etc/passwd"},
                                            RefusedCase{0x101, 2, 2, "-O/x"},
                                            RefusedCase{0x102, 2, 1, "a b"},
-                                           RefusedCase{0x102, 1, 1, "/abs"}));
+                                           RefusedCase{0x102, 1, 1, "/abs"},
+                                           RefusedCase{0x102, 1, 1, kTooLongRestoreName.c_str()}));
 
 // ---- configuration backup ------------------------------------------------
 
@@ -486,6 +492,17 @@ TEST_F(Transfers, RestoreStartHandsTheJobToTheWorker) {
                               "/usr/bin/wget http://192.0.2.1/r.cfg",
                               "/usr/sbin/config-file validate r.cfg >/dev/console 2>&1",
                           }));
+}
+
+TEST_F(Transfers, RestoreTakesTheLongestNameItsToolsRunWhole) {
+    g_failingPrefix = "/usr/sbin/config-file validate";
+    const Reply r = call(funcConfigUpgrade, 0x102, startBody(2, 1, kLongestRestoreName.c_str()));
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(awaitStatus("failed"), "failed");
+    const std::vector<std::string> run = commands();
+    ASSERT_EQ(run.size(), 2u);
+    EXPECT_EQ(run[1], "/usr/sbin/config-file validate " + kLongestRestoreName + " >/dev/console 2>&1");
+    EXPECT_EQ(run[1].size(), 127u);
 }
 
 RestoreJob *job(uint8_t server, uint8_t addrType, const char *address, const char *name) {
