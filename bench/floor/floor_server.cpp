@@ -13,18 +13,22 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 
 #include <wire.h>
 
+#include "bench_socket.h"
+
 namespace {
+
+using bench::Fd;
+using bench::ipv4Address;
+using bench::onInterface;
 
 constexpr size_t kReplyLen = wire::kHeaderLen + wire::neighbor::kBodyLen;
 constexpr long kMaxSeconds = 3600;
@@ -35,18 +39,6 @@ struct Options {
     bool unicast = false;
     long seconds = 120;
     long count = 10'000'000;
-};
-
-// Closes the descriptor when the scope ends.
-struct Fd {
-    int fd;
-    explicit Fd(int f) : fd(f) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd() {
-        if (fd >= 0)
-            close(fd);
-    }
 };
 
 int usage() {
@@ -75,21 +67,6 @@ bool parse(int argc, char **argv, Options &opt) {
     return opt.port != 0 && opt.seconds > 0 && opt.seconds <= kMaxSeconds && opt.count > 0;
 }
 
-bool onInterface(int sock, const char *interface) {
-    const int one = 1;
-    return setsockopt(sock, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) == 0 &&
-           setsockopt(sock, SOL_SOCKET, SO_BINDTODEVICE, interface,
-                      static_cast<socklen_t>(std::strlen(interface))) == 0;
-}
-
-sockaddr_in address(in_addr_t ip, uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = ip;
-    return a;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -103,7 +80,7 @@ int main(int argc, char **argv) {
         std::perror("floor_server: socket");
         return 1;
     }
-    const sockaddr_in bindAddr = address(htonl(INADDR_BROADCAST), opt.port);
+    const sockaddr_in bindAddr = ipv4Address(htonl(INADDR_BROADCAST), opt.port);
     if (bind(recvSock.fd, reinterpret_cast<const sockaddr *>(&bindAddr), sizeof bindAddr) != 0) {
         std::perror("floor_server: bind");
         return 1;
@@ -111,7 +88,7 @@ int main(int argc, char **argv) {
     std::printf("ready\n");
     std::fflush(stdout);
 
-    const sockaddr_in replyTo = address(htonl(INADDR_BROADCAST), wire::kReplyPort);
+    const sockaddr_in replyTo = ipv4Address(htonl(INADDR_BROADCAST), wire::kReplyPort);
     std::array<uint8_t, wire::kMaxDatagram> request{};
     std::array<uint8_t, kReplyLen> reply{};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(opt.seconds);

@@ -20,21 +20,9 @@ import sys
 import time
 from pathlib import Path
 
-SOURCE = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(SOURCE / "sim"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "latency"))
 
-import tarnsim  # noqa: E402
-
-
-def smaps_rollup(pid):
-    """The kB figures of /proc/<pid>/smaps_rollup by field name."""
-    figures = {}
-    for line in Path(f"/proc/{pid}/smaps_rollup").read_text().splitlines()[1:]:
-        name, _, rest = line.partition(":")
-        parts = rest.split()
-        if parts and parts[0].isdigit():
-            figures[name.strip()] = int(parts[0])
-    return figures
+from benchlib import SOURCE, smaps_rollup, tarnsim  # noqa: E402
 
 
 def count_syscalls(pid, seconds):

@@ -16,47 +16,51 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <wire.h>
 
+#include "bench_socket.h"
+#include "codec.h"
+
 namespace {
 
+using bench::Fd;
+using bench::ipv4Address;
+using bench::onInterface;
 using Clock = std::chrono::steady_clock;
 using Datagram = std::vector<uint8_t>;
 
-// The request kinds of --op: op code, whether a credential block leads the
-// body, and how the body is made.
+// The request kinds of --op: op code and how the body is made. Whether a
+// credential block leads the body is the utility's encoder's business.
 enum class BodyKind { None, Radio0, Snmp, FirmwareQuery };
 
 struct OpKind {
     std::string_view name;
     uint16_t op;
-    bool auth;
     BodyKind body;
 };
 
 constexpr std::array kOps = {
-    OpKind{"neighbor", wire::OP_QUERY_NEIGHBOR, false, BodyKind::None},
-    OpKind{"discover", wire::OP_DISCOVER, false, BodyKind::None},
-    OpKind{"supported", wire::OP_QUERY_SUPPORTED, true, BodyKind::None},
-    OpKind{"multi-ssid-get", wire::OP_GET_MULTI_SSID, true, BodyKind::Radio0},
-    OpKind{"snmp-set", wire::OP_SNMP_CONFIG, false, BodyKind::Snmp},
-    OpKind{"firmware-query", wire::OP_FIRMWARE_UPGRADE, false, BodyKind::FirmwareQuery},
+    OpKind{"neighbor", wire::OP_QUERY_NEIGHBOR, BodyKind::None},
+    OpKind{"discover", wire::OP_DISCOVER, BodyKind::None},
+    OpKind{"supported", wire::OP_QUERY_SUPPORTED, BodyKind::None},
+    OpKind{"multi-ssid-get", wire::OP_GET_MULTI_SSID, BodyKind::Radio0},
+    OpKind{"snmp-set", wire::OP_SNMP_CONFIG, BodyKind::Snmp},
+    OpKind{"firmware-query", wire::OP_FIRMWARE_UPGRADE, BodyKind::FirmwareQuery},
 };
 
 constexpr long kMaxCount = 10'000'000;
@@ -81,34 +85,7 @@ struct Options {
     long maxSeconds = 300;
 };
 
-struct Fd {
-    int fd;
-    explicit Fd(int f) : fd(f) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd() {
-        if (fd >= 0)
-            close(fd);
-    }
-};
-
 // ---- Request encoding --------------------------------------------------------
-
-constexpr std::string_view kBase64 =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string base64(std::string_view in) {
-    std::string out;
-    for (size_t i = 0; i < in.size(); i += 3) {
-        const size_t n = std::min<size_t>(3, in.size() - i);
-        uint32_t v = 0;
-        for (size_t k = 0; k < 3; k++)
-            v = v << 8 | (k < n ? static_cast<uint8_t>(in[i + k]) : 0u);
-        for (size_t k = 0; k < 4; k++)
-            out += k <= n ? kBase64[(v >> (18 - 6 * k)) & 63] : '=';
-    }
-    return out;
-}
 
 size_t bodyLength(BodyKind kind) {
     switch (kind) {
@@ -140,25 +117,13 @@ void writeBody(const Options &opt, wire::Bytes body) {
     }
 }
 
-// An addressed request of the chosen kind; its tag is set when it is sent.
+// An addressed request of the chosen kind, made by the utility's encoder;
+// its tag is set when it is sent.
 Datagram encodeRequest(const Options &opt) {
-    const size_t bodyOff = opt.op->auth ? wire::kBodyOffAuth : wire::kBodyOffPlain;
-    const size_t bodyLen = bodyLength(opt.op->body);
-    Datagram d(bodyOff + bodyLen, 0);
-    wire::message_t hdr{};
-    hdr.uMsgType = wire::kTypeRequest;
-    hdr.uOP_Code = opt.op->op;
-    std::copy(opt.mac.begin(), opt.mac.end(), hdr.ucMac);
-    std::copy(opt.ip.begin(), opt.ip.end(), hdr.ucIp);
-    hdr.uStatus = wire::kAddrUnicast;
-    hdr.uBodyLen = static_cast<uint16_t>(bodyLen);
-    wire::encode_header(hdr, d);
-    if (opt.op->auth) {
-        wire::store_text(d, wire::kOffCredUser, wire::kCredFieldLen, base64(opt.user));
-        wire::store_text(d, wire::kOffCredPassword, wire::kCredFieldLen, base64(opt.password));
-    }
-    writeBody(opt, wire::Bytes(d).subspan(bodyOff));
-    return d;
+    Datagram body(bodyLength(opt.op->body), 0);
+    writeBody(opt, body);
+    return tarn::encodeRequest(opt.op->op, 0, tarn::Address{opt.mac, opt.ip},
+                               tarn::Credentials{opt.user, opt.password}, body);
 }
 
 // ---- Work --------------------------------------------------------------------
@@ -216,11 +181,8 @@ struct Outstanding {
 
 class Runner {
 public:
-    Runner(const Options &opt, int sock) : opt_(opt), sock_(sock) {
-        to_.sin_family = AF_INET;
-        to_.sin_port = htons(opt.port);
-        to_.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    }
+    Runner(const Options &opt, int sock)
+        : opt_(opt), sock_(sock), to_(ipv4Address(htonl(INADDR_BROADCAST), opt.port)) {}
 
     // Sends the units in order, `count` of them in all (cycling through
     // `units`), with at most `window` probes unanswered.
@@ -298,7 +260,7 @@ private:
 
     const Options &opt_;
     int sock_;
-    sockaddr_in to_{};
+    sockaddr_in to_;
     uint16_t probeOp_ = 0;
     std::deque<Outstanding> open_;
     Figures fig_;
@@ -395,28 +357,18 @@ void print(Figures &f, double seconds) {
 }
 
 int openSocket(const Options &opt) {
-    const int s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s < 0)
+    Fd s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (s.fd < 0)
         return -1;
     const int one = 1;
     const int buffer = 8 << 20;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    setsockopt(s, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-    setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
-    if (setsockopt(s, SOL_SOCKET, SO_BINDTODEVICE, opt.device,
-                   static_cast<socklen_t>(std::strlen(opt.device))) != 0) {
-        close(s);
+    setsockopt(s.fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setsockopt(s.fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
+    const sockaddr_in a = ipv4Address(htonl(INADDR_ANY), wire::kReplyPort);
+    if (!onInterface(s.fd, opt.device) ||
+        bind(s.fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0)
         return -1;
-    }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(wire::kReplyPort);
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(s, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0) {
-        close(s);
-        return -1;
-    }
-    return s;
+    return std::exchange(s.fd, -1);
 }
 
 }  // namespace
