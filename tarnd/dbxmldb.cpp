@@ -41,7 +41,7 @@ __attribute__((format(printf, 2, 0))) bool readValue(std::array<char, kValueLen>
     value[0] = '\0';
     PathBuf path;
     if (formatPath(path, fmt, ap)) {
-        dbGetString(value, "%s", path.data());
+        readPath(value, path);
     }
     return value[0] != '\0';
 }
@@ -49,11 +49,7 @@ __attribute__((format(printf, 2, 0))) bool readValue(std::array<char, kValueLen>
 __attribute__((format(printf, 2, 0))) int writeValue(const char *value, const char *fmt,
                                                      va_list ap) {
     PathBuf path;
-    if (!formatPath(path, fmt, ap)) {
-        return -1;
-    }
-    // The formatted path is handed on as data, never formatted again.
-    return dbSetString(value, "%s", path.data());
+    return formatPath(path, fmt, ap) ? writePath(value, path) : -1;
 }
 
 }  // namespace
@@ -89,12 +85,11 @@ int64_t dbGetI64(const char *fmt, ...) {
 }
 
 int dbSetString(const char *value, const char *fmt, ...) {
-    PathBuf path;
     va_list ap;
     va_start(ap, fmt);
-    const bool fits = formatPath(path, fmt, ap);
+    const int rc = writeValue(value, fmt, ap);
     va_end(ap);
-    return fits ? writePath(value, path) : -1;
+    return rc;
 }
 
 int dbSetU64(uint64_t value, const char *fmt, ...) {
