@@ -19,6 +19,7 @@
 #include "daemon_state.h"
 #include "debug.h"
 #include "handler_table.h"
+#include "reply.h"
 #include "sys.h"
 #include "sys_net.h"
 
@@ -62,14 +63,9 @@ bool addressedToUs(const message_t &req, std::span<const uint8_t, 6> ownMac,
 // The core's own 22-byte replies: the request's header marked as a reply
 // with `status` and no body.
 void sendCoreReply(const message_t &req, uint16_t status, ReplySink sink) {
-    message_t hdr = req;
-    hdr.uMsgType = kTypeReply;
-    hdr.uStatus = status;
-    hdr.uRetFlag = kRetFlag;
-    hdr.uBodyLen = 0;
     g_reply.fill(0);
-    encode_header(hdr, g_reply);
-    sink.send(sink.ctx, std::span<const uint8_t>(g_reply).first(kHeaderLen));
+    const unsigned len = finishReply(req, g_reply, 0, status);
+    sink.send(sink.ctx, std::span<const uint8_t>(g_reply).first(len));
 }
 
 void _funcNotSupport(const message_t &req, ReplySink sink) {

@@ -8,13 +8,14 @@
 
 using namespace wire;
 
-unsigned finishReply(const message_t &req, std::span<uint8_t> reply, uint16_t bodyLen) {
+unsigned finishReply(const message_t &req, std::span<uint8_t> reply, uint16_t bodyLen,
+                     uint16_t status) {
     const size_t total = kHeaderLen + bodyLen;
     if (reply.size() < total)
         return 0;
     message_t hdr = req;
     hdr.uMsgType = kTypeReply;
-    hdr.uStatus = kStatusOk;
+    hdr.uStatus = status;
     hdr.uRetFlag = kRetFlag;
     hdr.uBodyLen = bodyLen;
     encode_header(hdr, reply);
