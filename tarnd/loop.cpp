@@ -137,14 +137,6 @@ void serveReceived(size_t len, std::span<const uint8_t, 6> ownMac,
 
 // ---- Sockets ---------------------------------------------------------------
 
-sockaddr_in broadcastAddress(uint16_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    return addr;
-}
-
 struct BroadcastTarget {
     int sock;
     sockaddr_in addr;
@@ -220,6 +212,14 @@ void serveInterfaces(int ifCount, const fd_set &readable, unsigned &captureCount
 }
 
 }  // namespace
+
+sockaddr_in broadcastAddress(uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    return addr;
+}
 
 void buildAnnouncement(int ifIndex, std::span<uint8_t, kAnnounceLen> out) {
     std::fill(out.begin(), out.end(), uint8_t{0});

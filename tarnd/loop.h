@@ -1,6 +1,8 @@
 // The event loop: periodic announcement, request filtering and dispatch.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -17,6 +19,10 @@ struct ReplySink {
     void (*send)(void *ctx, std::span<const uint8_t> datagram);
     void *ctx;
 };
+
+// The limited broadcast address at `port`: start-up binds the receive
+// sockets to it, and announcements and replies are sent to it.
+sockaddr_in broadcastAddress(uint16_t port);
 
 // The announcement of interface `ifIndex`: header and body, 317 bytes.
 void buildAnnouncement(int ifIndex, std::span<uint8_t, kAnnounceLen> out);

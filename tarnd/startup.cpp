@@ -9,7 +9,6 @@
 #include "sys_cmd.h"
 #include "wire.h"
 
-#include <arpa/inet.h>
 #include <endian.h>
 #include <getopt.h>
 #include <netinet/in.h>
@@ -155,10 +154,7 @@ ContextPtr openInterface(int i) {
     }
     tieToInterface(ctx->recvSock, *ctx);
     // Requests are broadcast, so only the limited broadcast address is bound.
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(wire::kRequestPort);
-    addr.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    const sockaddr_in addr = broadcastAddress(wire::kRequestPort);
     if (bind(ctx->recvSock, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) {
         std::printf("Bind interface %d failed.\n", i);
         return nullptr;
