@@ -28,9 +28,12 @@ constexpr size_t kSecurityLen = 16;
 constexpr size_t kBssFlagLen = 16;
 constexpr size_t kWepNumberLen = 4;
 constexpr char kWepKeyPrefix[] = "wep-key-";
-// Holds the key name for any number that fits its buffer, so a cut name
-// never selects another key.
-constexpr size_t kWepKeyNameLen = sizeof(kWepKeyPrefix) + kWepNumberLen - 1;
+constexpr char kWpaKeyName[] = "wpa-personal-key";
+// Holds "wpa-personal-key" and the WEP key name for any number that fits
+// its buffer, so a cut name never selects another key.
+constexpr size_t kKeyNameLen =
+    std::max(sizeof kWpaKeyName, sizeof(kWepKeyPrefix) + kWepNumberLen - 1);
+using KeyName = std::array<char, kKeyNameLen>;
 constexpr size_t kNameLen = 16;  // "wlan1bssvap7" and shorter
 
 // ---- Radio selection -----------------------------------------------------
@@ -199,14 +202,37 @@ std::optional<Security> readSecurity(const char *network) {
 
 // The name of the WEP key in use, or nothing when the network names no
 // default key.
-std::optional<std::array<char, kWepKeyNameLen>> wepKeyName(const char *network) {
+std::optional<KeyName> wepKeyName(const char *network) {
     char number[kWepNumberLen] = {};
     cfgGetObj("interface", network, "wep-default-key", number);
     if (number[0] == '\0')
         return std::nullopt;
-    std::array<char, kWepKeyNameLen> name{};
+    KeyName name{};
     std::snprintf(name.data(), name.size(), "%s%s", kWepKeyPrefix, number);
     return name;
+}
+
+// The "interface" setting that holds the network's key, for the getter and
+// the setter alike: the passphrase under WPA personal, the default WEP key
+// under static WEP. Nothing for the other modes, for a mode that is not one
+// of the four words, and for a WEP network without a default key.
+std::optional<KeyName> keySetting(const char *network) {
+    std::optional<Security> mode = readSecurity(network);
+    if (!mode)
+        return std::nullopt;
+    switch (*mode) {
+    case Security::PlainText:
+    case Security::WpaEnterprise:
+        return std::nullopt;
+    case Security::WpaPersonal: {
+        KeyName name{};
+        std::memcpy(name.data(), kWpaKeyName, sizeof kWpaKeyName);
+        return name;
+    }
+    case Security::StaticWep:
+        return wepKeyName(network);
+    }
+    return std::nullopt;
 }
 
 // Leading decimal digits; anything else reads as 0.
@@ -285,25 +311,11 @@ int sysGetWlanKey(std::span<uint8_t> field, int vap, int radio) {
     if (!vapKnown(vap))
         return 0;
     Name network = networkName(storeRadioNumber(radio), vap);
-    std::optional<Security> mode = readSecurity(network.text);
-    if (!mode)
+    const std::optional<KeyName> key = keySetting(network.text);
+    if (!key)
         return 0;
     FieldText value{};
-    switch (*mode) {
-    case Security::PlainText:
-    case Security::WpaEnterprise:
-        return 0;
-    case Security::WpaPersonal:
-        cfgGetObj("interface", network.text, "wpa-personal-key", readBuffer(value, field));
-        break;
-    case Security::StaticWep: {
-        auto keyName = wepKeyName(network.text);
-        if (!keyName)
-            return 0;
-        cfgGetObj("interface", network.text, keyName->data(), readBuffer(value, field));
-        break;
-    }
-    }
+    cfgGetObj("interface", network.text, key->data(), readBuffer(value, field));
     fillField(field, value);
     return 0;
 }
@@ -364,23 +376,8 @@ int sysSetWlanKey(std::span<const uint8_t> field, int vap, int radio) {
     // mode written just before it in the same request. An empty key is
     // written too: it clears the passphrase or WEP key.
     Name network = networkName(storeRadioNumber(radio), vap);
-    std::optional<Security> mode = readSecurity(network.text);
-    if (!mode)
-        return 0;
-    FieldText key = fieldText(field);
-    switch (*mode) {
-    case Security::PlainText:
-    case Security::WpaEnterprise:
-        return 0;
-    case Security::WpaPersonal:
-        cfgSetObj("interface", network.text, "wpa-personal-key", key.text);
-        return 0;
-    case Security::StaticWep: {
-        auto keyName = wepKeyName(network.text);
-        if (keyName)
-            cfgSetObj("interface", network.text, keyName->data(), key.text);
-        return 0;
-    }
-    }
+    const std::optional<KeyName> key = keySetting(network.text);
+    if (key)
+        cfgSetObj("interface", network.text, key->data(), fieldText(field).text);
     return 0;
 }
