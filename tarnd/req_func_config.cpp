@@ -38,12 +38,6 @@ void readStatus(Status &status) {
 
 void writeStatus(const char *value) { cfgSet(kSection, kStatus, value); }
 
-void enterTmp() {
-    if (chdir("/tmp") != 0) {
-        dbgPrint("chdir /tmp failed\n");
-    }
-}
-
 // How a query answers a status word; `message` may be null, `clears`
 // returns the status to empty once the answer has been read.
 struct QueryAnswer {

@@ -4,8 +4,6 @@
 // request of this operation end in a reboot or a shutdown.
 #include "req_func_firmware.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -41,9 +39,7 @@ void runDirect(const char *command) {
 // the reply: the event loop is blocked meanwhile.
 void httpUpgrade(const TransferTarget &target) {
     cfgSet(kSection, kProgress, "Downloading file");
-    if (chdir("/tmp") != 0) {
-        dbgPrint("chdir /tmp failed\n");
-    }
+    enterTmp();
     sysRunCommand("/usr/bin/wget http://%s/%s", target.address, target.fileName);
     cfgSet(kSection, kProgress, "Validating file");
     if (!sysValidateFirmware(target.fileName)) {

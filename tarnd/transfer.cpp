@@ -1,12 +1,14 @@
 #include "transfer.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string_view>
 
+#include "debug.h"
 #include "reply.h"
 
 namespace wt = wire::transfer;
@@ -53,6 +55,12 @@ bool addressText(std::span<const uint8_t> body, uint8_t addrType, char (&out)[kI
 
 uint8_t transferSubService(std::span<const uint8_t> body) {
     return wire::load_u8(body, wt::kSubService);
+}
+
+void enterTmp() {
+    if (chdir("/tmp") != 0) {
+        dbgPrint("chdir /tmp failed\n");
+    }
 }
 
 bool isSafeFileName(std::span<const uint8_t> field) {

@@ -25,6 +25,10 @@ struct TransferTarget {
 
 uint8_t transferSubService(std::span<const uint8_t> body);
 
+// Moves the process into /tmp, where the transfer tools put and find their
+// files; a failure is only traced.
+void enterTmp();
+
 // Reads server type, address and file name. The file name is taken only
 // when it passes isSafeFileName: it reaches root shell command lines.
 TargetCheck parseTransferTarget(std::span<const uint8_t> body, TransferTarget &target);
