@@ -29,6 +29,14 @@ unsigned exitCodeOf(int status) { return (static_cast<unsigned>(status) >> 8) & 
 // (status -1) reads as code 0xFF, a tool killed by a signal as code 0.
 int toolPassed(int status) { return exitCodeOf(status) == 0 ? 1 : 0; }
 
+// A device tool on one file, its output on the console; the command line is
+// cut to the tools' 127 characters. Returns the wait status.
+int runTool(const char *tool, const char *file) {
+    std::array<char, kToolCommandLen> command;
+    std::snprintf(command.data(), command.size(), "%s %s >/dev/console 2>&1", tool, file);
+    return sysShell(command.data());
+}
+
 }  // namespace
 
 void sysSetShellExec(ShellExec exec) { g_shellExec.store(exec != nullptr ? exec : &runSystem); }
@@ -95,22 +103,13 @@ int sysRunCommand(const char *fmt, ...) {
 }
 
 int sysValidateFirmware(const char *file) {
-    std::array<char, kToolCommandLen> command;
-    std::snprintf(command.data(), command.size(), "/usr/sbin/flash-validate %s >/dev/console 2>&1",
-                  file);
-    return toolPassed(sysShell(command.data()));
+    return toolPassed(runTool("/usr/sbin/flash-validate", file));
 }
 
 int sysValidateConfigFile(const char *file) {
-    std::array<char, kToolCommandLen> command;
-    std::snprintf(command.data(), command.size(),
-                  "/usr/sbin/config-file validate %s >/dev/console 2>&1", file);
-    return toolPassed(sysShell(command.data()));
+    return toolPassed(runTool("/usr/sbin/config-file validate", file));
 }
 
 int sysRestoreConfigFile(const char *file) {
-    std::array<char, kToolCommandLen> command;
-    std::snprintf(command.data(), command.size(),
-                  "/usr/sbin/config-file restore %s >/dev/console 2>&1", file);
-    return sysShell(command.data());
+    return runTool("/usr/sbin/config-file restore", file);
 }
