@@ -14,11 +14,6 @@
 
 namespace {
 
-TempStore &store() {
-    static TempStore s;
-    return s;
-}
-
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kGuard = 0xEE;
@@ -30,12 +25,7 @@ struct Field {
     std::span<uint8_t> span() { return {buf.data(), width}; }
     Bytes content() const { return {buf.begin(), buf.begin() + static_cast<long>(width)}; }
     bool tailUntouched() const {
-        for (size_t i = width; i < buf.size(); ++i) {
-            if (buf[i] != kGuard) {
-                return false;
-            }
-        }
-        return true;
+        return Bytes(buf.begin() + static_cast<long>(width), buf.end()) == Bytes(8, kGuard);
     }
     size_t width;
     Bytes buf;
@@ -43,267 +33,102 @@ struct Field {
 
 class SysAccessors : public ::testing::Test {
 protected:
-    void SetUp() override { store().clear(); }
+    void SetUp() override { store.clear(); }
+    TempStore store;
 };
 
-struct MacCase {
+struct AddrCase {
+    int (*read)(int, std::span<uint8_t>);
+    const char *key;
     const char *stored;  // null: no setting
     int result;
     Bytes bytes;
 };
 
-TEST_F(SysAccessors, LanMacTable) {
-    const MacCase cases[] = {
-        {"00:11:22:aa:bb:cc", 0, {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC, 0, 0}},
-        {"00:11:22:AA:BB:CC", 0, {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC, 0, 0}},
-        {"0:1:2:3:4:5", 0, {0, 1, 2, 3, 4, 5, 0, 0}},
+TEST_F(SysAccessors, StoredAddressesAsBytes) {
+    const auto mac = &sysGetLanMac;
+    const auto ip = &sysGetLanIp;
+    const AddrCase cases[] = {
+        {mac, "mac", "00:11:22:aa:bb:cc", 0, {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC, 0, 0}},
         // Parsing stops at the first group that does not parse: the rest is 0.
-        {"00:11:22", 0, {0x00, 0x11, 0x22, 0, 0, 0, 0, 0}},
-        {"00:11:zz:aa:bb:cc", 0, {0x00, 0x11, 0, 0, 0, 0, 0, 0}},
-        {"001122aabbcc", 0, {0x00, 0, 0, 0, 0, 0, 0, 0}},
-        {"garbage", 0, {0, 0, 0, 0, 0, 0, 0, 0}},
-        {nullptr, -1, {0, 0, 0, 0, 0, 0, 0, 0}},
-        {"", -1, {0, 0, 0, 0, 0, 0, 0, 0}},
+        {mac, "mac", "00:11:zz:aa:bb:cc", 0, {0x00, 0x11, 0, 0, 0, 0, 0, 0}},
+        {mac, "mac", nullptr, -1, Bytes(8, 0)},
+        {ip, "ip", "192.168.0.50", 0, {0xC0, 0xA8, 0x00, 0x32, 0, 0, 0, 0}},
+        {ip, "ip", nullptr, 0, Bytes(8, 0)},  // missing reads as 0.0.0.0 and succeeds
+        {ip, "ip", "256.1.2.300", 0, {0x00, 0x01, 0x02, 0x2C, 0, 0, 0, 0}},  // low 8 bits
+        {ip, "ip", "10.x.3.4", 0, {10, 0, 0, 0, 0, 0, 0, 0}},
     };
     for (const auto &c : cases) {
-        store().clear();
+        const std::string label = std::string(c.key) + " " + (c.stored ? c.stored : "(none)");
+        store.clear();
         if (c.stored != nullptr) {
-            store().set("management", "mac", c.stored);
+            store.set("management", c.key, c.stored);
         }
         Field f(8);
-        EXPECT_EQ(sysGetLanMac(0, f.span()), c.result) << (c.stored ? c.stored : "(none)");
-        EXPECT_EQ(f.content(), c.bytes) << (c.stored ? c.stored : "(none)");
-        EXPECT_TRUE(f.tailUntouched());
+        EXPECT_EQ(c.read(0, f.span()), c.result) << label;
+        EXPECT_EQ(f.content(), c.bytes) << label;
+        EXPECT_TRUE(f.tailUntouched()) << label;
     }
 }
 
-TEST_F(SysAccessors, LanMacFailsForOtherInterfacesWithClearedField) {
-    store().set("management", "mac", "00:11:22:aa:bb:cc");
-    Field f(6);
-    EXPECT_EQ(sysGetLanMac(1, f.span()), -1);
-    EXPECT_EQ(f.content(), Bytes(6, 0));
-}
-
-TEST_F(SysAccessors, LanMacIntoNarrowFieldStaysInside) {
-    store().set("management", "mac", "00:11:22:aa:bb:cc");
-    Field f(3);
-    EXPECT_EQ(sysGetLanMac(0, f.span()), 0);
-    EXPECT_EQ(f.content(), (Bytes{0x00, 0x11, 0x22}));
-    EXPECT_TRUE(f.tailUntouched());
-}
-
-struct IpCase {
-    const char *stored;
-    Bytes bytes;
-};
-
-TEST_F(SysAccessors, LanIpTable) {
-    const IpCase cases[] = {
-        {"192.168.0.50", {0xC0, 0xA8, 0x00, 0x32}},
-        {nullptr, {0, 0, 0, 0}},  // missing reads as 0.0.0.0 and succeeds
-        {"256.1.2.300", {0x00, 0x01, 0x02, 0x2C}},  // low 8 bits of each number
-        {"10.1", {10, 1, 0, 0}},
-        {"10.x.3.4", {10, 0, 0, 0}},
-        {"garbage", {0, 0, 0, 0}},
-    };
-    for (const auto &c : cases) {
-        store().clear();
-        if (c.stored != nullptr) {
-            store().set("management", "ip", c.stored);
-        }
-        Field f(4);
-        EXPECT_EQ(sysGetLanIp(0, f.span()), 0) << (c.stored ? c.stored : "(none)");
-        EXPECT_EQ(f.content(), c.bytes) << (c.stored ? c.stored : "(none)");
-        EXPECT_TRUE(f.tailUntouched());
-    }
-    store().set("management", "ip", "192.168.0.50");
-    Field f(4);
-    EXPECT_EQ(sysGetLanIp(1, f.span()), -1);
-    EXPECT_EQ(f.content(), Bytes(4, 0));
-}
-
-// Mask and gateway leave the field as it was when they fail.
-struct AddrReader {
-    const char *name;
-    int (*read)(int, std::span<uint8_t>);
-    const char *section;
-    const char *key;
-};
-
-TEST_F(SysAccessors, MaskAndGatewayKeepFieldOnFailure) {
-    const AddrReader readers[] = {
-        {"mask", &sysGetLanMask, "management", "mask"},
-        {"gateway", &sysGetLanGateway, "ip-route", "gateway"},
-    };
+// Only interface 0 exists: MAC and address clear the field, mask and gateway
+// leave it as it was (also when missing), writers store nothing.
+TEST_F(SysAccessors, FailuresClearOrKeepTheField) {
+    store.set("management", "mac", "00:11:22:aa:bb:cc");
+    store.set("management", "ip", "192.168.0.50");
+    store.set("management", "mask", "255.255.255.0");
+    store.set("ip-route", "gateway", "192.168.0.1");
+    const struct {
+        int (*read)(int, std::span<uint8_t>);
+        uint8_t left;
+    } readers[] = {{&sysGetLanMac, 0}, {&sysGetLanIp, 0}, {&sysGetLanMask, kGuard},
+                   {&sysGetLanGateway, kGuard}};
     for (const auto &r : readers) {
-        store().clear();
-        Field missing(4);
-        EXPECT_EQ(r.read(0, missing.span()), -1) << r.name;
-        EXPECT_EQ(missing.content(), Bytes(4, kGuard)) << r.name;
-
-        store().set(r.section, r.key, "255.255.255.0");
-        Field other(4);
-        EXPECT_EQ(r.read(1, other.span()), -1) << r.name;
-        EXPECT_EQ(other.content(), Bytes(4, kGuard)) << r.name;
-
-        Field ok(4);
-        EXPECT_EQ(r.read(0, ok.span()), 0) << r.name;
-        EXPECT_EQ(ok.content(), (Bytes{255, 255, 255, 0})) << r.name;
-        EXPECT_TRUE(ok.tailUntouched()) << r.name;
+        Field f(4);
+        EXPECT_EQ(r.read(1, f.span()), -1) << &r - readers;
+        EXPECT_EQ(f.content(), Bytes(4, r.left)) << &r - readers;
     }
+    store.clear();
+    Field missing(4);
+    EXPECT_EQ(sysGetLanMask(0, missing.span()), -1);
+    EXPECT_EQ(missing.content(), Bytes(4, kGuard));
+    const std::array<uint8_t, 4> addr = {10, 0, 0, 5};
+    EXPECT_EQ(sysSetStaticIp(1, addr), -1);
+    EXPECT_EQ(sysSetStaticMask(1, addr), -1);
+    EXPECT_EQ(sysSetStaticGateway(1, addr), -1);
+    EXPECT_TRUE(store.journal().empty());
 }
-
-struct AddrWriter {
-    int (*write)(int, std::span<const uint8_t, 4>);
-    const char *section;
-    const char *key;
-};
 
 TEST_F(SysAccessors, StaticWritersStoreDottedText) {
-    const AddrWriter writers[] = {
-        {&sysSetStaticIp, "management", "static-ip"},
-        {&sysSetStaticMask, "static-ip-route", "mask"},
-        {&sysSetStaticGateway, "static-ip-route", "gateway"},
-    };
     const std::array<uint8_t, 4> addr = {0xC0, 0xA8, 0x00, 0x32};
-    for (const auto &w : writers) {
-        store().clear();
-        EXPECT_EQ(w.write(1, addr), -1) << w.key;
-        EXPECT_EQ(store().get(w.section, w.key), std::nullopt) << w.key;
-        EXPECT_EQ(w.write(0, addr), 0) << w.key;
-        EXPECT_EQ(store().get(w.section, w.key), "192.168.0.50") << w.section << "/" << w.key;
-    }
+    EXPECT_EQ(sysSetStaticIp(0, addr), 0);
+    EXPECT_EQ(sysSetStaticMask(0, addr), 0);
+    EXPECT_EQ(sysSetStaticGateway(0, addr), 0);
+    EXPECT_EQ(store.get("management", "static-ip"), "192.168.0.50");
+    EXPECT_EQ(store.get("static-ip-route", "mask"), "192.168.0.50");
+    EXPECT_EQ(store.get("static-ip-route", "gateway"), "192.168.0.50");
     // The configured mask does not land where start-up restores it.
-    EXPECT_EQ(store().get("management", "static-mask"), std::nullopt);
+    EXPECT_EQ(store.get("management", "static-mask"), std::nullopt);
 }
-
-struct ConstCase {
-    const char *name;
-    int (*get)(std::span<uint8_t>);
-    std::string text;
-};
-
-TEST_F(SysAccessors, ConstantsCarryTheirTerminatorAndNothingMore) {
-    const ConstCase cases[] = {
-        {"product", &sysGetProductName, "Vemira AP"},
-        {"device type", &sysGetDeviceType, "WLAN-EAP"},
-        {"op mode", &sysGetOpMode, "AP"},
-        {"hw version", &sysGetHwVersion, "A1"},
-        {"empty", &sysGetEmptyText, ""},
-    };
-    for (const auto &c : cases) {
-        Field f(32);
-        EXPECT_EQ(c.get(f.span()), 0) << c.name;
-        Bytes expected(32, kGuard);
-        std::copy(c.text.begin(), c.text.end(), expected.begin());
-        expected[c.text.size()] = 0;
-        EXPECT_EQ(f.content(), expected) << c.name;
-        EXPECT_TRUE(f.tailUntouched()) << c.name;
-    }
-    // A field narrower than the text is filled and not overrun.
-    Field narrow(4);
-    EXPECT_EQ(sysGetProductName(narrow.span()), 0);
-    EXPECT_EQ(narrow.content(), (Bytes{'V', 'e', 'm', 'i'}));
-    EXPECT_TRUE(narrow.tailUntouched());
-}
-
-TEST_F(SysAccessors, LanNameIsClearedThenLan1) {
-    Field f(8);
-    EXPECT_EQ(sysGetLanName(0, f.span()), 0);
-    EXPECT_EQ(f.content(), (Bytes{'L', 'A', 'N', '1', 0, 0, 0, 0}));
-    Field other(8);
-    EXPECT_EQ(sysGetLanName(1, other.span()), -1);
-    EXPECT_EQ(other.content(), Bytes(8, 0));
-}
-
-struct TextReader {
-    const char *name;
-    int (*get)(std::span<uint8_t>);
-    const char *section;
-    const char *key;
-};
-
-struct WidthCase {
-    std::string stored;
-    Bytes field;  // an 8-byte field after the read (guard-filled before)
-};
 
 TEST_F(SysAccessors, TextReadersFillTheirFieldWidth) {
-    const TextReader readers[] = {
-        {"firmware", &sysGetFwVersion, "system", "version"},
-        {"name", &sysGetSystemName, "system", "system-name"},
-        {"model", &sysGetModel, "system", "model"},
-    };
     const uint8_t g = kGuard;
-    const WidthCase cases[] = {
+    const struct {
+        std::string stored;
+        Bytes field;  // an 8-byte field after the read (guard-filled before)
+    } cases[] = {
         {"v1.2", {'v', '1', '.', '2', 0, g, g, g}},
-        // As long as the field: no terminator, nothing written past it.
+        // As long as the field or longer: no terminator, nothing written past it.
         {"12345678", {'1', '2', '3', '4', '5', '6', '7', '8'}},
         {"123456789abc", {'1', '2', '3', '4', '5', '6', '7', '8'}},
     };
-    for (const auto &r : readers) {
-        for (const auto &c : cases) {
-            store().clear();
-            store().set(r.section, r.key, c.stored.c_str());
-            Field f(8);
-            EXPECT_EQ(r.get(f.span()), 0) << r.name << " " << c.stored;
-            EXPECT_EQ(f.content(), c.field) << r.name << " " << c.stored;
-            EXPECT_TRUE(f.tailUntouched()) << r.name << " " << c.stored;
-        }
-        store().clear();
-        Field missing(8);
-        EXPECT_EQ(r.get(missing.span()), 0) << r.name;
-        EXPECT_EQ(missing.buf[0], 0) << r.name;
-    }
-}
-
-TEST_F(SysAccessors, SystemNameWriteTakesTheViewOnly) {
-    const char raw[] = "office-ap-2XXXX";
-    EXPECT_EQ(sysSetSystemName(std::string_view(raw, 11)), 0);
-    EXPECT_EQ(store().get("system", "system-name"), "office-ap-2");
-}
-
-TEST_F(SysAccessors, DnsViaDhcpOnlyForUp) {
-    const struct {
-        const char *stored;
-        int result;
-    } cases[] = {{"up", 0}, {"down", 1}, {"UP", 1}, {"upx", 1}, {nullptr, 1}};
     for (const auto &c : cases) {
-        store().clear();
-        if (c.stored != nullptr) {
-            store().set("host", "dns-via-dhcp", c.stored);
-        }
-        EXPECT_EQ(sysGetDnsViaDhcp(), c.result) << (c.stored ? c.stored : "(none)");
+        store.set("system", "system-name", c.stored.c_str());
+        Field f(8);
+        EXPECT_EQ(sysGetSystemName(f.span()), 0) << c.stored;
+        EXPECT_EQ(f.content(), c.field) << c.stored;
+        EXPECT_TRUE(f.tailUntouched()) << c.stored;
     }
-}
-
-TEST_F(SysAccessors, InterfaceName) {
-    EXPECT_EQ(sysGetIfCount(), 1);
-    std::array<char, 32> name;
-    name.fill('x');
-    EXPECT_EQ(sysGetIfName(0, name), -1);  // no setting
-    EXPECT_EQ(name[0], '\0');
-
-    store().set("management", "interface", "brtrunk");
-    name.fill('x');
-    EXPECT_EQ(sysGetIfName(0, name), 0);
-    EXPECT_STREQ(name.data(), "brtrunk");
-
-    name.fill('x');
-    EXPECT_EQ(sysGetIfName(1, name), -1);
-    EXPECT_EQ(name[0], '\0');
-}
-
-TEST(Ipv4Text, RoundTripAndLowBits) {
-    std::array<char, 32> text;
-    const std::array<uint8_t, 4> addr = {255, 0, 7, 128};
-    sysFormatIpv4(addr, text);
-    EXPECT_STREQ(text.data(), "255.0.7.128");
-    std::array<uint8_t, 4> back{};
-    sysParseIpv4(text.data(), back);
-    EXPECT_EQ(back, addr);
-    sysParseIpv4("511.1.2.3", back);
-    EXPECT_EQ(back, (std::array<uint8_t, 4>{255, 1, 2, 3}));
 }
 
 }  // namespace
