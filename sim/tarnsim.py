@@ -638,9 +638,16 @@ class Device:
         except ValueError:
             return None
 
+    def _ap_pid_file(self, ap_path):
+        """A PID file's process, only when it runs in this AP: the AP shares
+        the host's PID namespace, so a stale or hand-written file could
+        otherwise name a host process that a stop would then kill."""
+        pid = self._pid_file(ap_path)
+        return pid if pid in self.ap_pids() else None
+
     def daemon_pid(self):
         """PID of the running tarnd, or None."""
-        return self._pid_file(TARND_PID)
+        return self._ap_pid_file(TARND_PID)
 
     def daemon_exit_status(self):
         """Exit status of tarnd if it has ended by itself, else None."""
@@ -649,7 +656,7 @@ class Device:
     def dmand_pid(self):
         if self._dmand_proc is not None and self._dmand_proc.poll() is None:
             return self._dmand_proc.pid
-        return self._pid_file(DMAN_PID)
+        return self._ap_pid_file(DMAN_PID)
 
     def report(self):
         """The AP's logs, for a failure report."""
