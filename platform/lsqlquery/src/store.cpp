@@ -178,6 +178,16 @@ bool Store::step(sqlite3_stmt *st)
     return ok;
 }
 
+bool Store::stepText(sqlite3_stmt *st, std::optional<std::string> &text)
+{
+    int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW)
+        text = column(st, 0);
+    bool ok = rc == SQLITE_ROW || rc == SQLITE_DONE || fail();
+    sqlite3_reset(st);
+    return ok;
+}
+
 bool Store::exec(Sql q, const Address *a, std::optional<std::string_view> text)
 {
     sqlite3_stmt *st = statement(q);
@@ -219,12 +229,7 @@ bool Store::get(const Address &a, std::optional<std::string> &value)
     if (!st)
         return false;
     bindAddress(st, a);
-    int rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW)
-        value = column(st, 0);
-    bool ok = rc == SQLITE_ROW || rc == SQLITE_DONE || fail();
-    sqlite3_reset(st);
-    return ok;
+    return stepText(st, value);
 }
 
 bool Store::journalWrite(const Address &a, std::string_view value, std::string_view writer,
@@ -247,12 +252,7 @@ bool Store::writeLocked(const Address &a, std::string_view value, std::string_vi
     if (!st)
         return false;
     bindAddress(st, a);
-    int rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW)
-        refusal = column(st, 0);
-    bool ok = rc == SQLITE_ROW || rc == SQLITE_DONE || fail();
-    sqlite3_reset(st);
-    if (!ok)
+    if (!stepText(st, refusal))
         return false;
     if (refusal)
         return journalWrite(a, value, writer, *refusal);

@@ -72,6 +72,9 @@ private:
     // The prepared statement of `q`, reset and ready to bind; null on failure.
     sqlite3_stmt *statement(Sql q);
     bool step(sqlite3_stmt *st);
+    // Steps a query of at most one row: its first column into `text` when
+    // there is a row, `text` untouched when there is none.
+    bool stepText(sqlite3_stmt *st, std::optional<std::string> &text);
     // Runs `q` with the address as ?1..?5 and `text` as ?6, when given.
     bool exec(Sql q, const Address *a = nullptr, std::optional<std::string_view> text = {});
     bool storeSetting(const Address &a, std::string_view value);
