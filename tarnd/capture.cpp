@@ -14,6 +14,7 @@
 #include "daemon_state.h"
 #include "dbxmldb.h"
 #include "debug.h"
+#include "stdio_file.h"
 
 namespace {
 
@@ -23,11 +24,6 @@ constexpr int64_t kMaxVolumes = 1024;
 
 // The mount point found by the last mount check.
 char g_mountPoint[kPathLen];
-
-struct FileClose {
-    void operator()(FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileClose>;
 
 struct MountTableClose {
     void operator()(FILE *f) const { endmntent(f); }

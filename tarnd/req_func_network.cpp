@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string_view>
 
 #include "cfg.h"
@@ -12,6 +11,7 @@
 #include "debug.h"
 #include "reply.h"
 #include "reserved_ip.h"
+#include "stdio_file.h"
 #include "sys.h"
 #include "sys_net.h"
 
@@ -22,11 +22,6 @@ constexpr std::string_view kDdnsConnected = "Connected";
 constexpr size_t kDbTextLen = 1024;
 constexpr size_t kAddrTextLen = 32;
 constexpr size_t kIfNameBufLen = 16;
-
-struct FileCloser {
-    void operator()(FILE *f) const { fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 // The device has no DDNS option setting: the byte travels in the format
 // only, read as 0 and accepted without effect.

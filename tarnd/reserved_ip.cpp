@@ -2,6 +2,7 @@
 #include "reserved_ip.h"
 
 #include "cfg.h"
+#include "stdio_file.h"
 #include "sys_cmd.h"
 
 #include <sys/stat.h>
@@ -59,11 +60,6 @@ bool storeField(std::string_view field, ReservedField &slot) {
     field.copy(slot.data(), field.size());
     return true;
 }
-
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // The file's whole text; ends the process as start-up promises when it
 // cannot be held or read.
@@ -128,7 +124,7 @@ const char *reservedVerdictText(ReservedVerdict verdict) {
 }
 
 void restoreReservedAddress() {
-    FilePtr file{std::fopen(kReservedIpFile, "r")};
+    File file{std::fopen(kReservedIpFile, "r")};
     if (!file) {
         return;
     }
