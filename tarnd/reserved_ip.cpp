@@ -11,8 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 namespace {
+
+// "rm -rf " and the file name, which is a constant: the command always fits.
+constexpr size_t kRemoveCommandLen = 64;
+static_assert(sizeof "rm -rf " + std::char_traits<char>::length(kReservedIpFile) <=
+              kRemoveCommandLen);
 
 // Four groups of one to three digits, each at most 255, joined by dots.
 bool isDottedIpv4(std::string_view text) {
@@ -142,5 +148,7 @@ void restoreReservedAddress() {
         break;
     }
     file.reset();
-    sysShell("rm -rf /etc/reserved_IP");
+    std::array<char, kRemoveCommandLen> command;
+    std::snprintf(command.data(), command.size(), "rm -rf %s", kReservedIpFile);
+    sysShell(command.data());
 }
