@@ -255,16 +255,16 @@ int cmdPasswd(Session &s, Args &a) {
     }
 }
 
-int cmdDdns(Session &s, Args &a) {
-    const std::string verb = a.positional("ddns action (get or set)");
-    if (verb == "get") {
-        const bool show = a.flag("--show-password");
-        a.finish();
-        emit(s, "dynamic DNS of " + macOf(s) + ":", ddnsRecord(readDdns(s), show));
-        return kExitOk;
-    }
-    if (verb != "set")
-        throw UsageError("ddns takes get or set, not \"" + verb + "\".");
+namespace {
+
+int ddnsGet(Session &s, Args &a) {
+    const bool show = a.flag("--show-password");
+    a.finish();
+    emit(s, "dynamic DNS of " + macOf(s) + ":", ddnsRecord(readDdns(s), show));
+    return kExitOk;
+}
+
+int ddnsSet(Session &s, Args &a) {
     const std::optional<std::string> user = a.value("--user");
     const std::optional<std::string> domain = a.value("--domain");
     const std::optional<std::string> pwFile = a.value("--ddns-password-file");
@@ -285,6 +285,12 @@ int cmdDdns(Session &s, Args &a) {
     expectResultZero(s.call(wire::OP_SET_NET_ADV, netAdvBody(d)), "the dynamic-DNS settings");
     emit(s, macOf(s) + " accepted the dynamic-DNS settings:", ddnsRecord(d, false));
     return kExitOk;
+}
+
+}  // namespace
+
+int cmdDdns(Session &s, Args &a) {
+    return runAction(s, a, "ddns", {"get", ddnsGet}, {"set", ddnsSet});
 }
 
 int cmdCommit(Session &s, Args &a) {
@@ -316,15 +322,15 @@ int cmdNetstatus(Session &s, Args &a) {
     return kExitOk;
 }
 
-int cmdTime(Session &s, Args &a) {
-    const std::string verb = a.positional("time action (get or set)");
-    if (verb == "get") {
-        a.finish();
-        emit(s, "date and time of " + macOf(s) + ":", timeRecord(readTime(s)));
-        return kExitOk;
-    }
-    if (verb != "set")
-        throw UsageError("time takes get or set, not \"" + verb + "\".");
+namespace {
+
+int timeGet(Session &s, Args &a) {
+    a.finish();
+    emit(s, "date and time of " + macOf(s) + ":", timeRecord(readTime(s)));
+    return kExitOk;
+}
+
+int timeSet(Session &s, Args &a) {
     const std::optional<std::string> date = a.value("--date");
     const std::optional<std::string> zone = a.value("--timezone");
     const std::optional<std::string> dst = a.value("--dst");
@@ -355,6 +361,12 @@ int cmdTime(Session &s, Args &a) {
     expectResultZero(s.call(wire::OP_SET_DATETIME, datetimeBody(d)), "the date and time");
     emit(s, macOf(s) + " accepted the date and time settings:", timeRecord(d));
     return kExitOk;
+}
+
+}  // namespace
+
+int cmdTime(Session &s, Args &a) {
+    return runAction(s, a, "time", {"get", timeGet}, {"set", timeSet});
 }
 
 int cmdVlan(Session &s, Args &a) {

@@ -199,21 +199,11 @@ int configRestore(Session &s, Args &a) {
 }  // namespace
 
 int cmdFirmware(Session &s, Args &a) {
-    const std::string verb = a.positional("firmware action (upgrade or status)");
-    if (verb == "upgrade")
-        return firmwareUpgrade(s, a);
-    if (verb == "status")
-        return firmwareStatus(s, a);
-    throw UsageError("firmware takes upgrade or status, not \"" + verb + "\".");
+    return runAction(s, a, "firmware", {"upgrade", firmwareUpgrade}, {"status", firmwareStatus});
 }
 
 int cmdConfig(Session &s, Args &a) {
-    const std::string verb = a.positional("config action (backup or restore)");
-    if (verb == "backup")
-        return configBackup(s, a);
-    if (verb == "restore")
-        return configRestore(s, a);
-    throw UsageError("config takes backup or restore, not \"" + verb + "\".");
+    return runAction(s, a, "config", {"backup", configBackup}, {"restore", configRestore});
 }
 
 int cmdReboot(Session &s, Args &a) {

@@ -124,12 +124,7 @@ int wlanSet(Session &s, Args &a) {
 }  // namespace
 
 int cmdWlan(Session &s, Args &a) {
-    const std::string verb = a.positional("wlan action (get or set)");
-    if (verb == "get")
-        return wlanGet(s, a);
-    if (verb == "set")
-        return wlanSet(s, a);
-    throw UsageError("wlan takes get or set, not \"" + verb + "\".");
+    return runAction(s, a, "wlan", {"get", wlanGet}, {"set", wlanSet});
 }
 
 }  // namespace tarn

@@ -169,6 +169,17 @@ void endProgress() {
     g_progressShown = false;
 }
 
+int runAction(Session &s, Args &a, std::string_view command, const Action &first,
+              const Action &second) {
+    const std::string choices = std::string(first.name) + " or " + std::string(second.name);
+    const std::string verb = a.positional(std::string(command) + " action (" + choices + ")");
+    for (const Action *action : {&first, &second}) {
+        if (verb == action->name)
+            return action->run(s, a);
+    }
+    throw UsageError(std::string(command) + " takes " + choices + ", not \"" + verb + "\".");
+}
+
 void checkWidth(const std::string &value, size_t width, std::string_view what) {
     if (value.size() > width)
         throw UsageError(std::string(what) + " is longer than the device's field of " +

@@ -34,6 +34,16 @@ void emitList(const Session &s, const std::vector<Record> &records,
 void progress(const std::string &line);
 void endProgress();
 
+// One of the two actions of a command such as "tarn wlan get|set".
+struct Action {
+    std::string_view name;
+    int (*run)(Session &, Args &);
+};
+// Takes the action word and runs that action; a missing or unknown word is
+// a usage error that names both actions.
+int runAction(Session &s, Args &a, std::string_view command, const Action &first,
+              const Action &second);
+
 // Refuses a text longer than the device field it goes into.
 void checkWidth(const std::string &value, size_t width, std::string_view what);
 
