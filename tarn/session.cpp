@@ -23,6 +23,11 @@ bool isReplyTo(const wire::message_t &h, uint16_t op, uint16_t tag) {
     return h.uMsgType == wire::kTypeReply && h.uMsgTag == tag && h.uOP_Code == op;
 }
 
+// The tail of a no-reply message: " (1 try)." or " (3 tries)."
+std::string triesText(int tries) {
+    return " (" + std::to_string(tries) + (tries == 1 ? " try)." : " tries).");
+}
+
 bool matches(const Selector &sel, const DeviceInfo &info) {
     return (sel.mac && *sel.mac == info.mac) || (sel.ip && *sel.ip == info.ip);
 }
@@ -140,8 +145,7 @@ const Found &Session::target() {
     }
     const int tries = options_.retries + 1;
     throw NoReplyError("no device " + options_.device + " answered on " + t.interfaceList() +
-                       " within " + timeoutText() + " (" + std::to_string(tries) +
-                       (tries == 1 ? " try)." : " tries)."));
+                       " within " + timeoutText() + triesText(tries));
 }
 
 std::optional<Reply> Session::exchange(uint16_t op, uint16_t tag, const std::optional<Address> &to,
@@ -198,8 +202,7 @@ Reply Session::call(uint16_t op, std::span<const uint8_t> body, double lastWait)
         return std::move(*r);
     const Found &dev = target();
     throw NoReplyError(formatMac(dev.info.mac) + " did not answer " + opLabel(op) + " on " +
-                       dev.ifname + " within " + timeoutText() + " (" + std::to_string(tries) +
-                       (tries == 1 ? " try)." : " tries)."));
+                       dev.ifname + " within " + timeoutText() + triesText(tries));
 }
 
 }  // namespace tarn
