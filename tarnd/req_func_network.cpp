@@ -30,13 +30,6 @@ uint8_t ddnsGetOption() {
 }
 void ddnsSetOption(uint8_t) {}
 
-// A wire text field as a terminated C text for the database layer.
-void fieldText(std::span<const uint8_t> body, size_t off, std::span<char, wire::net_adv::kTextLen + 1> out) {
-    std::string_view text = wire::load_text(body, off, wire::net_adv::kTextLen);
-    std::memcpy(out.data(), text.data(), text.size());
-    out[text.size()] = '\0';
-}
-
 // A database text into a wire field; a value that fills the field has no
 // terminator there.
 void storeDbText(wire::Bytes body, size_t off, const char *path) {
@@ -116,12 +109,13 @@ unsigned funcSetNetAdvSettings(const wire::message_t *pMsg, std::span<const uint
     const uint8_t option = wire::load_u8(body, n::kDdnsOption);
     if (option != n::kOptionUnchanged)
         ddnsSetOption(option);
+    // Each field as a terminated C text for the database layer.
     char text[n::kTextLen + 1];
-    fieldText(body, n::kDdnsUser, text);
+    wire::load_cstr(body, n::kDdnsUser, n::kTextLen, text);
     dbSetString(text, "/system/ddns/username");
-    fieldText(body, n::kDdnsPassword, text);
+    wire::load_cstr(body, n::kDdnsPassword, n::kTextLen, text);
     dbSetString(text, "/system/ddns/password");
-    fieldText(body, n::kDdnsDomain, text);
+    wire::load_cstr(body, n::kDdnsDomain, n::kTextLen, text);
     dbSetString(text, "/system/ddns/domain");
     return replyResultOk(*pMsg, pRetMsg);
 }

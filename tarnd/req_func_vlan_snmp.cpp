@@ -2,7 +2,6 @@
 #include "req_func_vlan_snmp.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "cfg.h"
 #include "dbxmldb.h"
@@ -34,8 +33,7 @@ struct Community {
 
 Community community(std::span<const uint8_t> body, size_t off) {
     Community c{};
-    std::string_view v = wire::load_text(body, off, wire::snmp::kCommunityLen);
-    std::memcpy(c.text, v.data(), v.size());
+    wire::load_cstr(body, off, wire::snmp::kCommunityLen, c.text);
     return c;
 }
 

@@ -174,8 +174,7 @@ struct FieldText {
 
 FieldText fieldText(std::span<const uint8_t> field) {
     FieldText t{};
-    std::string_view v = wire::load_text(field, 0, std::min(field.size(), kMaxFieldWidth));
-    std::memcpy(t.text, v.data(), v.size());
+    wire::load_cstr(field, 0, field.size(), t.text);
     return t;
 }
 

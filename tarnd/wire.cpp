@@ -58,6 +58,14 @@ std::string_view load_text(ConstBytes buf, size_t off, size_t width) {
     return {start, len};
 }
 
+void load_cstr(ConstBytes buf, size_t off, size_t width, std::span<char> out) {
+    if (out.empty())
+        return;
+    const std::string_view text = load_text(buf, off, std::min(width, out.size() - 1));
+    std::copy_n(text.begin(), text.size(), out.begin());
+    out[text.size()] = '\0';
+}
+
 void store_text(Bytes buf, size_t off, size_t width, std::string_view text) {
     Bytes f = field(buf, off, width);
     if (f.empty())

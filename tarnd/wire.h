@@ -124,6 +124,10 @@ void store_u8(Bytes buf, size_t off, uint8_t value);
 // end of the field, whichever comes first. Bytes beyond the buffer read as
 // zero, so the view may be shorter than the field.
 std::string_view load_text(ConstBytes buf, size_t off, size_t width);
+// The same text as a terminated C text in `out`, cut to out.size() - 1
+// characters; for fields handed on to C interfaces. Nothing for an empty
+// `out`.
+void load_cstr(ConstBytes buf, size_t off, size_t width, std::span<char> out);
 // Copies at most `width` bytes of `text` and zero-fills the rest of the
 // field; a text as long as the field fills it without a terminator.
 void store_text(Bytes buf, size_t off, size_t width, std::string_view text);
