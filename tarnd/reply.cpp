@@ -36,8 +36,9 @@ std::span<uint8_t> replyBody(std::span<uint8_t> reply) {
     return reply.subspan(kHeaderLen);
 }
 
-void writeResult(std::span<uint8_t> body, uint32_t code) {
-    Bytes f = field(body, result::kCode, result::kBodyLen);
+unsigned finishResultReply(const message_t &req, std::span<uint8_t> reply, uint32_t code) {
+    Bytes f = field(replyBody(reply), result::kCode, result::kBodyLen);
     std::fill(f.begin(), f.end(), uint8_t{0});
     store_le32(f, 0, code);
+    return finishReply(req, reply, result::kBodyLen);
 }

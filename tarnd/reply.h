@@ -19,5 +19,6 @@ unsigned finishReplyOwnAddress(const wire::message_t &req, std::span<uint8_t> re
                                uint16_t bodyLen);
 // The body of a reply buffer: everything after the header.
 std::span<uint8_t> replyBody(std::span<uint8_t> reply);
-// A ResultBody: 32-bit little-endian code, then 12 zero bytes.
-void writeResult(std::span<uint8_t> body, uint32_t code);
+// A reply whose body is a ResultBody (32-bit little-endian code, then 12
+// zero bytes): writes it and finishes the reply as finishReply does.
+unsigned finishResultReply(const wire::message_t &req, std::span<uint8_t> reply, uint32_t code);

@@ -124,8 +124,7 @@ unsigned funcSetBasicInfo(const wire::message_t *pMsg, std::span<const uint8_t> 
         applyStaticAddress(idx, body);
     applyDns(body);
     applyIpv6(idx, body);
-    writeResult(replyBody(pRetMsg), 0);
-    return finishReply(*pMsg, pRetMsg, wire::result::kBodyLen);
+    return finishResultReply(*pMsg, pRetMsg, 0);
 }
 
 unsigned funcUserVerify(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
@@ -142,6 +141,5 @@ unsigned funcChangeAdmin(const wire::message_t *pMsg, std::span<const uint8_t> b
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
         return 0;
-    writeResult(replyBody(pRetMsg), changeAdminPassword(body));
-    return finishReply(*pMsg, pRetMsg, wire::result::kBodyLen);
+    return finishResultReply(*pMsg, pRetMsg, changeAdminPassword(body));
 }

@@ -63,6 +63,5 @@ unsigned funcSetDateTime(const wire::message_t *pMsg, std::span<const uint8_t> b
     if (pMsg == nullptr)
         return 0;
     printSetRequest(body);
-    writeResult(replyBody(pRetMsg), 0);
-    return finishReply(*pMsg, pRetMsg, wire::result::kBodyLen);
+    return finishResultReply(*pMsg, pRetMsg, 0);
 }

@@ -64,11 +64,6 @@ void saveReservedAddress() {
     fprintf(file.get(), "%s,%s,%s,", ip, mask, gateway);
 }
 
-unsigned replyResultOk(const wire::message_t &req, std::span<uint8_t> reply) {
-    writeResult(replyBody(reply), 0);
-    return finishReply(req, reply, wire::result::kBodyLen);
-}
-
 }  // namespace
 
 void setReservedIpSaveFile(const char *path) {
@@ -117,7 +112,7 @@ unsigned funcSetNetAdvSettings(const wire::message_t *pMsg, std::span<const uint
     dbSetString(text, "/system/ddns/password");
     wire::load_cstr(body, n::kDdnsDomain, n::kTextLen, text);
     dbSetString(text, "/system/ddns/domain");
-    return replyResultOk(*pMsg, pRetMsg);
+    return finishResultReply(*pMsg, pRetMsg, 0);
 }
 
 // The address is saved in both calls, so the file is freshly written right
@@ -129,7 +124,7 @@ unsigned funcFactoryResetWithoutIP(const wire::message_t *pMsg, std::span<const 
         cfgRequestFactoryReset();
         return 0;
     }
-    return replyResultOk(*pMsg, pRetMsg);
+    return finishResultReply(*pMsg, pRetMsg, 0);
 }
 
 unsigned funcFactoryReset(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
@@ -138,7 +133,7 @@ unsigned funcFactoryReset(const wire::message_t *pMsg, std::span<const uint8_t>,
         cfgRequestFactoryReset();  // only once the reply has left
         return 0;
     }
-    return replyResultOk(*pMsg, pRetMsg);
+    return finishResultReply(*pMsg, pRetMsg, 0);
 }
 
 unsigned funcCommitSettings(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
@@ -146,7 +141,7 @@ unsigned funcCommitSettings(const wire::message_t *pMsg, std::span<const uint8_t
     if (pMsg == nullptr)
         return 0;
     cfgSaveStartup();  // the reply says 0 whatever the store answered
-    return replyResultOk(*pMsg, pRetMsg);
+    return finishResultReply(*pMsg, pRetMsg, 0);
 }
 
 unsigned funcQueryNetStatus(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {

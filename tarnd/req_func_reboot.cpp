@@ -12,6 +12,5 @@ unsigned funcReboot(const wire::message_t *pMsg, std::span<const uint8_t>, std::
         cfgRequestReboot();
         return 0;
     }
-    writeResult(replyBody(pRetMsg), 0);  // 16 zero bytes
-    return finishReply(*pMsg, pRetMsg, wire::result::kBodyLen);
+    return finishResultReply(*pMsg, pRetMsg, 0);  // 16 zero bytes
 }

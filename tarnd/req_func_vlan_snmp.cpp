@@ -49,8 +49,7 @@ unsigned funcVLAN_Config(const wire::message_t *pMsg, std::span<const uint8_t> b
         code = wire::vlan::kResultRefused;
     else
         applyVlan(wire::load_le32(body, wire::vlan::kVlanId));
-    writeResult(replyBody(pRetMsg), code);
-    return finishReply(*pMsg, pRetMsg, wire::result::kBodyLen);
+    return finishResultReply(*pMsg, pRetMsg, code);
 }
 
 unsigned funcSNMP_Config(const wire::message_t *pMsg, std::span<const uint8_t> body,
@@ -73,6 +72,5 @@ unsigned funcSNMP_Config(const wire::message_t *pMsg, std::span<const uint8_t> b
     cfgSet("snmp", "rw-community", rw.text);
 
     cfgSaveStartup();
-    writeResult(replyBody(pRetMsg), 0);
-    return finishReply(*pMsg, pRetMsg, wire::result::kBodyLen);
+    return finishResultReply(*pMsg, pRetMsg, 0);
 }
