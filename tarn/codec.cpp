@@ -14,13 +14,6 @@ using wire::ConstBytes;
 
 constexpr Mac kBroadcastMac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
-template <size_t N>
-std::array<uint8_t, N> loadArray(ConstBytes buf, size_t off) {
-    std::array<uint8_t, N> out{};
-    wire::load_bytes(buf, off, out);
-    return out;
-}
-
 std::string loadString(ConstBytes buf, size_t off, size_t width) {
     return std::string(wire::load_text(buf, off, width));
 }
@@ -179,23 +172,23 @@ DeviceInfo parseDiscover(std::span<const uint8_t> body) {
     d.deviceType = loadString(body, f::kDeviceType, f::kDeviceTypeLen);
     d.model = loadString(body, f::kModel, f::kModelLen);
     d.firmware = loadString(body, f::kFwVersion, f::kFwVersionLen);
-    d.mac = loadArray<6>(body, f::kMac);
+    d.mac = wire::load_array<6>(body, f::kMac);
     d.name = loadString(body, f::kSystemName, f::kSystemNameLen);
-    d.ip = loadArray<4>(body, f::kIp);
+    d.ip = wire::load_array<4>(body, f::kIp);
     d.staticDns = wire::load_u8(body, f::kDnsMode) != 0;
-    d.mask = loadArray<4>(body, f::kMask);
-    d.gateway = loadArray<4>(body, f::kGateway);
-    d.dns1 = loadArray<4>(body, f::kDns1);
-    d.dns2 = loadArray<4>(body, f::kDns2);
+    d.mask = wire::load_array<4>(body, f::kMask);
+    d.gateway = wire::load_array<4>(body, f::kGateway);
+    d.dns1 = wire::load_array<4>(body, f::kDns1);
+    d.dns2 = wire::load_array<4>(body, f::kDns2);
     // 1 when the DHCP client is on; the device sends 0xFF for off.
     d.dhcp = wire::load_u8(body, f::kDhcp) == 1;
     d.datetime = loadString(body, f::kDatetime, f::kDatetimeLen);
     d.opMode = loadString(body, f::kOpMode, f::kOpModeLen);
     d.hwVersion = loadString(body, f::kHwVersion, f::kHwVersionLen);
     d.port = loadString(body, f::kPortName, f::kPortNameLen);
-    d.ipv6 = loadArray<16>(body, f::kIpv6);
+    d.ipv6 = wire::load_array<16>(body, f::kIpv6);
     d.ipv6Prefix = wire::load_u8(body, f::kIpv6Prefix);
-    d.ipv6Gateway = loadArray<16>(body, f::kIpv6Gateway);
+    d.ipv6Gateway = wire::load_array<16>(body, f::kIpv6Gateway);
     d.ipv6Auto = wire::load_u8(body, f::kIpv6Auto) == 1;
     return d;
 }
@@ -206,13 +199,13 @@ Announcement parseAnnouncement(std::span<const uint8_t> body) {
     a.deviceType = loadString(body, f::kDeviceType, f::kDeviceTypeLen);
     a.opMode = loadString(body, f::kOpMode, f::kOpModeLen);
     a.firmware = loadString(body, f::kFwVersion, f::kFwVersionLen);
-    a.mac = loadArray<6>(body, f::kMac);
+    a.mac = wire::load_array<6>(body, f::kMac);
     a.hwVersion = loadString(body, f::kHwVersion, f::kHwVersionLen);
     a.name = loadString(body, f::kSystemName, f::kSystemNameLen);
-    a.ip = loadArray<4>(body, f::kIp);
-    a.mask = loadArray<4>(body, f::kMask);
+    a.ip = wire::load_array<4>(body, f::kIp);
+    a.mask = wire::load_array<4>(body, f::kMask);
     a.port = loadString(body, f::kPortName, f::kPortNameLen);
-    a.ipv6 = loadArray<16>(body, f::kIpv6);
+    a.ipv6 = wire::load_array<16>(body, f::kIpv6);
     a.ipv6Prefix = wire::load_u8(body, f::kIpv6Prefix);
     return a;
 }
@@ -223,11 +216,11 @@ Neighbor parseNeighbor(std::span<const uint8_t> body) {
     n.deviceType = loadString(body, f::kDeviceType, f::kDeviceTypeLen);
     n.opMode = loadString(body, f::kOpMode, f::kOpModeLen);
     n.firmware = loadString(body, f::kFwVersion, f::kFwVersionLen);
-    n.mac = loadArray<6>(body, f::kMac);
+    n.mac = wire::load_array<6>(body, f::kMac);
     n.name = loadString(body, f::kSystemName, f::kSystemNameLen);
-    n.ip = loadArray<4>(body, f::kIp);
-    n.mask = loadArray<4>(body, f::kMask);
-    n.ipv6 = loadArray<16>(body, f::kIpv6);
+    n.ip = wire::load_array<4>(body, f::kIp);
+    n.mask = wire::load_array<4>(body, f::kMask);
+    n.ipv6 = wire::load_array<16>(body, f::kIpv6);
     n.port = loadString(body, f::kPortName, f::kPortNameLen);
     return n;
 }
@@ -267,7 +260,7 @@ NetStatus parseNetStatus(std::span<const uint8_t> body) {
     NetStatus s;
     s.reported = body.size() >= f::kBodyLen;
     s.linkLocal = wire::load_le32(body, f::kLinkLocal) == 1;
-    s.ip = loadArray<4>(body, f::kCurIp);
+    s.ip = wire::load_array<4>(body, f::kCurIp);
     return s;
 }
 

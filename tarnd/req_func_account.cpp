@@ -30,18 +30,11 @@ std::string_view cText(std::span<const char> text) {
     return {text.data(), strnlen(text.data(), text.size())};
 }
 
-template <size_t N>
-std::array<uint8_t, N> loadArray(std::span<const uint8_t> body, size_t off) {
-    std::array<uint8_t, N> out{};
-    wire::load_bytes(body, off, out);
-    return out;
-}
-
 void applyStaticAddress(int idx, std::span<const uint8_t> body) {
     namespace b = wire::basic_info;
-    sysSetStaticIp(idx, loadArray<4>(body, b::kIp));
-    sysSetStaticMask(idx, loadArray<4>(body, b::kMask));
-    sysSetStaticGateway(idx, loadArray<4>(body, b::kGateway));
+    sysSetStaticIp(idx, wire::load_array<4>(body, b::kIp));
+    sysSetStaticMask(idx, wire::load_array<4>(body, b::kMask));
+    sysSetStaticGateway(idx, wire::load_array<4>(body, b::kGateway));
 }
 
 void applyDns(std::span<const uint8_t> body) {
@@ -50,8 +43,8 @@ void applyDns(std::span<const uint8_t> body) {
         sysSetDnsViaDhcp(0);
         return;
     }
-    sysSetStaticDns1(loadArray<4>(body, b::kDns1));
-    sysSetStaticDns2(loadArray<4>(body, b::kDns2));
+    sysSetStaticDns1(wire::load_array<4>(body, b::kDns1));
+    sysSetStaticDns2(wire::load_array<4>(body, b::kDns2));
     sysSetDnsViaDhcp(1);
 }
 
@@ -64,7 +57,7 @@ void applyIpv6(int idx, std::span<const uint8_t> body) {
         return;
     }
     sysSetIpv6Autoconfig(idx, 2);
-    if (sysSetIpv6Addr(idx, loadArray<16>(body, b::kIpv6)) != 0)
+    if (sysSetIpv6Addr(idx, wire::load_array<16>(body, b::kIpv6)) != 0)
         return;  // the unspecified address is refused; the rest would be meaningless
     sysSetIpv6PrefixLen(idx, wire::load_u8(body, b::kIpv6Prefix));
     const std::array<uint8_t, 16> noGateway{};

@@ -46,8 +46,7 @@ unsigned funcSetMultiSSID_Config(const wire::message_t *pMsg, std::span<const ui
 
     for (size_t k = 0; k < ms::kEntryCount; k++) {
         // A copy of the entry: bytes beyond the request read as zero.
-        std::array<uint8_t, ms::kEntryLen> entry{};
-        wire::load_bytes(body, ms::kSetEntries + k * ms::kEntryLen, entry);
+        const auto entry = wire::load_array<ms::kEntryLen>(body, ms::kSetEntries + k * ms::kEntryLen);
         const std::span<const uint8_t> e(entry);
         const int vap = static_cast<int>(k);
         sysSetWlanSsid(e.subspan(ms::kSsid, ms::kSsidLen), vap, radio);

@@ -57,8 +57,7 @@ int getDns(const char *staticKey, const char *dhcpKey, bool trace, std::span<uin
 }
 
 int setStaticDns(const char *key, std::span<const uint8_t> field) {
-    std::array<uint8_t, 4> addr{};
-    wire::load_bytes(field, 0, addr);
+    const auto addr = wire::load_array<4>(field, 0);
     std::array<char, kIpv4TextLen> text{};
     sysFormatIpv4(addr, text);
     cfgSet("host", key, text.data());
@@ -107,8 +106,7 @@ int getIpv6(const char *autoSection, const char *autoKey, const char *staticSect
 
 // inet_ntop text of the first 16 bytes of `field` (zero where it is short).
 std::array<char, kIpv6TextLen> formatIpv6(std::span<const uint8_t> field) {
-    std::array<uint8_t, kIpv6Len> addr{};
-    wire::load_bytes(field, 0, addr);
+    const auto addr = wire::load_array<kIpv6Len>(field, 0);
     std::array<char, kIpv6TextLen> text{};
     inet_ntop(AF_INET6, addr.data(), text.data(), text.size());
     return text;

@@ -11,6 +11,7 @@
 // the device treats a datagram shorter than the body an operation expects.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -134,6 +135,13 @@ void store_text(Bytes buf, size_t off, size_t width, std::string_view text);
 
 // Copies `dst.size()` bytes from `buf` at `off`, zero where `buf` ends.
 void load_bytes(ConstBytes buf, size_t off, Bytes dst);
+// The same into a fresh array of `N` bytes (an address, say).
+template <size_t N>
+std::array<uint8_t, N> load_array(ConstBytes buf, size_t off) {
+    std::array<uint8_t, N> out{};
+    load_bytes(buf, off, out);
+    return out;
+}
 void store_bytes(Bytes buf, size_t off, ConstBytes src);
 
 // The window of `width` bytes at `off`, or an empty span when it does not
