@@ -57,6 +57,7 @@ CommandStatus sysDecodeStatus(int status) {
 
 int sysRunCommandV(bool trace, const char *fmt, va_list ap) {
     std::array<char, kCommandLen> command;
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller's va_start is right before; clang 14 loses it
     const int len = std::vsnprintf(command.data(), command.size(), fmt, ap);
     // A cut command line could do something else entirely: refuse it.
     if (len < 0 || static_cast<size_t>(len) >= command.size()) {
