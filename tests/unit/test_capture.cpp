@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <string>
+#include <utility>
 
 #include "capture.h"
 #include "daemon_state.h"
@@ -12,90 +12,55 @@
 
 namespace {
 
-struct MountCase {
-    const char *path;
-    bool usable;
-};
-
-class MountCheck : public ::testing::TestWithParam<MountCase> {};
-
-TEST_P(MountCheck, FirstComponentMustBeMounted) {
-    EXPECT_EQ(GetParam().usable, captureFolderUsable(GetParam().path)) << GetParam().path;
+// /proc is mounted on every Linux host; the root file system never counts.
+TEST(Capture, FirstComponentMustBeMounted) {
+    const std::pair<const char *, bool> cases[] = {
+        {"/proc", true}, {"/proc/cap/deeper", true}, {"proc", true},  // "proc": a device name
+        {"/", false},    {"/tarn-not-mounted/cap", false}, {"/pro", false}, {"", false}};
+    for (const auto &[path, usable] : cases)
+        EXPECT_EQ(usable, captureFolderUsable(path)) << path;
 }
 
-// /proc and /sys are mounted on every Linux host; the root file system
-// never counts.
-INSTANTIATE_TEST_SUITE_P(Capture, MountCheck,
-                         ::testing::Values(MountCase{"/proc", true},
-                                           MountCase{"/proc/cap/deeper", true},
-                                           MountCase{"/sys/fs", true},
-                                           MountCase{"proc", true},  // a device name
-                                           MountCase{"/", false},
-                                           MountCase{"/tarn-not-mounted/cap", false},
-                                           MountCase{"/pro", false},
-                                           MountCase{"", false}));
-
-class Capture : public ::testing::Test {
+class CaptureMessage : public ::testing::Test {
 protected:
+    void SetUp() override { folder_ = g_captureFolder; }
     void TearDown() override {
         g_debugLevel = 0;
-        g_captureFolder = "/Volume_1";
+        g_captureFolder = folder_;
     }
+    const char *folder_ = nullptr;
     const std::array<uint8_t, 3> datagram_ = {0xFD, 0xFD, 0x01};
 };
 
-TEST_F(Capture, NothingWithoutDebugLevel) {
-    g_debugLevel = 0;
-    g_captureFolder = "/proc/tarn-no-such-dir";
-    unsigned counter = 5;
-    testing::internal::CaptureStderr();
-    captureMessage(CaptureKind::Request, datagram_, counter);
-    EXPECT_EQ("", testing::internal::GetCapturedStderr());
-    EXPECT_EQ(5u, counter);
+TEST_F(CaptureMessage, NothingWithoutDebugLevelFolderOrMount) {
+    const std::pair<int, const char *> cases[] = {
+        {0, "/proc/tarn-no-such-dir"}, {1, nullptr}, {1, "/tarn-not-mounted"}};
+    for (const auto &[level, folder] : cases) {
+        g_debugLevel = level;
+        g_captureFolder = folder;
+        unsigned counter = 5;
+        testing::internal::CaptureStderr();
+        captureMessage(CaptureKind::Reply, datagram_, counter);
+        EXPECT_EQ("", testing::internal::GetCapturedStderr()) << (folder ? folder : "none");
+        EXPECT_EQ(5u, counter) << (folder ? folder : "none");
+    }
 }
 
-TEST_F(Capture, NothingWithoutFolder) {
-    g_debugLevel = 1;
-    g_captureFolder = nullptr;
-    unsigned counter = 5;
-    testing::internal::CaptureStderr();
-    captureMessage(CaptureKind::Request, datagram_, counter);
-    EXPECT_EQ("", testing::internal::GetCapturedStderr());
-    EXPECT_EQ(5u, counter);
-}
-
-TEST_F(Capture, NothingOnUnmountedFolder) {
-    g_debugLevel = 1;
-    g_captureFolder = "/tarn-not-mounted";
-    unsigned counter = 5;
-    testing::internal::CaptureStderr();
-    captureMessage(CaptureKind::Reply, datagram_, counter);
-    EXPECT_EQ("", testing::internal::GetCapturedStderr());
-    EXPECT_EQ(5u, counter);
-}
-
-// A file that cannot be created still uses up its number.
-TEST_F(Capture, EveryAttemptAdvancesTheCounter) {
+// A file that cannot be created still uses up its number; numbers grow
+// past four digits.
+TEST_F(CaptureMessage, EveryAttemptAdvancesTheCounter) {
     g_debugLevel = 1;
     g_captureFolder = "/proc/tarn-no-such-dir";
     unsigned counter = 7;
     testing::internal::CaptureStderr();
     captureMessage(CaptureKind::Request, datagram_, counter);
     captureMessage(CaptureKind::Reply, datagram_, counter);
-    EXPECT_EQ(
-        "received a request message. save it to /proc/tarn-no-such-dir/tarn_req_0007 now.\n"
-        "received a reply message. save it to /proc/tarn-no-such-dir/tarn_msg_0008 now.\n",
-        testing::internal::GetCapturedStderr());
     EXPECT_EQ(9u, counter);
-}
-
-TEST_F(Capture, NumbersGrowPastFourDigits) {
-    g_debugLevel = 1;
-    g_captureFolder = "/proc/tarn-no-such-dir";
-    unsigned counter = 10000;
-    testing::internal::CaptureStderr();
+    counter = 10000;
     captureMessage(CaptureKind::Request, datagram_, counter);
     EXPECT_EQ(
+        "received a request message. save it to /proc/tarn-no-such-dir/tarn_req_0007 now.\n"
+        "received a reply message. save it to /proc/tarn-no-such-dir/tarn_msg_0008 now.\n"
         "received a request message. save it to /proc/tarn-no-such-dir/tarn_req_10000 now.\n",
         testing::internal::GetCapturedStderr());
 }

@@ -22,11 +22,8 @@ protected:
     }
 };
 
-TEST_F(DebugPrinter, SilentAtLevelZero) {
+TEST_F(DebugPrinter, SilentAtLevelZeroPrefixedOtherwise) {
     EXPECT_EQ(printed(0, [] { dbgPrint("FUNC:%s...\n", "funcDiscover"); }), "");
-}
-
-TEST_F(DebugPrinter, PrefixAndNoAddedLineEnd) {
     EXPECT_EQ(printed(1, [] { dbgPrint("FUNC:%s...\n", "funcDiscover"); }),
               "tarnd: FUNC:funcDiscover...\n");
     EXPECT_EQ(printed(1, [] { dbgPrint("%s", "no line end"); }), "tarnd: no line end");
