@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
-#include <unistd.h>
 
 #include "store.h"
 
@@ -21,65 +20,48 @@ lsq::Address address(const char *section, const char *key, const char *object,
     return {text(section), text(object), text(qualKey), text(qualValue), text(key)};
 }
 
-// The program's temporary database folder. Created while the program
-// starts, so that no code under test can open the default database first;
-// removed at exit by the process that created it (not by forked children).
-class TempFolder {
-public:
-    TempFolder() : owner_(getpid())
+// The program's temporary database folder, removed at exit. Created while
+// the program starts, so that no code under test can open the default
+// database first.
+struct TempFolder {
+    std::string folder, db;
+    ~TempFolder()
     {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+};
+
+const TempFolder &folder()
+{
+    static const TempFolder f = [] {
         const char *tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarn-store-XXXXXX";
         if (!mkdtemp(pattern.data())) {
             std::perror("tarn unit tests: mkdtemp");
             std::abort();
         }
-        folder_ = pattern;
-        db_ = folder_ + "/settings.db";
-        setenv("LSQLQUERY_DB", db_.c_str(), 1);
-    }
-    TempFolder(const TempFolder &) = delete;
-    TempFolder &operator=(const TempFolder &) = delete;
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (getpid() == owner_)
-            std::filesystem::remove_all(folder_, ec);
-    }
-
-    const std::string &db() const { return db_; }
-
-private:
-    pid_t owner_;
-    std::string folder_;
-    std::string db_;
-};
-
-TempFolder &folder()
-{
-    static TempFolder f;
+        setenv("LSQLQUERY_DB", (pattern + "/settings.db").c_str(), 1);
+        return TempFolder{pattern, pattern + "/settings.db"};
+    }();
     return f;
 }
 
 // Points LSQLQUERY_DB at the folder before main() runs.
 const bool g_folderReady = (folder(), true);
 
-// The helper's own connection to the program's database, reopened in a
-// forked child rather than shared with the parent.
+// The helper's own connection to the program's database.
 lsq::Store &store()
 {
-    static std::unique_ptr<lsq::Store> s;
-    static pid_t opener = 0;
-    if (!s || opener != getpid()) {
-        static_cast<void>(s.release());
+    static const std::unique_ptr<lsq::Store> s = [] {
         std::string error;
-        s = lsq::Store::open(folder().db(), error);
-        opener = getpid();
-        if (!s) {
+        std::unique_ptr<lsq::Store> opened = lsq::Store::open(folder().db, error);
+        if (!opened) {
             std::fprintf(stderr, "tarn unit tests: %s\n", error.c_str());
             std::abort();
         }
-    }
+        return opened;
+    }();
     return *s;
 }
 
@@ -92,15 +74,13 @@ TempStore::TempStore()
 
 const std::string &TempStore::path() const
 {
-    return folder().db();
+    return folder().db;
 }
 
-void TempStore::set(const char *section, const char *key, const char *value, const char *object,
-                    const char *qualKey, const char *qualValue)
+void TempStore::set(const char *section, const char *key, const char *value, const char *object)
 {
-    lsq::Setting s{std::string(text(section)),  std::string(text(object)),
-                   std::string(text(qualKey)),  std::string(text(qualValue)),
-                   std::string(text(key)),      std::string(text(value))};
+    lsq::Setting s{std::string(text(section)), std::string(text(object)), "", "",
+                   std::string(text(key)),     std::string(text(value))};
     EXPECT_TRUE(store().put({&s, 1})) << store().lastError();
 }
 
@@ -114,10 +94,10 @@ std::optional<std::string> TempStore::get(const char *section, const char *key,
     return value;
 }
 
-std::vector<JournalEntry> TempStore::journal(int64_t after)
+std::vector<JournalEntry> TempStore::journal()
 {
     std::vector<lsq::JournalEntry> rows;
-    EXPECT_TRUE(store().journal(after, rows)) << store().lastError();
+    EXPECT_TRUE(store().journal(0, rows)) << store().lastError();
     std::vector<JournalEntry> out;
     for (const lsq::JournalEntry &r : rows) {
         const lsq::Setting &s = r.setting;

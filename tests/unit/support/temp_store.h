@@ -7,8 +7,7 @@
 // clear() in SetUp to start empty.
 //
 // set() writes directly and is not journaled, so the journal holds only the
-// writes of the code under test. Use the library (not TempStore) in a
-// forked child.
+// writes of the code under test.
 #pragma once
 
 #include <cstdint>
@@ -35,13 +34,12 @@ public:
     const std::string &path() const;
 
     void set(const char *section, const char *key, const char *value,
-             const char *object = nullptr, const char *qualKey = nullptr,
-             const char *qualValue = nullptr);
+             const char *object = nullptr);
     std::optional<std::string> get(const char *section, const char *key,
                                    const char *object = nullptr, const char *qualKey = nullptr,
                                    const char *qualValue = nullptr);
-    // Journal entries with a sequence number above `after`, oldest first.
-    std::vector<JournalEntry> journal(int64_t after = 0);
+    // Every journal entry, oldest first.
+    std::vector<JournalEntry> journal();
     // Library writes to the setting then fail with `error` as their text.
     void lock(const char *section, const char *key, const char *error,
               const char *object = nullptr, const char *qualKey = nullptr,
