@@ -1,27 +1,18 @@
 """Fixtures of the integration suite: simulated access points in the device
 sandbox (sim/tarnsim.py) and a management-side UDP endpoint.
 
-    ap            a fresh AP (tarn-ap1): store seeded from the factory
-                  defaults plus its identity, tarnd (with -d) started by the
-                  management daemon, first announcement seen. See
-                  tarnsim.Device: name, mac (bytes), ip (bytes), ip_text,
-                  run(cmd), lsql(*args), store_get/store_set/store_unset,
-                  journal(after=0), journal_seq(), stdout_text(),
-                  stderr_text(), dmand_log(), submit_log(), wait_output(),
-                  restart_daemon(args=...), daemon_pid(), read_file(),
-                  write_file(), exists().
+    ap            a fresh AP (tarn-ap1, a tarnsim.Device): store seeded
+                  from the factory defaults plus its identity, tarnd (with
+                  -d) started by the management daemon, first announcement
+                  seen.
     ap_factory    ap_factory(count=1, seed=None, daemon_args=None,
                   start=True): more APs on the same segment, numbered on
                   (ap1, ap2, ...). Returns the Device for count=1, else a
-                  list. seed: dump text or (section, key, value) /
-                  (section, object, key, value) / (section, object,
-                  "QKEY=QVALUE", key, value) tuples loaded after the
-                  identity. daemon_args: tarnd's arguments (default ["-d"]).
+                  list. seed: loaded after the identity (tarnsim.seed_lines).
+                  daemon_args: tarnd's arguments (default ["-d"]).
                   start=False: store seeded, nothing running; call
                   dev.start_daemon(args).
-    client        tarnclient.Client in the utility namespace: send(),
-                  exchange(datagram, timeout=2, count=None), replies(),
-                  announcements().
+    client        a tarnclient.Client in the utility namespace.
     util_run      util_run(cmd): a command in the utility namespace
                   (CompletedProcess, text).
     segment       the tarnsim.Segment behind all of them.
@@ -38,14 +29,13 @@ from pathlib import Path
 
 import pytest
 
-SOURCE = Path(os.environ.get("TARN_SOURCE") or Path(__file__).resolve().parents[2])
+HERE = Path(__file__).resolve().parent
+SOURCE = Path(os.environ.get("TARN_SOURCE") or HERE.parents[1])
 sys.path.insert(0, str(SOURCE / "sim"))
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(HERE))
 
 import tarnclient  # noqa: E402
 import tarnsim  # noqa: E402
-
-BUILD = Path(os.environ.get("TARN_BUILD") or SOURCE / "build")
 
 _live_segments = []
 
@@ -70,53 +60,39 @@ def pytest_collection_modifyitems(config, items):
     reason = _sandbox_unavailable()
     if reason is None:
         return
-    here = Path(__file__).resolve().parent
     for item in items:
-        if here in Path(item.fspath).resolve().parents:
+        if HERE in Path(item.fspath).resolve().parents:
             item.add_marker(pytest.mark.skip(reason=reason))
 
 
 @pytest.hookimpl(hookwrapper=True)
 def pytest_runtest_makereport(item, call):
-    outcome = yield
-    rep = outcome.get_result()
-    if not rep.failed:
-        return
-    for seg in _live_segments:
-        for dev in seg.devices:
-            for title, reader in (("tarnd stdout", dev.stdout_text),
-                                  ("tarnd stderr", dev.stderr_text),
-                                  ("dmand log", dev.dmand_log),
-                                  ("submit log", dev.submit_log),
-                                  ("console", dev.console_text)):
-                try:
-                    text = reader() if dev.holder else ""
-                except OSError as e:
-                    text = f"(unreadable: {e})"
-                if text:
-                    rep.sections.append((f"{dev.name} {title}", text[-20000:]))
+    rep = (yield).get_result()
+    for seg in _live_segments if rep.failed else ():
+        try:
+            text = seg.report()
+        except OSError as e:
+            text = f"(unreadable: {e})"
+        if text:
+            rep.sections.append(("sandbox logs", text))
 
 
 @pytest.fixture
 def segment():
-    seg = tarnsim.Segment(build=BUILD, source=SOURCE)
+    seg = tarnsim.Segment()
     seg.start()
     _live_segments.append(seg)
-    try:
-        yield seg
-    finally:
-        _live_segments.remove(seg)
-        seg.stop()
+    yield seg
+    _live_segments.remove(seg)
+    seg.stop()
 
 
 @pytest.fixture
 def client(segment):
     c = tarnclient.Client(segment.socket(tarnclient.PORT_REPLY),
                           segment.socket(tarnclient.PORT_REQUEST), tarnsim.UTIL_IPV4)
-    try:
-        yield c
-    finally:
-        c.close()
+    yield c
+    c.close()
 
 
 @pytest.fixture

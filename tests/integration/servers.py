@@ -1,10 +1,7 @@
-"""File servers on the utility side of the sandbox, for the transfer tests.
-
-An access point downloads firmware and configuration files from, and
-uploads backups to, servers that the management utility names by address.
-These run in the utility namespace (192.0.2.1 and 2001:db8::1 on the
-segment bridge), serve a private temporary folder, run in the foreground
-and are stopped by PID.
+"""File servers in the utility namespace of the sandbox, for the transfer
+tests: an access point downloads firmware and configuration files from them
+and uploads backups to them. Each serves a private temporary folder, runs in
+the foreground and is stopped by PID.
 
   * HTTP: busybox httpd on port 80;
   * TFTP: tftpd-hpa's in.tftpd on port 69, one per address family, with
@@ -16,26 +13,27 @@ import shutil
 import socket
 import subprocess
 import time
+from collections import namedtuple
 from pathlib import Path
 
 import pytest
 
 import tarnclient
+from tarnsim import UTIL_IPV4, UTIL_IPV6, kill_and_wait
 
-UTIL_IPV4 = "192.0.2.1"
-UTIL_IPV6 = "2001:db8::1"
 START_TIMEOUT = 10.0
 STOP_TIMEOUT = 5.0
 
 
 class FileServer:
-    """A server process in the utility namespace serving `root`."""
+    """A server process in the utility namespace serving `root`, up once it
+    listens on `port` (`proto` "tcp" or "udp")."""
 
-    def __init__(self, segment, root, argv, ports):
+    def __init__(self, segment, root, argv, proto, port):
         self.segment = segment
         self.root = Path(root)
         self.argv = argv
-        self.ports = ports  # (proto, port) pairs that show it is up
+        self.proto, self.port = proto, port
         self.proc = None
 
     def start(self):
@@ -43,10 +41,9 @@ class FileServer:
         # Both servers may drop privileges; uploads need a writable folder.
         os.chmod(self.root, 0o777)
         self.proc = self.segment.util_popen(self.argv, stdin=subprocess.DEVNULL,
-                                            stdout=subprocess.DEVNULL,
-                                            stderr=subprocess.PIPE)
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         deadline = time.monotonic() + START_TIMEOUT
-        while not self._listening():
+        while f":{self.port} " not in self.segment.util_run(["ss", "-Hln" + self.proto[0]]).stdout:
             if self.proc.poll() is not None:
                 raise RuntimeError(f"{self.argv[0]} ended: {self.proc.stderr.read()!r}")
             if time.monotonic() > deadline:
@@ -55,36 +52,24 @@ class FileServer:
             time.sleep(0.05)
         return self
 
-    def _listening(self):
-        res = self.segment.util_run(["ss", "-Hlnu" if self.ports[0][0] == "udp" else "-Hlnt"])
-        return all(f":{port} " in res.stdout for _, port in self.ports)
-
     def stop(self):
-        if self.proc is None:
-            return
-        self.proc.terminate()
-        try:
-            self.proc.wait(timeout=STOP_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait(timeout=STOP_TIMEOUT)
+        kill_and_wait([self.proc.pid])
+        self.proc.wait(timeout=STOP_TIMEOUT)
         self.proc.stderr.close()
-        self.proc = None
 
     def put(self, name, data):
         """Offers `data` (bytes) as `name`."""
-        path = self.root / name
+        path = self.path(name)
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data)
         os.chmod(path, 0o644)
-        return path
 
     def path(self, name):
         return self.root / name
 
     def wait_file(self, name, timeout=15.0):
         """The content of an uploaded file once its size has settled."""
-        path = self.root / name
+        path = self.path(name)
         deadline = time.monotonic() + timeout
         last = -1
         while time.monotonic() < deadline:
@@ -96,24 +81,20 @@ class FileServer:
         raise AssertionError(f"{name} did not arrive on the server within {timeout}s")
 
 
-def http_server(segment, root):
-    busybox = shutil.which("busybox")
-    return FileServer(segment, root, [busybox, "httpd", "-f", "-p", "80", "-h", str(root)],
-                      [("tcp", 80)])
-
-
 def tftp_server(segment, root, address):
     bind = f"[{address}]:69" if ":" in address else f"{address}:69"
     family = "-6" if ":" in address else "-4"
     return FileServer(segment, root,
                       [shutil.which("in.tftpd") or "/usr/sbin/in.tftpd", "-L", family,
                        "-a", bind, "-c", "-p", "-s", "-u", "root", "-U", "022", str(root)],
-                      [("udp", 69)])
+                      "udp", 69)
 
 
 @pytest.fixture
 def http(segment, tmp_path):
-    server = http_server(segment, tmp_path / "http").start()
+    root = tmp_path / "http"
+    server = FileServer(segment, root, [shutil.which("busybox"), "httpd", "-f", "-p", "80",
+                                        "-h", str(root)], "tcp", 80).start()
     yield server
     server.stop()
 
@@ -132,48 +113,25 @@ def tftp6(segment, tmp_path):
     server.stop()
 
 
-def ipv4_bytes(text=UTIL_IPV4):
-    return socket.inet_pton(socket.AF_INET, text)
-
-
-def ipv6_bytes(text=UTIL_IPV6):
-    return socket.inet_pton(socket.AF_INET6, text)
-
-
 # ---- transfer requests (0x100 firmware, 0x101 backup, 0x102 restore) ------
 
-OP_FIRMWARE = 0x100
-OP_BACKUP = 0x101
-OP_RESTORE = 0x102
+OP_FIRMWARE, OP_BACKUP, OP_RESTORE = 0x100, 0x101, 0x102
 SST_CONFIG, SST_QUERY = 1, 2
 TFTP, HTTP = 1, 2
 REPLY_LEN = 152
+TransferReply = namedtuple("TransferReply", "sst result message")
 
 
 def start_body(server, name, address=UTIL_IPV4):
     """A start request body: the server by type and address, the file name
     in its 128-byte field."""
-    if ":" in address:
-        addr_type, raw = 2, ipv6_bytes(address)
-    else:
-        addr_type, raw = 1, ipv4_bytes(address)
-    field = name if isinstance(name, bytes) else name.encode()
-    return bytes([SST_CONFIG, server, addr_type]) + raw + field[:128].ljust(128, b"\0")
+    family, addr_type = (socket.AF_INET6, 2) if ":" in address else (socket.AF_INET, 1)
+    return (bytes([SST_CONFIG, server, addr_type]) + socket.inet_pton(family, address)
+            + tarnclient.text_field(name, 128))
 
 
 def query_body():
     return bytes([SST_QUERY])
-
-
-class TransferReply:
-    def __init__(self, datagram):
-        assert len(datagram) == REPLY_LEN, datagram
-        body = datagram[22:]
-        self.sst, self.result = body[0], body[1]
-        self.message = body[2:130].split(b"\0", 1)[0].decode()
-
-    def __repr__(self):
-        return f"TransferReply(sst={self.sst}, result={self.result}, message={self.message!r})"
 
 
 def transfer(client, device, op, body, timeout=30.0):
@@ -181,4 +139,6 @@ def transfer(client, device, op, body, timeout=30.0):
     over HTTP answers only after the download, hence the long timeout."""
     replies = client.exchange(tarnclient.to(device, op, body), timeout=timeout, count=1)
     assert len(replies) == 1, f"no reply to op {op:#x}"
-    return TransferReply(replies[0])
+    assert len(replies[0]) == REPLY_LEN, replies[0]
+    body = replies[0][22:]
+    return TransferReply(body[0], body[1], body[2:130].split(b"\0", 1)[0].decode())

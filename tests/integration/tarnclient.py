@@ -2,11 +2,6 @@
 
 Written from the protocol's description, not from the daemon's code, so
 that a test compares the daemon's bytes with a second opinion.
-
-Header (22 bytes, 16-bit fields little-endian, addresses in network order):
-type, tag, op, target MAC (6), target IPv4 (4), status, ret flag, body
-length. Protected operations carry a 128-byte credential block (user name
-and password, each Base64 text zero-padded to 64 bytes) before their body.
 """
 
 import base64
@@ -14,7 +9,7 @@ import select
 import socket
 import struct
 import time
-from typing import NamedTuple
+from collections import namedtuple
 
 PORT_REQUEST = 62976     # requests and announcements
 PORT_REPLY = 62992       # replies
@@ -27,7 +22,6 @@ TYPE_ANNOUNCE = 0xFFFF
 ADDRESSED = 0x7777       # uStatus of an addressed request
 STATUS_OK = 0
 STATUS_AUTH_FAILED = 2
-STATUS_NOT_SUPPORTED = 3
 
 HEADER_LEN = 22
 CRED_LEN = 128
@@ -62,21 +56,11 @@ OPS = {
     0x103: ("Reboot", False),
 }
 OP = {name: code for code, (name, _) in OPS.items()}
-ANNOUNCE_OP = 0xA0
 
-_HEADER = struct.Struct("<HHH6s4sHHH")
 _AUTO = object()
-
-
-class Header(NamedTuple):
-    type: int
-    tag: int
-    op: int
-    mac: bytes
-    ip: bytes
-    status: int
-    ret_flag: int
-    body_len: int
+# The 22-byte header: 16-bit fields little-endian, MAC and IPv4 address in network order.
+_HEADER = struct.Struct("<HHH6s4sHHH")
+Header = namedtuple("Header", "type tag op mac ip status ret_flag body_len")
 
 
 def header(type_, tag, op, mac, ip, status, ret_flag=0, body_len=0):
@@ -88,18 +72,11 @@ def parse_header(datagram):
     return Header(*_HEADER.unpack(bytes(datagram[:HEADER_LEN]).ljust(HEADER_LEN, b"\0")))
 
 
-def body_of(datagram, auth=False):
-    """The body of a reply (or of a request, after its credential block)."""
-    return bytes(datagram[HEADER_LEN + (CRED_LEN if auth else 0):])
-
-
 def cred_block(user, password):
-    """The 128-byte credential block. Texts longer than their field are
-    cut, as a sender with fixed fields would."""
-    def field(text):
-        raw = text if isinstance(text, bytes) else text.encode()
-        return base64.b64encode(raw)[:CRED_FIELD].ljust(CRED_FIELD, b"\0")
-    return field(user) + field(password)
+    """The 128-byte credential block that precedes a protected operation's
+    body: user name and password, each Base64 text zero-padded to 64 bytes
+    (cut, as a sender with fixed fields would)."""
+    return b"".join(text_field(base64.b64encode(t.encode()), CRED_FIELD) for t in (user, password))
 
 
 def request(op, body=b"", *, tag=0x1234, mac=None, ip=None, addressed=True, auth=_AUTO,
@@ -115,8 +92,6 @@ def request(op, body=b"", *, tag=0x1234, mac=None, ip=None, addressed=True, auth
     if auth is _AUTO:
         auth = DEFAULT_AUTH if OPS.get(op, ("", False))[1] else None
     if addressed:
-        if mac is None or ip is None:
-            raise ValueError("an addressed request needs mac and ip")
         status = ADDRESSED
     else:
         status = 0
@@ -135,8 +110,7 @@ def to(device, op, body=b"", **kw):
 
 
 def _address_bytes(value, size):
-    if isinstance(value, str):
-        value = socket.inet_aton(value) if size == 4 else bytes.fromhex(value.replace(":", ""))
+    value = socket.inet_aton(value) if isinstance(value, str) else bytes(value)
     if len(value) != size:
         raise ValueError(f"expected {size} bytes, got {value!r}")
     return bytes(value)
@@ -148,19 +122,13 @@ def text_field(text, width):
     return raw[:width].ljust(width, b"\0")
 
 
-def field_text(data, offset, width):
-    """The text of a fixed-width field (up to its first zero byte)."""
-    return bytes(data[offset:offset + width]).split(b"\0", 1)[0].decode(errors="replace")
-
-
-def mask(datagram, ranges, fill=0):
+def mask(datagram, ranges):
     """A copy of `datagram` with the byte ranges [(offset, length), ...]
-    overwritten by `fill`: for comparing whole replies that hold volatile
-    bytes (a tag, a clock)."""
+    zeroed: for comparing whole replies that hold volatile bytes (a tag, a
+    clock)."""
     out = bytearray(datagram)
     for offset, length in ranges:
-        end = min(offset + length, len(out))
-        out[offset:end] = bytes([fill]) * max(end - offset, 0)
+        out[offset:offset + length] = bytes(len(out[offset:offset + length]))
     return bytes(out)
 
 
@@ -177,7 +145,6 @@ class Client:
         self.reply_sock = reply_sock
         self.announce_sock = announce_sock
         self.own_ip = own_ip
-        self.last_sources = []
 
     def close(self):
         self.reply_sock.close()
@@ -186,12 +153,6 @@ class Client:
     def send(self, datagram):
         self.reply_sock.sendto(bytes(datagram), (BROADCAST, PORT_REQUEST))
 
-    def flush(self):
-        """Forgets every datagram that has arrived so far."""
-        for s in (self.reply_sock, self.announce_sock):
-            while select.select([s], [], [], 0)[0]:
-                s.recvfrom(65536)
-
     def exchange(self, datagram, timeout=2.0, count=None, settle=0.3):
         """Sends a request and returns the reply datagrams on port 62992.
 
@@ -199,7 +160,9 @@ class Client:
         `timeout`). Without, returns `settle` seconds after the last reply,
         or at `timeout` with none. Datagrams that arrived before the request
         are dropped first."""
-        self.flush()
+        for s in (self.reply_sock, self.announce_sock):
+            while select.select([s], [], [], 0)[0]:
+                s.recvfrom(65536)
         self.send(datagram)
         return self._collect(self.reply_sock, timeout, count, settle, keep_own=True)
 
@@ -214,11 +177,10 @@ class Client:
         return self._collect(self.announce_sock, timeout, count, None, keep_own=False)
 
     def _collect(self, sock, timeout, count, settle, keep_own):
-        got, sources = [], []
+        got = []
         deadline = time.monotonic() + timeout
         while count is None or len(got) < count:
-            now = time.monotonic()
-            wait = deadline - now
+            wait = deadline - time.monotonic()
             if settle is not None and got:
                 wait = min(wait, settle)
             if wait <= 0 or not select.select([sock], [], [], wait)[0]:
@@ -227,6 +189,4 @@ class Client:
             if not keep_own and addr[0] == self.own_ip:
                 continue
             got.append(data)
-            sources.append(addr)
-        self.last_sources = sources
         return got

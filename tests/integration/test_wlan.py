@@ -27,13 +27,7 @@ SEED = [
 ]
 
 
-@pytest.fixture
-def wlan_ap(ap_factory):
-    return ap_factory(seed=SEED)
-
-
-def text(value, width):
-    return value.encode()[:width].ljust(width, b"\0")
+text = tc.text_field
 
 
 def reply_header(ap, op, tag):
@@ -41,58 +35,45 @@ def reply_header(ap, op, tag):
 
 
 def get(client, ap, radio):
+    """The get reply's first three body bytes (band code last) and eight entries."""
     replies = client.exchange(tc.to(ap, GET, bytes([radio]), tag=0x0D80 + radio), count=1)
-    assert len(replies) == 1
-    reply = replies[0]
-    assert len(reply) == 22 + BODY_LEN
-    assert reply[:22] == reply_header(ap, GET, 0x0D80 + radio)
-    return reply
+    header = reply_header(ap, GET, 0x0D80 + radio)
+    assert [(r[:22], len(r)) for r in replies] == [(header, 22 + BODY_LEN)]
+    return replies[0][22:25], [replies[0][25 + ENTRY_LEN * k:][:ENTRY_LEN] for k in range(8)]
 
 
-def entry(reply, k):
-    at = 22 + 3 + ENTRY_LEN * k
-    return reply[at:at + ENTRY_LEN]
-
-
-def test_get_fields_at_their_offsets(wlan_ap, client):
-    seq = wlan_ap.journal_seq()
-    r0 = get(client, wlan_ap, 0)
-    assert r0[22:25] == b"\0\0\0"                       # bg-n: band code 0
-    assert entry(r0, 0) == text("tarn-2g", 32) + text("1", 4) + text("4", 4) + text("tarnwifi24", 16)
-    assert entry(r0, 7) == b"S" * 32 + b"4094" + text("2", 4) + b"a-passphrase-lon"
-
-    r1 = get(client, wlan_ap, 1)
-    assert r1[24] == 1                                  # a-n: band code 1
-    assert entry(r1, 2)[:40] == b"five-" + b"x" * 27 + b"1234" + text("5", 4)
-
-    r2 = get(client, wlan_ap, 2)
-    assert r2[24] == 0
-    assert entry(r2, 6) == b"\0" * 36 + text("4", 4) + text("sixth", 16)
-    assert wlan_ap.journal(after=seq) == []
-
-
-def set_body(radio, entries, state=0):
-    """A set request body: entries {k: (ssid, vlan, code, key)}."""
+def set_writes(client, ap, radio, entries, state=0):
+    """The store writes of a set request with entries {k: (ssid, vlan, code, key)}."""
     body = bytearray([radio, state])
     for k in range(8):
         body += b"".join(text(v, w) for v, w in zip(entries.get(k, ("",) * 4), (32, 4, 4, 16)))
-    return bytes(body)
-
-
-def send_set(client, ap, body, tag=0xD1D1):
     seq = ap.journal_seq()
-    replies = client.exchange(tc.to(ap, SET, body, tag=tag), count=1)
-    assert replies == [reply_header(ap, SET, tag) + b"\0" * BODY_LEN]
+    assert client.exchange(tc.to(ap, SET, body, tag=0xD1D1), count=1) == [
+        reply_header(ap, SET, 0xD1D1) + b"\0" * BODY_LEN]
     return [(e.section, e.object, e.qualifier, e.key, e.value)
             for e in ap.journal(after=seq) if e.writer == "tarnd"]
 
 
-def test_set_writes_in_order_without_commit(wlan_ap, client):
-    assert send_set(client, wlan_ap, set_body(0, {
+def test_get_fields_and_set_writes_in_order_without_commit(ap_factory, client):
+    ap = ap_factory(seed=SEED)
+    seq = ap.journal_seq()
+    head, e = get(client, ap, 0)
+    assert head == b"\0\0\0"                            # bg-n: band code 0
+    assert e[0] == text("tarn-2g", 32) + text("1", 4) + text("4", 4) + text("tarnwifi24", 16)
+    assert e[7] == b"S" * 32 + b"4094" + text("2", 4) + b"a-passphrase-lon"
+    head, e = get(client, ap, 1)
+    assert head[2] == 1                                  # a-n: band code 1
+    assert e[2][:40] == b"five-" + b"x" * 27 + b"1234" + text("5", 4)
+    head, e = get(client, ap, 2)
+    assert head[2] == 0
+    assert e[6] == b"\0" * 36 + text("4", 4) + text("sixth", 16)
+    assert ap.journal(after=seq) == []
+
+    assert set_writes(client, ap, 0, {
         0: ("lobby", "10", "4", "newpassphrase12"),
         3: ("wep-lab", "", "1", "ABCDEF0123"),
         6: ("L" * 32, "4094", "", ""),
-    })) == [
+    }) == [
         ("radio", "wlan1", None, "status", "up"),
         ("interface", "wlan1", None, "ssid", "lobby"),
         ("vap", "vap0", "radio=wlan1", "vlan-id", "10"),
@@ -105,15 +86,13 @@ def test_set_writes_in_order_without_commit(wlan_ap, client):
         ("interface", "wlan1vap3", None, "wep-key-2", "ABCDEF0123"),
         ("interface", "wlan1vap6", None, "ssid", "L" * 32),
         ("vap", "vap6", "radio=wlan1", "vlan-id", "4094"),
-        # entry 7 is blank, but its network is "wpa-personal": the empty key
-        # is written.
+        # blank, but its network is "wpa-personal": the empty key is written
         ("interface", "wlan1vap7", None, "wpa-personal-key", ""),
     ]
-    assert wlan_ap.submit_log() == ""
-
-
-def test_set_radio_2_touches_only_security_and_keys_of_wlan0(ap, client):
-    assert send_set(client, ap, set_body(2, {1: ("ignored", "99", "6", "")}, state=1)) == [
+    # Radio 2 touches only the security and keys of wlan0.
+    assert set_writes(client, ap, 2, {1: ("ignored", "99", "6", "")}, state=1) == [
         ("interface", "wlan0", None, "wpa-personal-key", ""),
         ("interface", "wlan0vap1", None, "security", "plain-text"),
+        ("interface", "wlan0vap6", None, "wpa-personal-key", ""),
     ]
+    assert ap.submit_log() == ""
