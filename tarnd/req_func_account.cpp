@@ -75,7 +75,10 @@ uint32_t changeAdminPassword(std::span<const uint8_t> body) {
     if (cText(password).find_first_of(kForbiddenPasswordChars) != std::string_view::npos)
         return c::kResultBadChar;
     // The tool's exit status is not reported: it applies the change itself.
-    sysRunCommand("submit SET_PASSWD '%s' '%s'", user, strEscapeShell(password));
+    // The new password never appears in the command trace; the user is
+    // "admin" here.
+    sysRunSecretCommand("submit SET_PASSWD 'admin' '********'", "submit SET_PASSWD '%s' '%s'", user,
+                        strEscapeShell(password));
     return 0;
 }
 

@@ -23,6 +23,8 @@ int runSystem(const char *command) { return std::system(command); }
 // Read by the restore worker too, hence atomic.
 std::atomic<ShellExec> g_shellExec{&runSystem};
 
+bool traceWanted() { return access(kTraceMarker, R_OK) == 0; }
+
 unsigned exitCodeOf(int status) { return (static_cast<unsigned>(status) >> 8) & 0xFFu; }
 
 // The tools' verdict is their exit code alone: a shell that cannot start
@@ -55,7 +57,7 @@ CommandStatus sysDecodeStatus(int status) {
     return {CommandOutcome::Failed, exited, exitCode};
 }
 
-int sysRunCommandV(bool trace, const char *fmt, va_list ap) {
+int sysRunCommandV(bool trace, const char *shown, const char *fmt, va_list ap) {
     std::array<char, kCommandLen> command;
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller's va_start is right before; clang 14 loses it
     const int len = std::vsnprintf(command.data(), command.size(), fmt, ap);
@@ -68,8 +70,9 @@ int sysRunCommandV(bool trace, const char *fmt, va_list ap) {
         }
         return -1;
     }
+    const char *traced = shown != nullptr ? shown : command.data();
     if (trace) {
-        std::printf("SYSCMD: %s\n", command.data());
+        std::printf("SYSCMD: %s\n", traced);
     }
     const int status = sysShell(command.data());
     const CommandStatus decoded = sysDecodeStatus(status);
@@ -78,7 +81,7 @@ int sysRunCommandV(bool trace, const char *fmt, va_list ap) {
         return 0;
     case CommandOutcome::CantFork:
         if (trace) {
-            std::printf("system(%s) failed - can't fork.\n", command.data());
+            std::printf("system(%s) failed - can't fork.\n", traced);
             std::fflush(stdout);
         }
         return -1;
@@ -86,7 +89,7 @@ int sysRunCommandV(bool trace, const char *fmt, va_list ap) {
         if (trace) {
             std::printf("!!!status=%d, WIFEXITED=%d, WEXITSTATUS=%d\n", status, decoded.exited,
                         static_cast<int>(decoded.exitCode));
-            std::printf("cmd=\"%s\" not exited normally.\n", command.data());
+            std::printf("cmd=\"%s\" not exited normally.\n", traced);
             std::fflush(stdout);
         }
         return -1;
@@ -95,10 +98,17 @@ int sysRunCommandV(bool trace, const char *fmt, va_list ap) {
 }
 
 int sysRunCommand(const char *fmt, ...) {
-    const bool trace = access(kTraceMarker, R_OK) == 0;
     va_list ap;
     va_start(ap, fmt);
-    const int rc = sysRunCommandV(trace, fmt, ap);
+    const int rc = sysRunCommandV(traceWanted(), nullptr, fmt, ap);
+    va_end(ap);
+    return rc;
+}
+
+int sysRunSecretCommand(const char *shown, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    const int rc = sysRunCommandV(traceWanted(), shown, fmt, ap);
     va_end(ap);
     return rc;
 }

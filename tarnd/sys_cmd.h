@@ -8,6 +8,9 @@
 // refused (-1), never cut and run. Traced on stdout while the marker file
 // "/system/cfg/debug" is readable.
 int sysRunCommand(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same for a command line that carries a secret: the trace and the
+// failure lines show `shown` in its place, so the secret never reaches a log.
+int sysRunSecretCommand(const char *shown, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
 int sysValidateFirmware(const char *file);    // 1 when flash-validate exits 0
 int sysValidateConfigFile(const char *file);  // 1 when config-file validate exits 0
@@ -24,7 +27,9 @@ int sysShell(const char *command);
 
 // sysRunCommand with the trace decision already taken (the marker check is
 // the caller's), so the trace can be exercised without the marker file.
-int sysRunCommandV(bool trace, const char *fmt, va_list ap) __attribute__((format(printf, 2, 0)));
+// `shown` stands for the command in the trace; null shows the command itself.
+int sysRunCommandV(bool trace, const char *shown, const char *fmt, va_list ap)
+    __attribute__((format(printf, 3, 0)));
 
 // What a wait status from the shell means to the runner.
 enum class CommandOutcome { Done, CantFork, Failed };

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sys_cmd.h"
@@ -18,11 +19,20 @@ int recordingShell(const char *command) {
     return g_status;
 }
 
+int runShown(bool trace, const char *shown, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+int runShown(bool trace, const char *shown, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    const int rc = sysRunCommandV(trace, shown, fmt, ap);
+    va_end(ap);
+    return rc;
+}
+
 int runTraced(bool trace, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 int runTraced(bool trace, const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    const int rc = sysRunCommandV(trace, fmt, ap);
+    const int rc = sysRunCommandV(trace, nullptr, fmt, ap);
     va_end(ap);
     return rc;
 }
@@ -62,6 +72,25 @@ TEST_F(ShellRecorder, TraceLinesPerStatus) {
             EXPECT_EQ(rc, c.result) << c.status;
             EXPECT_EQ(g_commands, std::vector<std::string>{"submit COMMIT"});
         }
+    }
+}
+
+// A secret reaches the shell, never the trace or the failure lines.
+TEST_F(ShellRecorder, SecretCommandShowsItsStandIn) {
+    const char *shown = "submit SET_PASSWD 'admin' '********'";
+    for (const auto &[status, trace] : {
+             std::pair{0, "SYSCMD: submit SET_PASSWD 'admin' '********'\n"},
+             std::pair{256, "SYSCMD: submit SET_PASSWD 'admin' '********'\n"
+                            "!!!status=256, WIFEXITED=1, WEXITSTATUS=1\n"
+                            "cmd=\"submit SET_PASSWD 'admin' '********'\" not exited normally.\n"},
+             std::pair{-1, "SYSCMD: submit SET_PASSWD 'admin' '********'\n"
+                           "system(submit SET_PASSWD 'admin' '********') failed - can't fork.\n"}}) {
+        g_status = status;
+        g_commands.clear();
+        testing::internal::CaptureStdout();
+        runShown(true, shown, "submit SET_PASSWD '%s' '%s'", "admin", "s3cret");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), trace) << status;
+        EXPECT_EQ(g_commands, std::vector<std::string>{"submit SET_PASSWD 'admin' 's3cret'"});
     }
 }
 
