@@ -4,6 +4,7 @@
 #include "capture.h"
 
 #include <mntent.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cstdio>
@@ -113,7 +114,8 @@ void captureMessage(CaptureKind kind, std::span<const uint8_t> datagram, unsigne
     counter++;
     std::fprintf(stderr, "received a %s message. save it to %s now.\n", names.word, name.data());
 
-    File file(std::fopen(name.data(), "wb"));
+    // Requests carry the administrator's password: readable by root alone.
+    File file = createRegularFile(name.data(), S_IRUSR | S_IWUSR);
     if (!file)
         return;
     std::fwrite(datagram.data(), 1, datagram.size(), file.get());

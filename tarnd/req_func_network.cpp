@@ -2,6 +2,8 @@
 // short network status query.
 #include "req_func_network.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -52,7 +54,7 @@ void saveReservedAddress() {
     readStore("management", "dhcp-status", dhcp);
     if (std::string_view(dhcp) != "down")
         return;
-    File file(fopen(g_reservedIpSaveFile, "w"));
+    File file = createRegularFile(g_reservedIpSaveFile, S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH);
     if (!file)
         return;  // nothing saved; the device comes back with factory settings
     char ip[kAddrTextLen];

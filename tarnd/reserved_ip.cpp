@@ -130,7 +130,7 @@ const char *reservedVerdictText(ReservedVerdict verdict) {
 }
 
 void restoreReservedAddress() {
-    File file{std::fopen(kReservedIpFile, "r")};
+    File file{std::fopen(kReservedIpFile, "re")};
     if (!file) {
         return;
     }

@@ -7,6 +7,7 @@
 #include "reserved_ip.h"
 #include "sys.h"
 #include "sys_cmd.h"
+#include "transfer.h"
 #include "wire.h"
 
 #include <endian.h>
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -24,6 +26,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
 namespace {
 
@@ -38,10 +41,25 @@ void printUsage() {
     std::printf("\t-d, --debug: set debug level\n");
 }
 
+// The folder reaches a shell command line unquoted: only the characters of
+// a safe file name, and no first character that mkdir would take for an
+// option or the shell for a home folder.
+bool isSafeFolder(std::string_view path) {
+    return !path.starts_with('-') && !path.starts_with('~') &&
+           std::all_of(path.begin(), path.end(), isSafeNameChar);
+}
+
 // -f: the folder replaces any earlier one and is created at once. A path
-// that would not fit the mkdir command line is refused and capture is off
-// until a later -f names a usable folder.
+// that would not fit the mkdir command line, or that holds other
+// characters, is refused and capture is off until a later -f names a
+// usable folder.
 void setCaptureFolder(const char *path) {
+    if (!isSafeFolder(path)) {
+        std::printf("Capture folder refused: the path may only hold A-Z a-z 0-9 . _ - + ~ / "
+                    "and may not begin with - or ~.\n");
+        g_captureFolder = nullptr;
+        return;
+    }
     std::array<char, kShellCommandLen> command;
     const int len = std::snprintf(command.data(), command.size(), "mkdir -p %s", path);
     if (len < 0 || static_cast<size_t>(len) >= command.size()) {
@@ -141,13 +159,13 @@ ContextPtr openInterface(int i) {
         std::printf("Get %d interface name failed.\n", i);
         return nullptr;
     }
-    ctx->sendSock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    ctx->sendSock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (ctx->sendSock < 0) {
         std::printf("Create send socket for interface %d failed.\n", i);
         return nullptr;
     }
     tieToInterface(ctx->sendSock, *ctx);
-    ctx->recvSock = socket(AF_INET, SOCK_DGRAM, 0);
+    ctx->recvSock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (ctx->recvSock < 0) {
         std::printf("Create receive socket for interface %d failed.\n", i);
         return nullptr;

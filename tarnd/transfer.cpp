@@ -10,16 +10,11 @@
 
 #include "debug.h"
 #include "reply.h"
+#include "sys_cmd.h"
 
 namespace wt = wire::transfer;
 
 namespace {
-
-bool isNameChar(char c) {
-    constexpr std::string_view kPunct = "._-+~/";
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           kPunct.find(c) != std::string_view::npos;
-}
 
 bool hasDotDotComponent(std::string_view name) {
     while (!name.empty()) {
@@ -53,6 +48,12 @@ bool addressText(std::span<const uint8_t> body, uint8_t addrType, char (&out)[kI
 
 }  // namespace
 
+bool isSafeNameChar(char c) {
+    constexpr std::string_view kPunct = "._-+~/";
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           kPunct.find(c) != std::string_view::npos;
+}
+
 uint8_t transferSubService(std::span<const uint8_t> body) {
     return wire::load_u8(body, wt::kSubService);
 }
@@ -61,6 +62,10 @@ void enterTmp() {
     if (chdir("/tmp") != 0) {
         dbgPrint("chdir /tmp failed\n");
     }
+}
+
+void httpDownload(const char *server, const char *fileName) {
+    sysRunCommand("/usr/bin/wget -T 60 http://%s/%s", server, fileName);
 }
 
 bool isSafeFileName(std::span<const uint8_t> field) {
@@ -80,7 +85,7 @@ bool isSafeFileName(std::span<const uint8_t> field) {
     if (name.starts_with('/') || name.starts_with('-') || name.starts_with('~')) {
         return false;
     }
-    return std::all_of(name.begin(), name.end(), isNameChar) && !hasDotDotComponent(name);
+    return std::all_of(name.begin(), name.end(), isSafeNameChar) && !hasDotDotComponent(name);
 }
 
 TargetCheck parseTransferTarget(std::span<const uint8_t> body, TransferTarget &target) {

@@ -29,9 +29,18 @@ uint8_t transferSubService(std::span<const uint8_t> body);
 // files; a failure is only traced.
 void enterTmp();
 
+// Downloads http://SERVER/FILE into the working directory with wget. A
+// server that stops sending gives up after 60 s of silence instead of
+// holding the daemon for wget's default of 15 minutes.
+void httpDownload(const char *server, const char *fileName);
+
 // Reads server type, address and file name. The file name is taken only
 // when it passes isSafeFileName: it reaches root shell command lines.
 TargetCheck parseTransferTarget(std::span<const uint8_t> body, TransferTarget &target);
+
+// The characters of a safe file name: A-Z a-z 0-9 . _ - + ~ /, none of
+// which a shell reads as more than part of a word.
+bool isSafeNameChar(char c);
 
 // A file name field is safe when it is not empty, ends within its 128
 // bytes, uses only A-Z a-z 0-9 . _ - + ~ /, does not begin with "/", "-" or

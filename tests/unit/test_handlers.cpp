@@ -5,6 +5,8 @@
 
 #include <array>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -70,6 +72,11 @@ std::string base64(const std::string &text) {
     return std::string(reinterpret_cast<char *>(out.data()), static_cast<size_t>(n));
 }
 
+const std::string &keptAddressFile() {
+    static const std::string kept = std::filesystem::path(store().path()).parent_path() / "reserved_IP";
+    return kept;
+}
+
 class Handlers : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -78,8 +85,7 @@ protected:
         sysSetShellExec(&recordCommand);
         // A reset without IP on a static device saves the address: into the
         // test's own folder, never at the host's fixed path.
-        static const std::string kept = std::filesystem::path(store().path()).parent_path() / "reserved_IP";
-        setReservedIpSaveFile(kept.c_str());
+        setReservedIpSaveFile(keptAddressFile().c_str());
         mark();
     }
     void TearDown() override { sysSetShellExec(nullptr); }
@@ -185,6 +191,29 @@ TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
         EXPECT_EQ(writes(), p.second);
     }
     EXPECT_TRUE(g_commands.empty());
+}
+
+// The kept address is written as a file of its own, never through a
+// symbolic link planted where it goes.
+TEST_F(Handlers, ResetKeepingTheAddressWritesNoLinkTarget) {
+    for (const auto &[section, key, value] : std::vector<Write>{{"management", "dhcp-status", "down"},
+                                                                {"management", "static-ip", "192.0.2.40"},
+                                                                {"management", "static-mask", "255.255.255.0"},
+                                                                {"static-ip-route", "gateway", "192.0.2.1"}})
+        store().set(section.c_str(), key.c_str(), value.c_str());
+    const std::string victim = keptAddressFile() + ".victim";
+    std::filesystem::remove(keptAddressFile());
+    std::ofstream(victim) << "untouched";
+    std::filesystem::create_symlink(victim, keptAddressFile());
+    EXPECT_EQ(call(funcFactoryResetWithoutIP, wire::OP_FACTORY_RESET_KEEP_IP), 0u);
+    EXPECT_EQ((std::ostringstream() << std::ifstream(victim).rdbuf()).str(), "untouched");
+
+    std::filesystem::remove(keptAddressFile());
+    EXPECT_EQ(call(funcFactoryResetWithoutIP, wire::OP_FACTORY_RESET_KEEP_IP), 0u);
+    EXPECT_EQ((std::ostringstream() << std::ifstream(keptAddressFile()).rdbuf()).str(),
+              "192.0.2.40,255.255.255.0,192.0.2.1,");
+    std::filesystem::remove(keptAddressFile());
+    std::filesystem::remove(victim);
 }
 
 }  // namespace

@@ -1,0 +1,81 @@
+// Files the daemon writes as root into folders others may reach: created
+// with the mode asked for, never through a symbolic link, and never into
+// something that is not a regular file.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "stdio_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CreateRegularFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarn-file-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        oldMask_ = umask(022);
+    }
+    void TearDown() override {
+        umask(oldMask_);
+        fs::remove_all(dir_);
+    }
+    std::string at(const char *name) const { return (dir_ / name).string(); }
+    static std::string contents(const std::string &path) {
+        std::ostringstream text;
+        text << std::ifstream(path).rdbuf();
+        return text.str();
+    }
+    static mode_t modeOf(const std::string &path) {
+        struct stat st {};
+        EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+        return st.st_mode & 07777;
+    }
+    static bool write(const std::string &path, mode_t mode, const char *text) {
+        File file = createRegularFile(path.c_str(), mode);
+        if (!file)
+            return false;
+        std::fputs(text, file.get());
+        EXPECT_NE(fcntl(fileno(file.get()), F_GETFD) & FD_CLOEXEC, 0);
+        return true;
+    }
+    fs::path dir_;
+    mode_t oldMask_ = 0;
+};
+
+TEST_F(CreateRegularFile, NewAndExistingFilesGetTheModeAndLoseOldContent) {
+    ASSERT_TRUE(write(at("new"), 0600, "fresh"));
+    EXPECT_EQ(modeOf(at("new")), 0600u);
+    EXPECT_EQ(contents(at("new")), "fresh");
+
+    std::ofstream(at("old")) << "an older and longer text";
+    ASSERT_EQ(chmod(at("old").c_str(), 0644), 0);
+    ASSERT_TRUE(write(at("old"), 0600, "short"));
+    EXPECT_EQ(modeOf(at("old")), 0600u);
+    EXPECT_EQ(contents(at("old")), "short");
+}
+
+TEST_F(CreateRegularFile, RefusesLinksFifosAndFolders) {
+    std::ofstream(at("target")) << "kept";
+    fs::create_symlink(at("target"), at("link"));
+    fs::create_symlink(at("missing"), at("dangling"));
+    ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);  // no reader: opening must not wait
+    fs::create_directory(at("folder"));
+    for (const char *name : {"link", "dangling", "fifo", "folder"})
+        EXPECT_FALSE(write(at(name), 0600, "written")) << name;
+    EXPECT_EQ(contents(at("target")), "kept");
+    EXPECT_EQ(modeOf(at("target")), 0644u);
+    EXPECT_FALSE(fs::exists(at("missing")));
+}
+
+}  // namespace
