@@ -16,31 +16,26 @@ constexpr char kFile = '\x01';      // a file name of the request
 constexpr char kAddress = '\x02';   // a server address, as inet_ntop writes it
 constexpr char kPassword = '\x03';  // the escaped password between single quotes
 
-struct Template {
-    std::string_view text;
-    bool mayBeCut;  // formatted into 128 bytes: may end after 127 characters
-};
-
-constexpr size_t kToolCut = 127;
-
-// The daemon's documented command lines; the shell utilities of start-up
-// (mkdir, rm, date) never run on behalf of a request.
-constexpr std::array<Template, 15> kTemplates = {{
-    {"submit SET_PASSWD 'admin' '\x03'", false},
-    {"submit SET_IPADDRESS", false},
-    {"submit COMMIT", false},
-    {"submit SHUTDOWN", false},
-    {"/usr/sbin/flash-validate \x01 >/dev/console 2>&1", true},
-    {"/usr/sbin/flash-upgrade \x01 >/dev/console 2>&1 &", true},
-    {"/splashbin/firmware-upgrade tftp://\x02/\x01 &", false},
-    {"splashbin/firmware-upgrade tftp://\x02/\x01 &", false},
-    {"killall -2 mDNSResponderPosix", false},
-    {"/usr/sbin/config-dump \x01 >/dev/console 2>&1", false},
-    {"/usr/sbin/config-file validate \x01 >/dev/console 2>&1", true},
-    {"/usr/sbin/config-file restore \x01 >/dev/console 2>&1", true},
-    {"tftp -g \x02 -l \x01 -r \x01", false},
-    {"tftp -p \x02 -l \x01 -r \x01", false},
-    {"/usr/bin/wget http://\x02/\x01", false},
+// The daemon's documented command lines, whole: a command line too long for
+// its buffer is refused, and the file names of the tools formatted into 128
+// bytes are short enough for them. The shell utilities of start-up (mkdir,
+// rm, date) never run on behalf of a request.
+constexpr std::array<std::string_view, 15> kTemplates = {{
+    "submit SET_PASSWD 'admin' '\x03'",
+    "submit SET_IPADDRESS",
+    "submit COMMIT",
+    "submit SHUTDOWN",
+    "/usr/sbin/flash-validate \x01 >/dev/console 2>&1",
+    "/usr/sbin/flash-upgrade \x01 >/dev/console 2>&1 &",
+    "/splashbin/firmware-upgrade tftp://\x02/\x01 &",
+    "splashbin/firmware-upgrade tftp://\x02/\x01 &",
+    "killall -2 mDNSResponderPosix",
+    "/usr/sbin/config-dump \x01 >/dev/console 2>&1",
+    "/usr/sbin/config-file validate \x01 >/dev/console 2>&1",
+    "/usr/sbin/config-file restore \x01 >/dev/console 2>&1",
+    "tftp -g \x02 -l \x01 -r \x01",
+    "tftp -p \x02 -l \x01 -r \x01",
+    "/usr/bin/wget -T 60 http://\x02/\x01",
 }};
 
 bool isFileChar(char c) {
@@ -69,9 +64,8 @@ bool hasDotDotComponent(std::string_view name) {
     return false;
 }
 
-// The file-name rule of the transfer requests. A name the 128-byte cut
-// ended early only has to keep to the characters.
-bool fileOk(std::string_view name, bool cut) {
+// The file-name rule of the transfer requests.
+bool fileOk(std::string_view name) {
     if (name.empty() || name.size() > 127)
         return false;
     for (char c : name) {
@@ -80,18 +74,16 @@ bool fileOk(std::string_view name, bool cut) {
     }
     if (name.front() == '/' || name.front() == '-' || name.front() == '~')
         return false;
-    return cut || !hasDotDotComponent(name);
+    return !hasDotDotComponent(name);
 }
 
-bool addressOk(std::string_view text, bool cut) {
+bool addressOk(std::string_view text) {
     if (text.empty() || text.size() >= INET6_ADDRSTRLEN)
         return false;
     for (char c : text) {
         if (!isAddressChar(c))
             return false;
     }
-    if (cut)
-        return true;
     const std::string copy(text);
     std::array<unsigned char, 16> raw{};
     return inet_pton(AF_INET, copy.c_str(), raw.data()) == 1 ||
@@ -114,12 +106,12 @@ bool passwordOk(std::string_view text) {
     return true;
 }
 
-bool placeholderOk(char kind, std::string_view arg, bool cut) {
+bool placeholderOk(char kind, std::string_view arg) {
     switch (kind) {
     case kFile:
-        return fileOk(arg, cut);
+        return fileOk(arg);
     case kAddress:
-        return addressOk(arg, cut);
+        return addressOk(arg);
     case kPassword:
         return passwordOk(arg);
     }
@@ -128,15 +120,12 @@ bool placeholderOk(char kind, std::string_view arg, bool cut) {
 
 bool isPlaceholder(char c) { return c == kFile || c == kAddress || c == kPassword; }
 
-// Template against command, trying every split of each placeholder. With
-// `cut`, the command may end anywhere inside the template.
-bool matches(std::string_view tpl, std::string_view cmd, bool cut) {
+// Template against command, trying every split of each placeholder.
+bool matches(std::string_view tpl, std::string_view cmd) {
     if (tpl.empty())
         return cmd.empty();
-    if (cmd.empty() && cut)
-        return true;
     if (!isPlaceholder(tpl.front()))
-        return !cmd.empty() && cmd.front() == tpl.front() && matches(tpl.substr(1), cmd.substr(1), cut);
+        return !cmd.empty() && cmd.front() == tpl.front() && matches(tpl.substr(1), cmd.substr(1));
     const char kind = tpl.front();
     const size_t first = kind == kPassword ? 0 : 1;
     for (size_t n = first; n <= cmd.size(); n++) {
@@ -145,8 +134,7 @@ bool matches(std::string_view tpl, std::string_view cmd, bool cut) {
             break;
         if (n > 0 && kind == kAddress && !isAddressChar(cmd[n - 1]))
             break;
-        const bool endsCut = cut && n == cmd.size();
-        if (placeholderOk(kind, cmd.substr(0, n), endsCut) && matches(tpl.substr(1), cmd.substr(n), cut))
+        if (placeholderOk(kind, cmd.substr(0, n)) && matches(tpl.substr(1), cmd.substr(n)))
             return true;
     }
     return false;
@@ -155,10 +143,8 @@ bool matches(std::string_view tpl, std::string_view cmd, bool cut) {
 }  // namespace
 
 bool isDocumentedCommand(std::string_view command, std::string &why) {
-    for (const Template &t : kTemplates) {
-        if (matches(t.text, command, false))
-            return true;
-        if (t.mayBeCut && command.size() == kToolCut && matches(t.text, command, true))
+    for (const std::string_view t : kTemplates) {
+        if (matches(t, command))
             return true;
     }
     why = "not a documented command line with safe arguments";

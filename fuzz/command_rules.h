@@ -8,6 +8,5 @@
 
 // True when `command` is a documented command line whose placeholders hold
 // a safe file name, a numeric server address or a single-quoted, escaped
-// password. The tools formatted into 128 bytes may be cut to 127
-// characters. On false, `why` says what did not fit.
+// password, and nothing is cut. On false, `why` says what did not fit.
 bool isDocumentedCommand(std::string_view command, std::string &why);

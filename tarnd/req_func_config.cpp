@@ -208,7 +208,7 @@ void downloadJobFile(const RestoreJob &job) {
     if (job.uServerType == wt::kServerTftp) {
         sysRunCommand("tftp -g %s -l %s -r %s", server, job.fileName, job.fileName);
     } else {
-        sysRunCommand("/usr/bin/wget http://%s/%s", server, job.fileName);
+        httpDownload(server, job.fileName);
     }
 }
 

@@ -19,6 +19,15 @@ namespace {
 constexpr const char *kSection = "firmware-upgrade";
 constexpr const char *kProgress = "progress";
 
+// The two flash tools' command lines are formatted into 128 bytes:
+// "/usr/sbin/flash-validate NAME >/dev/console 2>&1" holds 44 characters
+// besides the name, "/usr/sbin/flash-upgrade NAME >/dev/console 2>&1 &"
+// 45. A longer name would be cut, losing the redirection and the "&" or
+// even validating one file and flashing another, so an HTTP start refuses
+// it whole.
+constexpr size_t kFlashCommandLen = 128;
+constexpr size_t kMaxFlashNameLen = kFlashCommandLen - 1 - 45;
+
 // The progress value read during a request's own call. The post-send call
 // acts on it, so it must outlive the reply; it belongs to this handler alone.
 char g_keptProgress[1024];
@@ -40,7 +49,7 @@ void runDirect(const char *command) {
 void httpUpgrade(const TransferTarget &target) {
     cfgSet(kSection, kProgress, "Downloading file");
     enterTmp();
-    sysRunCommand("/usr/bin/wget http://%s/%s", target.address, target.fileName);
+    httpDownload(target.address, target.fileName);
     cfgSet(kSection, kProgress, "Validating file");
     if (!sysValidateFirmware(target.fileName)) {
         cfgSet(kSection, kProgress, "Validation failed");
@@ -48,13 +57,8 @@ void httpUpgrade(const TransferTarget &target) {
     }
     cfgSet(kSection, kProgress, "Upgrading firmware");
     runDirect("killall -2 mDNSResponderPosix");
-    char flash[128];
-    // A long name cuts the redirection and the "&": the device then waits
-    // for the flash tool, as it always has.
-    if (snprintf(flash, sizeof flash, "/usr/sbin/flash-upgrade %s >/dev/console 2>&1 &",
-                 target.fileName) >= static_cast<int>(sizeof flash)) {
-        dbgPrint("flash command cut: %s\n", flash);
-    }
+    char flash[kFlashCommandLen];
+    snprintf(flash, sizeof flash, "/usr/sbin/flash-upgrade %s >/dev/console 2>&1 &", target.fileName);
     runDirect(flash);
 }
 
@@ -76,7 +80,12 @@ void startUpgrade(std::span<const uint8_t> body, std::span<uint8_t> reply) {
         return;
     }
     TransferTarget target;
-    const TargetCheck check = parseTransferTarget(body, target);
+    TargetCheck check = parseTransferTarget(body, target);
+    // TFTP names go into the upgrade tool's 1024-byte command line instead.
+    if (check == TargetCheck::Ok && target.uServerType == wt::kServerHttp &&
+        strlen(target.fileName) > kMaxFlashNameLen) {
+        check = TargetCheck::BadFileName;
+    }
     if (check != TargetCheck::Ok) {
         refuseTarget(reply, check, target);
         return;

@@ -111,13 +111,38 @@ TEST(FileNames, FollowTheRule) {
 
 TEST_F(Transfers, HttpUpgradeWalksTheProgressAndFlashes) {
     EXPECT_EQ(call(0x100, startBody(2, 2, "fw.bin")), std::tuple(1, 0, ""));
-    EXPECT_EQ(g_commands, (Strings{"/usr/bin/wget http://2001:db8::1/fw.bin",  // unbracketed
+    EXPECT_EQ(g_commands, (Strings{"/usr/bin/wget -T 60 http://2001:db8::1/fw.bin",  // unbracketed
                                    "/usr/sbin/flash-validate fw.bin >/dev/console 2>&1",
                                    "killall -2 mDNSResponderPosix",
                                    "/usr/sbin/flash-upgrade fw.bin >/dev/console 2>&1 &"}));
     const std::string progress = "firmware-upgrade.progress=";  // and a start never reboots
     EXPECT_EQ(writes(), (Strings{progress + "Downloading file", progress + "Validating file",
                                  progress + "Upgrading firmware"}));
+}
+
+// Both flash command lines take an 82-character name whole; a longer HTTP
+// name is refused before anything runs. TFTP names are not bounded so.
+TEST_F(Transfers, HttpUpgradeNamesFitBothFlashCommandLines) {
+    const std::string longest(82, 'f');
+    EXPECT_EQ(call(0x100, startBody(2, 1, longest)), std::tuple(1, 0, ""));
+    ASSERT_EQ(g_commands.size(), 4u);
+    EXPECT_EQ(g_commands[1], "/usr/sbin/flash-validate " + longest + " >/dev/console 2>&1");
+    EXPECT_EQ(g_commands[3], "/usr/sbin/flash-upgrade " + longest + " >/dev/console 2>&1 &");
+    EXPECT_EQ(g_commands[3].size(), 127u);
+
+    for (const size_t length : {83, 104, 127}) {
+        SetUp();
+        seed("firmware-upgrade", "progress", "");
+        EXPECT_EQ(call(0x100, startBody(2, 1, std::string(length, 'f'))), std::tuple(1, 1, "Invalid file name"))
+            << length;
+        EXPECT_EQ(g_commands, Strings{}) << length;
+        EXPECT_EQ(writes(), Strings{}) << length;
+    }
+
+    SetUp();
+    const std::string tftpName(127, 't');
+    EXPECT_EQ(call(0x100, startBody(1, 1, tftpName)), std::tuple(1, 0, ""));
+    EXPECT_EQ(g_commands, Strings{"/splashbin/firmware-upgrade tftp://192.0.2.1/" + tftpName + " &"});
 }
 
 // Refusals, busy answers and queries; the state is the firmware progress for 0x100, else the config status.
@@ -172,7 +197,7 @@ TEST_F(Transfers, RestoreStartRunsTheWorkerWithTheLongestWholeName) {
     g_failingPrefix = "/usr/sbin/config-file validate";
     EXPECT_EQ(call(0x102, startBody(2, 1, name)), std::tuple(1, 0, ""));
     EXPECT_EQ(writes(), (Strings{"config.status=config upgrade", "config.status=verifying", "config.status=failed"}));
-    EXPECT_EQ(g_commands, (Strings{"/usr/bin/wget http://192.0.2.1/" + name,
+    EXPECT_EQ(g_commands, (Strings{"/usr/bin/wget -T 60 http://192.0.2.1/" + name,
                                    "/usr/sbin/config-file validate " + name + " >/dev/console 2>&1"}));
     EXPECT_EQ(g_commands[1].size(), 127u);
 }
