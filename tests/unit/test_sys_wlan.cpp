@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "req_func_wlan.h"
 #include "sys_wlan.h"
 #include "temp_store.h"
 #include "wire.h"
@@ -128,6 +129,70 @@ TEST_F(Wlan, SecurityGetterGivesTheCodeTheSetterWouldNeed) {
         EXPECT_EQ(textOf(code), r.code) << r.security;
         EXPECT_EQ(code[1], 0);
     }
+}
+
+// ---- The set handler against what the get handler reports ------------------
+
+using Entries = std::array<std::array<uint8_t, wire::multi_ssid::kEntryLen>, wire::multi_ssid::kEntryCount>;
+
+Entries getEntries(int radio) {
+    namespace ms = wire::multi_ssid;
+    std::array<uint8_t, wire::kMaxDatagram> reply{};
+    const wire::message_t request{};
+    const std::array<uint8_t, 1> body{static_cast<uint8_t>(radio)};
+    EXPECT_EQ(funcGetMultiSSID_Config(&request, body, reply), wire::kHeaderLen + ms::kReplyBodyLen);
+    Entries entries{};
+    for (size_t k = 0; k < ms::kEntryCount; k++)
+        wire::load_bytes(reply, wire::kHeaderLen + ms::kReplyEntries + k * ms::kEntryLen, entries[k]);
+    return entries;
+}
+
+void setEntries(int radio, const Entries &entries) {
+    namespace ms = wire::multi_ssid;
+    std::vector<uint8_t> body{static_cast<uint8_t>(radio), 1};
+    for (const auto &entry : entries)
+        body.insert(body.end(), entry.begin(), entry.end());
+    std::array<uint8_t, wire::kMaxDatagram> reply{};
+    const wire::message_t request{};
+    EXPECT_EQ(funcSetMultiSSID_Config(&request, body, reply), wire::kHeaderLen + ms::kReplyBodyLen);
+}
+
+void putField(Entries &entries, size_t k, size_t off, size_t width, const std::string &text) {
+    const std::vector<uint8_t> f = fieldOf(text, width);
+    std::copy(f.begin(), f.end(), entries[k].begin() + static_cast<long>(off));
+}
+
+// A utility reads the eight networks and writes them back with one change:
+// only that change is written. A key longer than its 16-byte field and a
+// network allowing both WPA and WPA2 (read back as WPA2) survive.
+TEST_F(Wlan, SetWritesOnlyWhatDiffersFromTheGet) {
+    namespace ms = wire::multi_ssid;
+    const std::string longKey = "twenty-character-key";
+    for (int vap = 0; vap < 8; vap++) {
+        sysSetWlanSsid(fieldOf("net" + std::to_string(vap), 32), vap, 0);
+        sysSetVapVlanId(fieldOf(std::to_string(100 + vap), 4), vap, 0);
+        sysSetWlanSecurity(fieldOf(vap % 2 == 0 ? "4" : "6", 4), vap, 0);
+    }
+    store().set("bss", "wpa-allowed", "on", "wlan1bssvap0");  // WPA and WPA2
+    setNetwork("wlan1", "wpa-personal-key", longKey.c_str());
+    setNetwork("wlan1vap2", "wpa-personal-key", "short-key");
+    takeWrites();
+
+    Entries entries = getEntries(0);
+    setEntries(0, entries);
+    EXPECT_EQ(takeWrites(), std::vector<std::string>{"radio:wlan1:status=up"});
+    EXPECT_EQ(store().get("interface", "wpa-personal-key", "wlan1"), longKey);
+    EXPECT_EQ(store().get("bss", "wpa-allowed", "wlan1bssvap0"), "on");
+
+    putField(entries, 3, ms::kSsid, ms::kSsidLen, "renamed");
+    putField(entries, 2, ms::kKey, ms::kKeyLen, "another-key");
+    putField(entries, 5, ms::kSecurity, ms::kSecurityLen, "2");
+    setEntries(0, entries);
+    EXPECT_EQ(takeWrites(), (std::vector<std::string>{
+                                "radio:wlan1:status=up", "interface:wlan1vap2:wpa-personal-key=another-key",
+                                "interface:wlan1vap3:ssid=renamed", "interface:wlan1vap5:security=wpa-personal",
+                                "bss:wlan1bssvap5:wpa-allowed=on", "bss:wlan1bssvap5:wpa2-allowed=off"}));
+    EXPECT_EQ(store().get("interface", "wpa-personal-key", "wlan1"), longKey);
 }
 
 }  // namespace
