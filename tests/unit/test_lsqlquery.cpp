@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -155,6 +156,35 @@ TEST_F(LsqlqueryTest, DumpLoadRoundTripKeepsEscapedTexts)
     EXPECT_EQ(libGet("system", "system-name"), "tab\there\nline\\end");
     EXPECT_EQ(lsql("dump").out, dumped.out);
     EXPECT_TRUE(store.journal().empty());
+}
+
+// A new database and every file beside it are its owner's alone, whatever
+// the umask; the journal keeps only its newest rows, numbered on.
+TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing)
+{
+    const std::filesystem::path folder = store.path() + ".fresh";
+    const std::string run = "umask 022; LSQLQUERY_DB=" + (folder / "s.db").string() +
+                            " LSQLQUERY_JOURNAL_ROWS=3 " + std::getenv("TARN_BUILD") +
+                            "/platform/lsqlquery/lsql ";
+    for (int i = 1; i <= 5; i++)
+        ASSERT_EQ(std::system((run + "set system n" + std::to_string(i) + " v >/dev/null").c_str()), 0);
+    std::string journal;
+    FILE *out = popen((run + "journal | cut -f1,6").c_str(), "r");
+    char buf[256];
+    for (size_t n; out != nullptr && (n = std::fread(buf, 1, sizeof buf, out)) > 0;)
+        journal.append(buf, n);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(pclose(out), 0);
+    EXPECT_EQ(journal, "3\tn3\n4\tn4\n5\tn5\n");
+    size_t files = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+        EXPECT_EQ(entry.status().permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+            << entry.path();
+        files++;
+    }
+    EXPECT_GE(files, 2u);  // the database and its change counter
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

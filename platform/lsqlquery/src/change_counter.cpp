@@ -17,7 +17,7 @@ ChangeCounter::~ChangeCounter()
 bool ChangeCounter::open(const std::string &dbPath)
 {
     std::string path = dbPath + "-changes";
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0)
         return false;
     // Growing a file with ftruncate fills it with zeros and never shrinks

@@ -1,8 +1,13 @@
 #include "store.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lsq {
 
@@ -23,6 +28,7 @@ enum class Store::Sql : unsigned {
     ResetSettings,
     ResetLocks,
     ResetJournal,
+    JournalTrim,
 };
 
 namespace {
@@ -49,7 +55,7 @@ constexpr const char *kSchema =
 
 // Every address-taking statement binds the address as ?1..?5.
 #define LSQ_WHERE "section=?1 AND object=?2 AND qkey=?3 AND qvalue=?4 AND key=?5"
-constexpr std::array<const char *, 16> kSql = {
+constexpr std::array<const char *, 17> kSql = {
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
@@ -70,6 +76,7 @@ constexpr std::array<const char *, 16> kSql = {
     "DELETE FROM settings",
     "DELETE FROM locks",
     "DELETE FROM journal",
+    "DELETE FROM journal WHERE seq <= last_insert_rowid() - ?1",
 };
 #undef LSQ_WHERE
 
@@ -101,6 +108,37 @@ Setting settingColumns(sqlite3_stmt *st, int first)
             column(st, first + 3), column(st, first + 4), column(st, first + 5)};
 }
 
+// The journal keeps the newest rows only, so that a flood of writes cannot
+// fill the device's flash.
+constexpr int64_t kDefaultJournalRows = 10000;
+
+int64_t journalRowsLimit()
+{
+    const char *env = std::getenv("LSQLQUERY_JOURNAL_ROWS");
+    if (!env || !*env)
+        return kDefaultJournalRows;
+    char *end = nullptr;
+    const long long rows = std::strtoll(env, &end, 10);
+    return *end == '\0' && rows > 0 ? rows : kDefaultJournalRows;
+}
+
+// Settings include the administrator's password hash and the wireless
+// keys: the database is created readable by its owner alone. SQLite gives
+// its WAL and shared-memory files the database file's mode. An existing
+// file is never opened here: closing any descriptor of it would drop the
+// POSIX locks that another connection of this process holds on it.
+bool createPrivate(const std::string &path, std::string &reason)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0 && errno != EEXIST) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return true;
+}
+
 std::string openError(const std::string &path, std::string_view reason)
 {
     return "cannot open settings database " + path + ": " + std::string(reason);
@@ -124,6 +162,11 @@ std::unique_ptr<Store> Store::open(const std::string &path, std::string &error)
         error = openError(path, ec.message());
         return nullptr;
     }
+    std::string reason;
+    if (!createPrivate(path, reason)) {
+        error = openError(path, reason);
+        return nullptr;
+    }
     sqlite3 *db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
@@ -143,7 +186,10 @@ std::unique_ptr<Store> Store::open(const std::string &path, std::string &error)
     return store;
 }
 
-Store::Store(sqlite3 *db, std::string path) : db_(db), path_(std::move(path)) {}
+Store::Store(sqlite3 *db, std::string path)
+    : db_(db), path_(std::move(path)), journalRows_(journalRowsLimit())
+{
+}
 
 Store::~Store()
 {
@@ -242,7 +288,13 @@ bool Store::journalWrite(const Address &a, std::string_view value, std::string_v
     bindText(st, 6, value);
     bindText(st, 7, writer);
     bindText(st, 8, result);
-    return step(st);
+    if (!step(st))
+        return false;
+    sqlite3_stmt *trim = statement(Sql::JournalTrim);
+    if (!trim)
+        return false;
+    sqlite3_bind_int64(trim, 1, journalRows_);
+    return step(trim);
 }
 
 bool Store::writeLocked(const Address &a, std::string_view value, std::string_view writer,

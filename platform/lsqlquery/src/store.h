@@ -5,7 +5,8 @@
 //
 // Tables: settings (one row per section/object/qualifier/key), locks (an
 // error text per address) and journal (one row per library write, SEQ
-// rising by one).
+// rising by one). The journal is a ring: each write drops the rows more
+// than $LSQLQUERY_JOURNAL_ROWS (default 10,000) behind it.
 #pragma once
 
 #include <array>
@@ -89,7 +90,8 @@ private:
     std::string path_;
     std::string error_;
     ChangeCounter changes_;
-    std::array<sqlite3_stmt *, 16> stmts_{};
+    int64_t journalRows_;  // the journal's ring size
+    std::array<sqlite3_stmt *, 17> stmts_{};
 };
 
 }  // namespace lsq
