@@ -3,11 +3,14 @@ device stand-ins (management daemon triggers, submit) and the request
 encoding that the daemon's tests rely on."""
 
 import subprocess
+import time
 
 import pytest
 
 import tarnclient
 import tarnsim
+
+STARTUP_DUMP = "/etc/config/startup.dump"
 
 HOST_FIXED_PATHS = ["/etc/reserved_IP", "/var/run/dman.pid", "/system/cfg/debug",
                     "/Volume_1/probe", "/usr/sbin/probe", "/splashbin/probe", "/tmp/tarn-probe"]
@@ -73,6 +76,24 @@ def test_factory_reset_restores_defaults_and_identity(ap):
     assert ap.store_get("system", "system-name") == "tarn-ap1"
     assert ap.store_get("snmp", "status") == "down"
     assert ap.store_get("management", "mac") == "02:00:00:00:00:01"
+
+
+SAVED = "saved the running settings as the startup configuration"
+
+
+def test_startup_saves_are_coalesced_and_the_last_one_kept(ap):
+    """At most one save of the startup configuration per interval (5 s); a
+    request made meanwhile is saved when the interval ends."""
+    ap.store_set("config", "startup", "running")
+    ap.wait_until(lambda: ap.dmand_log().count(SAVED) == 1, what="first save")
+    first = time.monotonic()
+    for name in ("second", "third"):
+        ap.store_set("system", "system-name", name)
+        ap.store_set("config", "startup", "running")
+    ap.wait_until(lambda: "\tsystem-name\tthird\n" in ap.read_file(STARTUP_DUMP, ""),
+                  timeout=15, what="the last request saved")
+    assert time.monotonic() - first >= 4.5
+    assert ap.dmand_log().count(SAVED) == 2
 
 
 def password_matches(stored, password):
