@@ -52,8 +52,12 @@ def verify_status(client, ap, password):
 
 def test_change_admin_end_to_end(ap, client):
     old_hash = ap.store_get("system", "encrypted-password")
+    ap.write_file("/system/cfg/debug", "")  # command trace on
     assert change_admin(client, ap, "admin", "Fresh2025pass") == 0
     assert "'SET_PASSWD' 'admin' 'Fresh2025pass'" in ap.submit_log()
+    # The trace shows the command with the new password masked.
+    ap.wait_output(r"SYSCMD: submit SET_PASSWD 'admin' '\*{8}'\n")
+    assert "Fresh2025pass" not in ap.stdout_text() + ap.stderr_text()
     assert ap.store_get("system", "encrypted-password") != old_hash
     assert verify_status(client, ap, "tarnadmin") == tc.STATUS_AUTH_FAILED
     assert verify_status(client, ap, "Fresh2025pass") == tc.STATUS_OK

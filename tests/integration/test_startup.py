@@ -80,6 +80,13 @@ def test_bind_failure_ends_with_status_255(quiet_ap):
         assert res.stdout.startswith("Capture folder refused: the path is longer than 1014 "
                                      "characters.\n")
         assert not quiet_ap.exists("/tmp/" + "d" * 100)
+        # ... or outside the safe file-name characters: mkdir's command line
+        # would run the rest.
+        res = quiet_ap.run([TARND, "-f", "/tmp/odd;touch /tmp/ran"], timeout=20)
+        assert res.returncode == 255
+        assert res.stdout.startswith("Capture folder refused: the path may only hold "
+                                     "A-Z a-z 0-9 . _ - + ~ / and may not begin with - or ~.\n")
+        assert not quiet_ap.exists("/tmp/ran") and not quiet_ap.exists("/tmp/odd")
     finally:
         holder.kill()
         holder.communicate(timeout=5)

@@ -1,0 +1,48 @@
+"""What a host on the segment or a local user could turn against the
+daemon's files and descriptors: the capture files it writes as root in a
+folder others may reach, and the descriptors the device programs it starts
+would inherit."""
+
+import os
+import stat
+
+import tarnclient as tc
+
+CAPTURE = "/Volume_1"  # the daemon's default capture folder, in the sandbox
+VLAN = 0xD2
+
+
+def test_capture_files_are_private_and_never_follow_links(ap, client):
+    """Capture numbers 0 and 1 are taken by a planted link and a FIFO: both
+    are refused (the FIFO without waiting for a reader), the third request
+    is saved readable by root alone."""
+    ap.run(f"ln -s /etc/tarn-planted {CAPTURE}/tarn_req_0000 && mkfifo {CAPTURE}/tarn_req_0001",
+           check=True)
+    requests = [tc.to(ap, 0x99, tag=tag) for tag in (1, 2, 3)]
+    for req in requests:
+        assert len(client.exchange(req, count=1)) == 1
+    folder = ap.path(CAPTURE)
+    ap.wait_until(lambda: (folder / "tarn_req_0002").exists(), what="third capture file")
+    assert stat.S_ISLNK(os.lstat(folder / "tarn_req_0000").st_mode)
+    assert not ap.exists("/etc/tarn-planted")
+    assert stat.S_ISFIFO(os.lstat(folder / "tarn_req_0001").st_mode)
+    saved = os.lstat(folder / "tarn_req_0002")
+    assert stat.S_ISREG(saved.st_mode) and stat.S_IMODE(saved.st_mode) == 0o600
+    assert (folder / "tarn_req_0002").read_bytes() == requests[2]
+
+
+def test_device_programs_inherit_no_descriptor(ap, client):
+    """A stand-in for `submit` lists the descriptors it was started with:
+    standard input, output and error only."""
+    ap.write_file("/usr/sbin/submit", "#!/usr/bin/python3\n"
+                  "import os\n"
+                  "fds = {fd: os.readlink(f'/proc/self/fd/{fd}') for fd in os.listdir('/proc/self/fd')\n"
+                  "       if os.path.exists(f'/proc/self/fd/{fd}')}\n"
+                  "with open('/tmp/inherited', 'a') as out:\n"
+                  "    out.writelines(f'{fd} {target}\\n' for fd, target in fds.items())\n",
+                  mode=0o755)
+    body = tc.text_field(b"", 32) + (5).to_bytes(4, "little") + bytes(130)
+    assert len(client.exchange(tc.to(ap, VLAN, body), count=1)) == 1
+    listed = [line.split(" ", 1) for line in ap.read_file("/tmp/inherited", "").splitlines()]
+    assert len([fd for fd, _ in listed if fd == "0"]) == 2, listed  # both submit calls ran
+    assert {target for fd, target in listed if fd not in ("0", "1", "2")} == set()
