@@ -1,22 +1,27 @@
 #!/usr/bin/python3
 """Init of one simulated access point.
 
-Started by tarnsim inside the AP's network namespace and a private mount
-namespace of its own:
+Started by tarnsim inside the AP's network namespace and private mount, UTS
+and PID namespaces of its own:
 
-    ip netns exec tarn-ap<i>-<run> unshare --mount --uts --propagation private \
+    ip netns exec tarn-ap<i>-<run> unshare --mount --uts --pid --propagation private \
         --fork /usr/bin/python3 apinit.py --root DIR --rw DIR --hostname NAME
 
 It builds the AP's root file system (an overlay over the host's /, with the
 writable layer on a tmpfs, so the host's files are read but never written),
 mounts fresh /proc, /sys, /dev, /run, /tmp, /var/log and /Volume_1 in it,
 removes the device's own paths from it (DEVICE_PATHS), prints
-"ready <pid>" and chroots into it. Then it stays alive as the holder of the
-namespaces: everything else runs in the AP through
-`nsenter -t <pid> -m -u -n -r -w`, which takes this process's mount, UTS and
-network namespace and its root and working directory. When this process and the
-programs started in the AP have ended, the mount namespace and every mount
-in it are gone; the host never sees them (private propagation).
+"ready <pid>" (its PID as the host sees it) and chroots into it. Then it
+stays alive as the holder of the namespaces: everything else runs in the AP
+through `nsenter -t <pid> -m -u -n -p -r -w`, which takes this process's
+mount, UTS, network and PID namespace and its root and working directory.
+
+It is process 1 of the AP's PID namespace, so the AP's /proc, `pidof` and
+`killall` see the AP's processes only, and a device program that kills by
+name cannot reach another AP. As process 1 it reaps the AP's orphans, and
+when it ends the kernel ends every process of the AP. When this process and
+the programs started in the AP have ended, the mount namespace and every
+mount in it are gone; the host never sees them (private propagation).
 
 While alive it also plays the device's console: /dev/console is a FIFO
 whose output it appends to /var/log/console.log, since device tools write
@@ -123,6 +128,18 @@ def stop(*_):
     raise Stop()
 
 
+def reap_orphans():
+    """Collects the exit status of every ended process that was left to us,
+    process 1 of the AP, so that none stays a zombie."""
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            return
+        if pid == 0:
+            return
+
+
 def serve_console(lifetime):
     # Held open for reading and writing, so that writers never block on a
     # missing reader and the FIFO never reports end of file.
@@ -133,6 +150,7 @@ def serve_console(lifetime):
             signal.signal(signal.SIGTERM, stop)
             signal.signal(signal.SIGINT, stop)
             while time.monotonic() < deadline:
+                reap_orphans()
                 ready, _, _ = select.select([fd], [], [], 1.0)
                 if ready:
                     try:
@@ -153,11 +171,14 @@ def main():
                     help="seconds after which the AP ends by itself (a leak bound)")
     args = ap.parse_args()
 
+    # The host's /proc, still mounted here, names this process as the host
+    # sees it; os.getpid() says 1.
+    host_pid = int(os.readlink("/proc/self"))
     socket.sethostname(args.hostname)
     build_root(args.root, args.rw, args.volume_size)
     os.chroot(args.root)
     os.chdir("/")
-    print(f"ready {os.getpid()}", flush=True)
+    print(f"ready {host_pid}", flush=True)
     # Whoever started us stops reading now.
     null = os.open("/dev/null", os.O_RDWR)
     for std in (0, 1):

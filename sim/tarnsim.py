@@ -16,10 +16,12 @@ A segment is one run, named by a run id:
     /var/run/dman.pid, /system/cfg/debug, /usr/sbin, /splashbin, /tmp,
     /Volume_1) are its own and the host's are never written.
 
-Programs run in an AP with `nsenter -t <holder> -m -u -n -r -w` (mount, UTS
-and network namespace, root and working directory of the AP's init); the host
-reads and writes the AP's files through /proc/<holder>/root, which resolves
-inside the AP's mount namespace.
+Programs run in an AP with `nsenter -t <holder> -m -u -n -p -r -w` (mount,
+UTS, network and PID namespace, root and working directory of the AP's init);
+the host reads and writes the AP's files through /proc/<holder>/root, which
+resolves inside the AP's mount namespace. Each AP has its own PID namespace:
+its PID files hold the AP's own numbers, which Device translates to the
+host's, and nsenter stays the parent of the program it starts (entered_pid).
 
 The state of a run is kept in /run/tarnsim/<run>/state.json, so that a
 segment can be stopped from another process, also after a crash: every
@@ -151,6 +153,36 @@ def alive(pid, start_time=None):
 def parent_pid(pid):
     f = _stat_fields(pid)
     return int(f[1]) if f else None
+
+
+def ns_pids(pid):
+    """The numbers of `pid` in its PID namespaces, the host's first (the
+    NSpid line of /proc/<pid>/status); [] when it is gone."""
+    try:
+        for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+            if line.startswith("NSpid:"):
+                return [int(p) for p in line.split()[1:]]
+    except OSError:
+        pass
+    return []
+
+
+def entered_pid(nsenter_pid, timeout=5.0):
+    """The host's PID of the program that `nsenter -p` (process
+    `nsenter_pid`) started in an AP: nsenter forks it and waits. None when
+    nsenter has ended or no child appeared within `timeout`."""
+    deadline = time.monotonic() + timeout
+    while alive(nsenter_pid):
+        try:
+            children = Path(f"/proc/{nsenter_pid}/task/{nsenter_pid}/children").read_text().split()
+        except OSError:
+            return None
+        if children:
+            return int(children[0])
+        if time.monotonic() >= deadline:
+            return None
+        time.sleep(0.01)
+    return None
 
 
 def kill_and_wait(pids, grace=STOP_GRACE):
@@ -358,8 +390,8 @@ class Device:
         # A session of its own: a terminal's Ctrl-C must not end the AP
         # before its owner stops it.
         self._holder_proc = subprocess.Popen(
-            ["ip", "netns", "exec", self.ns, "unshare", "--mount", "--uts", "--propagation",
-             "private", "--fork", "/usr/bin/python3", str(SIM_DIR / "apinit.py"),
+            ["ip", "netns", "exec", self.ns, "unshare", "--mount", "--uts", "--pid",
+             "--propagation", "private", "--fork", "/usr/bin/python3", str(SIM_DIR / "apinit.py"),
              "--root", str(root), "--rw", str(rw), "--hostname", self.name],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log,
             start_new_session=True, env={"PATH": os.environ.get("PATH", AP_PATH)})
@@ -480,7 +512,8 @@ class Device:
     def exec_argv(self, argv):
         if not self.holder:
             raise SimError(f"{self.name} is not running")
-        return ["nsenter", "-t", str(self.holder), "-m", "-u", "-n", "-r", "-w", "--"] + list(argv)
+        return ["nsenter", "-t", str(self.holder), "-m", "-u", "-n", "-p", "-r", "-w",
+                "--"] + list(argv)
 
     def run(self, cmd, *, check=False, timeout=CMD_TIMEOUT, input=None, text=True):
         """Runs a command in the AP: a string through /bin/sh -c, a list as
@@ -639,11 +672,18 @@ class Device:
             return None
 
     def _ap_pid_file(self, ap_path):
-        """A PID file's process, only when it runs in this AP: the AP shares
-        the host's PID namespace, so a stale or hand-written file could
-        otherwise name a host process that a stop would then kill."""
+        """The host's PID of a PID file's process, which the file names by
+        its number in the AP's PID namespace; None when no process of the
+        AP has that number, so a stale file never names a host process
+        that a stop would then kill."""
         pid = self._pid_file(ap_path)
-        return pid if pid in self.ap_pids() else None
+        if pid is None:
+            return None
+        for host_pid in self.ap_pids():
+            inner = ns_pids(host_pid)
+            if len(inner) > 1 and inner[-1] == pid:
+                return host_pid
+        return None
 
     def daemon_pid(self):
         """PID of the running tarnd, or None."""
@@ -654,9 +694,10 @@ class Device:
         return self._pid_file(TARND_EXIT)
 
     def dmand_pid(self):
-        if self._dmand_proc is not None and self._dmand_proc.poll() is None:
-            return self._dmand_proc.pid
-        return self._ap_pid_file(DMAN_PID)
+        pid = self._ap_pid_file(DMAN_PID)
+        if pid is None and self._dmand_proc is not None and self._dmand_proc.poll() is None:
+            pid = entered_pid(self._dmand_proc.pid)
+        return pid
 
     def report(self):
         """The AP's logs, for a failure report."""

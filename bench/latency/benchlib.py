@@ -112,7 +112,7 @@ class Bench:
 
     def daemon_pid(self):
         if self.own is not None and self.own.poll() is None:
-            return self.own.pid
+            return tarnsim.entered_pid(self.own.pid)
         return self.dev.daemon_pid()
 
     def stop_daemon(self):

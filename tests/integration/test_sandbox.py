@@ -42,6 +42,7 @@ def test_stop_removes_namespaces_processes_and_state():
     try:
         dev = seg.add_devices(1)[0]
         pids = [dev.holder, dev.dmand_pid(), dev.daemon_pid()]
+        assert None not in pids
         names = [seg.util_ns, dev.ns]
         assert set(names) <= set(tarnsim.netns_list())
     finally:
@@ -76,6 +77,20 @@ def test_factory_reset_restores_defaults_and_identity(ap):
     assert ap.store_get("system", "system-name") == "tarn-ap1"
     assert ap.store_get("snmp", "status") == "down"
     assert ap.store_get("management", "mac") == "02:00:00:00:00:01"
+
+
+def test_each_ap_sees_and_kills_only_its_own_processes(ap_factory):
+    """Each AP has a PID namespace of its own: a device program that kills
+    by name reaches its own AP's processes only."""
+    first, second = ap_factory(count=2)
+    mine, other = first.daemon_pid(), second.daemon_pid()
+    listed = first.run(["pidof", "tarnd"], check=True).stdout.split()
+    assert [int(p) for p in listed] == [tarnsim.ns_pids(mine)[-1]]
+    assert first.run(["killall", "tarnd"]).returncode == 0
+    first.wait_until(lambda: not tarnsim.alive(mine), what="its own tarnd ended")
+    assert tarnsim.alive(other)
+    assert second.run(["pidof", "tarnd"]).stdout.split() == \
+        [str(tarnsim.ns_pids(other)[-1])]
 
 
 SAVED = "saved the running settings as the startup configuration"
