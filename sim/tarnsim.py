@@ -11,10 +11,11 @@ A segment is one run, named by a run id:
     02:00:00:00:00:<i> (two hex digits), 192.0.2.(10+i)/24 and
     2001:db8::(10+i)/64 (ap1: 192.0.2.11, 2001:db8::11);
   * per access point private mount, UTS and PID namespaces with its own
-    root, built and held by apinit.py (see there): an overlay over the host's / whose
-    writable layer is a tmpfs, so the device's fixed paths (/etc/reserved_IP,
-    /var/run/dman.pid, /system/cfg/debug, /usr/sbin, /splashbin, /tmp,
-    /Volume_1) are its own and the host's are never written.
+    root, built and held by apinit.py (see there): an overlay over the
+    host's / whose writable layer is a tmpfs, so the device's fixed paths
+    (/etc/reserved_IP, /var/run/dman.pid, /system/cfg/debug, /usr/sbin,
+    /splashbin, /tmp, /Volume_1) are its own and the host's are never
+    written.
 
 Programs run in an AP with `nsenter -t <holder> -m -u -n -p -r -w` (mount,
 UTS, network and PID namespace, root and working directory of the AP's init);
