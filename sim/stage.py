@@ -24,6 +24,7 @@ Python 3.11 standard library only.
 import fcntl
 import os
 import subprocess
+import sys
 from pathlib import Path
 from typing import NamedTuple
 
@@ -145,3 +146,28 @@ def staged_files(stage_dir):
             p = Path(dirpath) / name
             found.append((p, "/" + str(p.relative_to(stage_dir))))
     return found
+
+
+def main(argv):
+    """stage.py BUILD: checks that every program and library built in BUILD
+    is built for the expected target."""
+    build = Path(argv[1])
+    arch = expected_arch(build)
+    count = 0
+    for dirpath, dirnames, filenames in os.walk(build):
+        dirnames[:] = [d for d in dirnames if d not in ("CMakeFiles", STAGE)]
+        for name in filenames:
+            p = Path(dirpath) / name
+            if p.is_file() and not p.is_symlink() and elf_header(p):
+                try:
+                    check_elf(p, arch)
+                except StageError as e:
+                    print(e, file=sys.stderr)
+                    return 1
+                count += 1
+    print(f"{count} binaries in {build}, all {arch}")
+    return 0 if count else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
