@@ -154,6 +154,9 @@ def test_sandbox_runs_the_staged_files(ap, stage):
     assert "/usr/sbin/tarnd" in maps
     assert re.search(r"/usr/lib/\S*liblsqlquery\.so", maps)
     assert str(ap.segment.build) not in maps
+    # The daemon's own byte-order self-test (with -d) agrees with its ELF header.
+    order = "big" if staging.elf_header(stage / "usr/sbin/tarnd").data == 2 else "little"
+    ap.wait_output(rf"This a {order} endian system", stream="stderr")
     sysroot = staging.target_env(ap.segment.build).get("QEMU_LD_PREFIX")
     if sysroot:
         # Under emulation the process is QEMU's, and the target's libraries
