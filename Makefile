@@ -4,12 +4,15 @@
 #   make demo          three simulated access points, managed with tarn
 #   make check         unit and integration tests
 #   make check SANITIZE=1   the same, built with ASan and UBSan
+#   make check TARGET=s390x the same for a device's processor (s390x, armhf),
+#                      built from a sysroot, run under QEMU emulation
 #   make fuzz          libFuzzer campaign (clang; FUZZ_SECONDS for the request path)
 #   make tsan          the restore worker's tests under ThreadSanitizer
 #   make lint          clang-tidy and cppcheck
 
 BUILD ?= build
 SANITIZE ?=
+TARGET ?=
 CMAKE_FLAGS ?=
 
 ifeq ($(SANITIZE),1)
@@ -17,7 +20,25 @@ BUILD := build-asan
 CMAKE_FLAGS += -DTARN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 endif
 
-.PHONY: all bootstrap configure build check unit integration demo bench fuzz tsan lint install clean
+# Cross targets: Debian architecture -> toolchain file.
+TOOLCHAIN_s390x := cmake/toolchains/s390x-linux-gnu.cmake
+TOOLCHAIN_armhf := cmake/toolchains/arm-linux-gnueabihf.cmake
+ifneq ($(TARGET),)
+ifeq ($(TOOLCHAIN_$(TARGET)),)
+$(error TARGET must be one of: s390x armhf)
+endif
+BUILD := build-$(TARGET)
+CMAKE_FLAGS += -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN_$(TARGET))
+endif
+# Compiler cache hits also from another clone of the tree.
+export CCACHE_BASEDIR := $(CURDIR)
+# The tests check that every binary under test is built for this target.
+export TARN_TARGET := $(or $(TARGET),native)
+# Emulated programs (and the programs they start) find the target's loader
+# and libraries in the build's sysroot.
+EMULATION = QEMU_LD_PREFIX=$$(sed -n 's/^sysroot=//p' $(abspath $(BUILD))/tarn-target.txt)
+
+.PHONY: all bootstrap configure build check unit integration host-store demo bench fuzz tsan lint install clean
 
 all: build
 
@@ -25,19 +46,32 @@ bootstrap:
 	scripts/bootstrap
 
 configure: bootstrap
-	cmake -S . -B $(BUILD) -DTARN_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DTARN_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS) \
+	    $$(command -v ccache >/dev/null && echo -DCMAKE_C_COMPILER_LAUNCHER=ccache \
+	                                            -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 build: configure
 	cmake --build $(BUILD) -j$$(nproc)
 
 check: build
-	cd $(BUILD) && ctest --output-on-failure -j1
+	cd $(BUILD) && $(EMULATION) ctest --output-on-failure -j1
 
 unit: build
-	cd $(BUILD) && ctest --output-on-failure -E '^integration$$'
+	cd $(BUILD) && $(EMULATION) ctest --output-on-failure -E '^integration$$'
 
 integration: build
-	TARN_BUILD=$(abspath $(BUILD)) TARN_SOURCE=$(CURDIR) /usr/bin/python3 -m pytest -q tests/integration
+	$(EMULATION) TARN_BUILD=$(abspath $(BUILD)) TARN_SOURCE=$(CURDIR) \
+	    /usr/bin/python3 -m pytest -q tests/integration
+
+ifneq ($(TARGET),)
+# The sandbox's management-daemon stand-in is a native program: it reads the
+# store through the host's build of the store library.
+export TARN_HOST_BUILD := $(CURDIR)/build
+check integration demo bench: host-store
+endif
+host-store:
+	$(MAKE) --no-print-directory TARGET= SANITIZE= BUILD=build configure
+	cmake --build build --target lsqlquery -j$$(nproc)
 
 demo: build
 	TARN_BUILD=$(abspath $(BUILD)) sim/demo
@@ -62,4 +96,4 @@ lint: bootstrap
 	scripts/lint
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-lint
+	rm -rf build build-asan build-tsan build-fuzz build-lint build-s390x build-armhf

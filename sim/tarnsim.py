@@ -50,6 +50,8 @@ import time
 from pathlib import Path
 from typing import NamedTuple
 
+import stage
+
 STATE_ROOT = Path("/run/tarnsim")
 SIM_DIR = Path(__file__).resolve().parent
 
@@ -88,21 +90,12 @@ CONSOLE_LOG = "/var/log/console.log"
 DMAN_PID = "/var/run/dman.pid"
 STARTUP_DUMP = "/etc/config/startup.dump"
 
-# Built programs and where they go in an AP. Whatever of them the build has
-# is installed, so programs added later are picked up without a change here.
-PROGRAMS = {
-    "tarnd": "/usr/sbin/tarnd",
-    "lsql": "/usr/bin/lsql",
-    "dmand": "/usr/sbin/dmand",
-    "submit": "/usr/sbin/submit",
-    "flash-validate": "/usr/sbin/flash-validate",
-    "flash-upgrade": "/usr/sbin/flash-upgrade",
-    "config-dump": "/usr/sbin/config-dump",
-    "config-file": "/usr/sbin/config-file",
+# Everything the build installs goes to the same path in an AP; the device
+# also keeps these programs of it where its firmware looks for them.
+DEVICE_PATHS = {
     "firmware-upgrade": "/splashbin/firmware-upgrade",
 }
 REQUIRED_PROGRAMS = ("tarnd", "lsql", "dmand", "submit")
-LIBRARY_PREFIX = "liblsqlquery.so"
 
 DEFAULT_DAEMON_ARGS = ("-d",)
 CMD_TIMEOUT = 60
@@ -415,20 +408,24 @@ class Device:
         self.holder_start = process_start_time(self.holder)
 
     def _install(self):
-        found = self.segment.programs()
-        missing = [p for p in REQUIRED_PROGRAMS if p not in found]
+        """Installs what the build stages (sim/stage.py) at the same paths in
+        the AP, then the device's own placement of its tools."""
+        files = self.segment.staged()
+        names = {Path(ap_path).name for _, ap_path in files}
+        missing = [p for p in REQUIRED_PROGRAMS if p not in names]
         if missing:
-            raise SimError(f"not built in {self.segment.build}: {', '.join(missing)}")
-        for name, dest in PROGRAMS.items():
-            if name in found:
-                self.install_file(found[name], dest, 0o755)
-        for lib in self.segment.libraries():
-            target = self.path(f"/usr/lib/{lib.name}")
-            if lib.is_symlink():
+            raise SimError(f"not installed by {self.segment.build}: {', '.join(missing)}")
+        for host_path, ap_path in files:
+            target = self.path(ap_path)
+            if host_path.is_symlink():
+                target.parent.mkdir(parents=True, exist_ok=True)
                 target.unlink(missing_ok=True)
-                target.symlink_to(os.readlink(lib))
+                target.symlink_to(os.readlink(host_path))
             else:
-                self.install_file(lib, f"/usr/lib/{lib.name}", 0o755)
+                self.install_file(host_path, ap_path, host_path.stat().st_mode & 0o7777)
+        for host_path, ap_path in files:
+            if Path(ap_path).name in DEVICE_PATHS:
+                self.install_file(host_path, DEVICE_PATHS[Path(ap_path).name], 0o755)
         busybox = shutil.which("busybox")
         if busybox:
             tftp = self.path("/usr/local/bin/tftp")
@@ -471,7 +468,8 @@ class Device:
         self._dmand_proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL,
                                             stdout=subprocess.DEVNULL,
                                             stderr=subprocess.DEVNULL,
-                                            start_new_session=True, env=AP_ENV)
+                                            start_new_session=True,
+                                            env=self.segment.ap_env)
         self.segment.save()
         if wait:
             self.wait_announcement()
@@ -521,7 +519,7 @@ class Device:
         it is. Returns the CompletedProcess (stdout/stderr captured)."""
         argv = ["/bin/sh", "-c", cmd] if isinstance(cmd, str) else list(cmd)
         return run(self.exec_argv(argv), check=check, timeout=timeout, input=input,
-                   env=AP_ENV, text=text)
+                   env=self.segment.ap_env, text=text)
 
     def ap_pids(self):
         """PIDs of the processes in the AP other than its init and the
@@ -755,7 +753,7 @@ class Segment:
         self.detached = detached
         self.devices = []
         self.watcher = None
-        self._programs = None
+        self._staged = None
 
     # -- life cycle
 
@@ -867,11 +865,13 @@ class Segment:
         """Runs a command in the utility namespace (a string through sh -c)."""
         argv = ["/bin/sh", "-c", cmd] if isinstance(cmd, str) else list(cmd)
         return run(["ip", "netns", "exec", self.util_ns] + argv, check=check,
-                   timeout=timeout, input=input, text=text)
+                   timeout=timeout, input=input, text=text,
+                   env={**os.environ, **stage.target_env(self.build)})
 
     def util_popen(self, argv, **kw):
         """Starts a long-running program in the utility namespace; the
         caller stops it (by the Popen's PID)."""
+        kw.setdefault("env", {**os.environ, **stage.target_env(self.build)})
         return subprocess.Popen(["ip", "netns", "exec", self.util_ns] + list(argv), **kw)
 
     def device(self, name):
@@ -880,24 +880,27 @@ class Segment:
                 return d
         raise SimError(f"no AP {name!r} in run {self.run_id}")
 
-    def programs(self):
-        """Built programs found in the build directory, by name."""
-        if self._programs is None:
-            found = {}
-            for dirpath, dirnames, filenames in os.walk(self.build):
-                dirnames[:] = sorted(d for d in dirnames
-                                     if d not in ("CMakeFiles", "Testing", "_deps"))
-                for f in filenames:
-                    p = Path(dirpath) / f
-                    if (f in PROGRAMS or f.startswith(LIBRARY_PREFIX)) and f not in found \
-                            and os.access(p, os.X_OK if f in PROGRAMS else os.R_OK):
-                        found[f] = p
-            self._programs = found
-        return {k: v for k, v in self._programs.items() if k in PROGRAMS}
+    def staged(self):
+        """(stage path, AP path) of every file that the build installs, each
+        ELF file checked to be built for the expected target."""
+        if self._staged is None:
+            try:
+                files = stage.staged_files(stage.stage(self.build))
+                arch = stage.expected_arch(self.build)
+                for host_path, _ in files:
+                    if host_path.is_file() and not host_path.is_symlink():
+                        stage.check_elf(host_path, arch)
+                files += stage.host_store_files(self.build, self.source)
+            except stage.StageError as e:
+                raise SimError(str(e)) from None
+            self._staged = files
+        return self._staged
 
-    def libraries(self):
-        self.programs()
-        return [v for k, v in self._programs.items() if k.startswith(LIBRARY_PREFIX)]
+    @property
+    def ap_env(self):
+        """The environment of programs in an AP: AP_ENV, and what the
+        build's programs need under emulation."""
+        return {**AP_ENV, **stage.target_env(self.build)}
 
     def factory_dump(self):
         return self.source / "platform" / "defaults" / "factory.dump"

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string_view>
 
 #include "cfg.h"
+#include "debug.h"
 
 namespace {
 
@@ -16,6 +18,8 @@ constexpr const char *kDefaultTrimRight = " \t\n\r";
 constexpr const char *kDefaultTrimLeft = " \t\r\n";
 constexpr size_t kLineLen = 1024;  // one line of at most 1023 characters
 constexpr size_t kStatusLen = 8;
+constexpr size_t kDateDigits = 14;                 // %Y%m%d%H%M%S
+constexpr std::time_t kClockTolerance = 24 * 3600;  // any time zone the date tool may use
 
 struct PipeCloser {
     void operator()(FILE *pipe) const { pclose(pipe); }
@@ -42,8 +46,29 @@ int sysReadTrimmedLine(const char *command, std::span<char> buf) {
     return 0;
 }
 
+bool sysIsClockDate(const char *text, std::time_t now) {
+    if (std::strlen(text) != kDateDigits || std::strspn(text, "0123456789") != kDateDigits)
+        return false;
+    std::tm tm = {};
+    const char *end = strptime(text, "%Y%m%d%H%M%S", &tm);
+    if (end == nullptr || *end != '\0')
+        return false;
+    tm.tm_isdst = -1;
+    const std::time_t stamp = std::mktime(&tm);
+    if (stamp == static_cast<std::time_t>(-1) || now == static_cast<std::time_t>(-1))
+        return false;
+    return stamp - now <= kClockTolerance && now - stamp <= kClockTolerance;
+}
+
 int sysGetDatetime(std::span<char> buf) {
-    return sysReadTrimmedLine("date +%Y%m%d%H%M%S", buf);
+    if (sysReadTrimmedLine("date +%Y%m%d%H%M%S", buf) != 0)
+        return -1;
+    if (!sysIsClockDate(buf.data(), std::time(nullptr))) {
+        dbgPrint("date printed \"%s\", not the clock's date: not reported\n", buf.data());
+        std::ranges::fill(buf, '\0');
+        return -1;
+    }
+    return 0;
 }
 
 int sysGetDatetimeField(std::span<uint8_t> field) {

@@ -2,10 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <span>
 
-// Clears `buf`, then fills it with "date +%Y%m%d%H%M%S"'s trimmed line.
+// Clears `buf`, then fills it with "date +%Y%m%d%H%M%S"'s trimmed line when
+// that is the clock's date (sysIsClockDate); -1 with `buf` cleared if not.
 int sysGetDatetime(std::span<char> buf);
+// Whether `text` is 14 digits of a local date and time within a day of
+// `now`. A date tool that counts time in 32 bits wraps in January 2038 (to
+// 1901, or to 1970 when the C library refuses the time): the daemon
+// reports no date rather than a wrong one. A daemon whose own time_t is 32
+// bits cannot read the clock after 2038 (`now` is -1) and refuses too.
+bool sysIsClockDate(const char *text, std::time_t now);
 // The reader behind sysGetDatetime: runs `command`, takes its first line
 // (at most 1023 characters), trims it and copies it with its terminator.
 // -1 with `buf` cleared when the command cannot start, prints nothing, or

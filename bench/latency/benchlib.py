@@ -94,7 +94,7 @@ class Bench:
 
     def ap_popen(self, argv, **kw):
         kw.setdefault("stdin", subprocess.DEVNULL)
-        return subprocess.Popen(self.dev.exec_argv(argv), env=tarnsim.AP_ENV,
+        return subprocess.Popen(self.dev.exec_argv(argv), env=self.seg.ap_env,
                                 start_new_session=True, **kw)
 
     def load(self, args, timeout=900):

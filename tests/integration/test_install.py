@@ -1,53 +1,71 @@
-"""The install rule and the hardening of what it installs.
+"""The install rule and what it installs: the files a device ships, and
+the files the sandbox runs.
 
 The daemon runs as root and parses datagrams from anyone on the segment, so
-a build change must not silently drop its hardening: this checks the staged
-binary itself rather than the compiler flags.
+a build change must not silently drop its hardening, load a library from a
+folder it does not own, or need a C++ runtime that the device lacks: this
+checks the staged files themselves rather than the build's settings. The
+stage is the one the sandbox installs into its access points (sim/stage.py),
+built for the target under test ($TARN_TARGET).
 """
+import json
 import os
+import re
 import subprocess
 from pathlib import Path
 
 import pytest
 
+import stage as staging
+
 SOURCE = Path(os.environ.get("TARN_SOURCE", Path(__file__).resolve().parents[2]))
 
+# What the daemon may need at run time: the C library (with its dynamic
+# loader, which s390x names for its thread-local storage helper), libcrypto,
+# libcrypt and the store library; no C++ runtime, no libgcc_s.
+DAEMON_NEEDED = re.compile(r"^(libc\.so\.6|ld64\.so\.1|ld-linux[-\w.]*\.so\.\d|libcrypto\.so\.3"
+                           r"|libcrypt\.so\.1|liblsqlquery\.so\.1)$")
 
-def configured_for_usr(build):
+
+def cache_entry(build, name):
     cache = build / "CMakeCache.txt"
     if not cache.is_file():
-        return False
-    text = cache.read_text()
+        return None
+    m = re.search(rf"^{name}:[A-Z]+=(.*)$", cache.read_text(), re.M)
+    return m.group(1) if m else None
+
+
+def shippable(build):
     # A sanitized tree is never shipped and goes without the fortified
     # calls on purpose: the hardening is checked on a release tree instead.
-    return "CMAKE_INSTALL_PREFIX:PATH=/usr\n" in text and "TARN_SANITIZE:BOOL=ON" not in text
+    return cache_entry(build, "CMAKE_INSTALL_PREFIX") == "/usr" \
+        and cache_entry(build, "TARN_SANITIZE") != "ON"
 
 
 @pytest.fixture(scope="module")
-def stage(tmp_path_factory):
-    """Stage the install rule: configure with prefix /usr, build, install with DESTDIR.
-
-    The tree under test is reused when it was configured for /usr (as
-    `make` does) and is not sanitized; otherwise a release tree is
-    configured and built here.
-    """
-    root = tmp_path_factory.mktemp("install")
-    build = Path(os.environ.get("TARN_BUILD", root / "build"))
-    if not configured_for_usr(build):
-        build = root / "build"
-        subprocess.run(["cmake", "-S", SOURCE, "-B", build, "-DCMAKE_INSTALL_PREFIX=/usr",
-                        "-DTARN_BUILD_TESTS=OFF"], check=True, capture_output=True, timeout=300)
-        subprocess.run(["cmake", "--build", build, "-j2"], check=True, capture_output=True,
-                       timeout=1200)
-    stage = root / "stage"
-    subprocess.run(["cmake", "--install", build], check=True, capture_output=True, timeout=120,
-                   env={**os.environ, "DESTDIR": str(stage)})
-    return stage
+def build(tmp_path_factory):
+    """The tree under test when it is configured for /usr (as `make` does)
+    and not sanitized; otherwise a release tree configured and built here."""
+    tree = Path(os.environ.get("TARN_BUILD", SOURCE / "build"))
+    if shippable(tree):
+        return tree
+    tree = tmp_path_factory.mktemp("install") / "build"
+    subprocess.run(["cmake", "-S", SOURCE, "-B", tree, "-DCMAKE_INSTALL_PREFIX=/usr",
+                    "-DTARN_BUILD_TESTS=OFF"], check=True, capture_output=True, timeout=300)
+    subprocess.run(["cmake", "--build", tree, "-j2"], check=True, capture_output=True,
+                   timeout=1200)
+    return tree
 
 
-def multiarch():
-    return subprocess.run(["gcc", "-print-multiarch"], capture_output=True, text=True,
-                          check=True).stdout.strip()
+@pytest.fixture(scope="module")
+def stage(build):
+    return staging.stage(build)
+
+
+@pytest.fixture(scope="module")
+def elf_files(stage):
+    return [p for p, _ in staging.staged_files(stage)
+            if p.is_file() and not p.is_symlink() and staging.elf_header(p)]
 
 
 def readelf(*args):
@@ -55,15 +73,47 @@ def readelf(*args):
                           check=True).stdout
 
 
-def test_install_rule_stages_daemon_library_and_tool(stage):
+def dynamic_entries(path, tag):
+    """The values of the dynamic section's `tag` entries (NEEDED, RUNPATH...)."""
+    return re.findall(rf"\({tag}\)\s+[^\[]*\[(.*)\]", readelf("-d", path))
+
+
+def test_install_rule_stages_daemon_library_and_tool(build, stage):
     assert (stage / "usr/sbin/tarnd").is_file()
     assert (stage / "usr/bin/lsql").is_file()
-    libs = list((stage / "usr/lib" / multiarch()).glob("liblsqlquery.so*"))
-    assert libs, "liblsqlquery.so not staged under the multiarch library folder"
+    compiler = json.loads((build / "compile_commands.json").read_text())[0]["command"].split()[0]
+    multiarch = subprocess.run([compiler, "-print-multiarch"], capture_output=True, text=True,
+                               check=True).stdout.strip()
+    libs = list((stage / "usr/lib" / multiarch).glob("liblsqlquery.so*"))
+    assert libs, f"liblsqlquery.so not staged under usr/lib/{multiarch}"
 
 
-def test_daemon_links_the_settings_library_dynamically(stage):
-    assert "liblsqlquery.so" in readelf("-d", stage / "usr/sbin/tarnd")
+def test_every_staged_binary_is_built_for_the_target(build, elf_files):
+    arch = staging.expected_arch(build)
+    want = staging.ELF_OF_ARCH[arch]
+    assert elf_files
+    wrong = {str(p): staging.elf_header(p) for p in elf_files if staging.elf_header(p) != want}
+    assert not wrong, f"not {arch} {tuple(want)}: {wrong}"
+
+
+def test_no_staged_binary_searches_a_relative_or_empty_path(elf_files):
+    # An empty entry is the current directory: a daemon run from /tmp would
+    # load whatever library a transfer had just put there.
+    bad = {}
+    for p in elf_files:
+        for tag in ("RUNPATH", "RPATH"):
+            for value in dynamic_entries(p, tag):
+                entries = value.split(":")
+                if any(not e or not (e.startswith("/") or e.startswith("$ORIGIN/"))
+                       for e in entries):
+                    bad[str(p)] = f"{tag} {value!r}"
+    assert not bad
+
+
+def test_daemon_needs_no_cxx_runtime(stage):
+    needed = dynamic_entries(stage / "usr/sbin/tarnd", "NEEDED")
+    assert needed and "liblsqlquery.so.1" in needed
+    assert [n for n in needed if not DAEMON_NEEDED.match(n)] == []
 
 
 @pytest.mark.parametrize("what,args,needle", [
@@ -80,3 +130,56 @@ def test_daemon_is_hardened(stage, what, args, needle):
 def test_daemon_stack_is_not_executable(stage):
     stack = [l for l in readelf("-l", stage / "usr/sbin/tarnd").splitlines() if "GNU_STACK" in l]
     assert stack and "RWE" not in stack[0]
+
+
+def test_daemon_sources_are_compiled_hardened(build):
+    # What a binary cannot show: checked C++ library preconditions, and
+    # control-flow protection where the processor has it (x86).
+    commands = json.loads((build / "compile_commands.json").read_text())
+    daemon = [c["command"] for c in commands if "/tarnd/" in c["file"]]
+    assert daemon
+    arch = staging.expected_arch(build)
+    wanted = ["-D_FORTIFY_SOURCE=3", "-D_GLIBCXX_ASSERTIONS"]
+    if arch in ("amd64", "i386"):
+        wanted.append("-fcf-protection")
+    for flag in wanted:
+        assert all(flag in c.split() for c in daemon), flag
+
+
+def test_sandbox_runs_the_staged_files(ap, stage):
+    """The AP's daemon is the staged file, and maps nothing from the build."""
+    assert ap.read_bytes("/usr/sbin/tarnd") == (stage / "usr/sbin/tarnd").read_bytes()
+    pid = ap.daemon_pid()
+    maps = Path(f"/proc/{pid}/maps").read_text()
+    assert "/usr/sbin/tarnd" in maps
+    assert re.search(r"/usr/lib/\S*liblsqlquery\.so", maps)
+    assert str(ap.segment.build) not in maps
+    # The daemon's own byte-order self-test (with -d) agrees with its ELF header.
+    order = "big" if staging.elf_header(stage / "usr/sbin/tarnd").data == 2 else "little"
+    ap.wait_output(rf"This a {order} endian system", stream="stderr")
+    sysroot = staging.target_env(ap.segment.build).get("QEMU_LD_PREFIX")
+    if sysroot:
+        # Under emulation the process is QEMU's, and the target's libraries
+        # come from the sysroot.
+        assert "qemu" in os.readlink(f"/proc/{pid}/exe")
+        assert sysroot in maps
+
+
+def test_systemd_unit_verifies(stage, tmp_path):
+    unit = (SOURCE / "packaging/systemd/tarnd.service").read_text()
+    assert "\nExecStart=/usr/sbin/tarnd\n" in unit
+    # systemd-analyze checks that the program exists: the staged one here.
+    copy = tmp_path / "tarnd.service"
+    copy.write_text(unit.replace("ExecStart=/usr/sbin/tarnd", f"ExecStart={stage}/usr/sbin/tarnd"))
+    res = subprocess.run(["systemd-analyze", "verify", str(copy)], capture_output=True,
+                         text=True, timeout=60)
+    assert res.returncode == 0, res.stderr
+    assert "tarnd.service" not in res.stderr
+
+
+def test_procd_init_script_parses_and_starts_the_installed_daemon(stage):
+    script = SOURCE / "packaging/openwrt/tarnd/files/tarnd.init"
+    res = subprocess.run(["sh", "-n", str(script)], capture_output=True, text=True)
+    assert res.returncode == 0, res.stderr
+    prog = re.search(r"^PROG=(\S+)$", script.read_text(), re.M).group(1)
+    assert (stage / prog.lstrip("/")).is_file()

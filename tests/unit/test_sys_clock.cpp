@@ -1,10 +1,17 @@
 // Text trimming and the line reader behind the clock. The reader is driven
 // with harmless printf commands in place of "date", which shows the trimming
-// and the buffer bound without touching the machine's clock.
+// and the buffer bound without touching the machine's clock; the date check
+// with dates around January 2038 and a date tool of the test's own.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "sys_clock.h"
@@ -57,6 +64,61 @@ TEST(ReadLine, NoOutputOrNoRoomIsRefusedWithAClearedBuffer) {
         EXPECT_TRUE(allZero(buf)) << command;
         EXPECT_TRUE(std::all_of(mem.begin() + 16, mem.end(), [](char c) { return c == 'g'; })) << command;
     }
+}
+
+
+// Local time of a 14-digit stamp, as the date command prints it.
+std::time_t localStamp(const char *digits) {
+    std::tm tm = {};
+    EXPECT_NE(strptime(digits, "%Y%m%d%H%M%S", &tm), nullptr) << digits;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+TEST(ClockDate, DatesPast2038AreReportedAndWrappedOnesRefused) {
+    // 32-bit targets are built with a 64-bit time_t.
+    ASSERT_GE(sizeof(std::time_t), 8u);
+    const std::time_t in2040 = localStamp("20400229120000");
+    ASSERT_GT(in2040, std::time_t{0x7fffffff});
+    EXPECT_TRUE(sysIsClockDate("20400229120000", in2040));
+    EXPECT_TRUE(sysIsClockDate("20400229235959", in2040));  // a time zone away
+    // What a 32-bit date tool prints after 2038-01-19 03:14:07 UTC: the
+    // signed wrap, and the C library's refusal (time_t -1).
+    const std::time_t pastWrap = localStamp("20380120000000");
+    for (const char *wrapped : {"19011213204552", "19700101000000", "19691231235959"})
+        EXPECT_FALSE(sysIsClockDate(wrapped, pastWrap)) << wrapped;
+    // A daemon that cannot read its own clock reports nothing.
+    EXPECT_FALSE(sysIsClockDate("20400229120000", static_cast<std::time_t>(-1)));
+    for (const char *malformed : {"", "2040022912000", "204002291200000", "2040022912000x",
+                                  "20401329120000", " 2040022912000"})
+        EXPECT_FALSE(sysIsClockDate(malformed, in2040)) << '"' << malformed << '"';
+}
+
+TEST(ClockDate, ADateToolThatWrappedGivesAClearedField) {
+    // A date tool first in PATH that prints a wrapped date.
+    char dir[] = "/tmp/tarn-clock-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string tool = std::string(dir) + "/date";
+    {
+        std::FILE *f = std::fopen(tool.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("#!/bin/sh\necho 19011213204552\n", f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (std::string(dir) + ":" + oldPath).c_str(), 1);
+    std::array<char, 16> buf;
+    buf.fill('x');
+    const int wrapped = sysGetDatetime(buf);
+    setenv("PATH", oldPath.c_str(), 1);
+    std::remove(tool.c_str());
+    rmdir(dir);
+    EXPECT_EQ(wrapped, -1);
+    EXPECT_TRUE(allZero(buf));
+    // The real date command gives the clock's date.
+    ASSERT_EQ(sysGetDatetime(buf), 0);
+    EXPECT_TRUE(sysIsClockDate(buf.data(), std::time(nullptr)));
 }
 
 }  // namespace

@@ -1,0 +1,57 @@
+// The little of the C++ runtime that the daemon uses, so that it links no
+// libstdc++ or libgcc_s at run time: many devices carry neither.
+//
+// The daemon allocates only with the nothrow forms and is built without
+// exceptions, so allocation is malloc() and free(), and the library's
+// failed checks (a range check that would throw, a precondition checked
+// under _GLIBCXX_ASSERTIONS) print one line and end the program, as the
+// libstdc++ manual allows for code built with -fno-exceptions. The
+// library's own versions would bring its exception and demangling code.
+// Linked into the daemon program only; tests and tools keep the library's.
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+    return std::malloc(size != 0 ? size : 1);
+}
+
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
+    return std::malloc(size != 0 ? size : 1);
+}
+
+void operator delete(void *p) noexcept {
+    std::free(p);
+}
+
+void operator delete(void *p, std::size_t) noexcept {
+    std::free(p);
+}
+
+void operator delete[](void *p) noexcept {
+    std::free(p);
+}
+
+void operator delete[](void *p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace std {
+
+[[noreturn]] void __glibcxx_assert_fail(const char *file, int line, const char *function,
+                                        const char *condition) noexcept {
+    std::fprintf(stderr, "%s:%d: %s: Assertion '%s' failed.\n", file, line, function, condition);
+    std::abort();
+}
+
+[[noreturn]] void __throw_out_of_range_fmt(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+    std::abort();
+}
+
+}  // namespace std
