@@ -1,6 +1,7 @@
 // listen and watch: following the announcements that devices broadcast.
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -10,8 +11,6 @@
 #include "errors.h"
 #include "inventory.h"
 #include "records.h"
-
-extern char **environ;
 
 namespace tarn {
 
@@ -91,6 +90,7 @@ void runForEvent(const std::string &command, const Record &record) {
     }
     env.push_back("TARN_JSON=" + toJson(record));
     std::vector<char *> envp;
+    envp.reserve(env.size() + 1);
     for (std::string &e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -6,8 +6,8 @@
 #include "exporter.h"
 
 #include <httplib.h>
-#include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -182,7 +182,7 @@ int cmdExporter(Session &s, Args &a) {
                  listenText->c_str(), announcements.interfaceList().c_str());
     const bool served = server.listen_after_bind();
     if (!sh.stopping.exchange(true))
-        pthread_kill(signals.native_handle(), SIGTERM);  // the server failed: end the signal thread
+        kill(getpid(), SIGTERM);  // the server failed: end the signal thread's wait
     {
         // Taken so that no thread is between testing `stopping` and waiting.
         std::lock_guard lock(sh.mutex);

@@ -3,8 +3,10 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "output.h"
 
@@ -89,19 +91,25 @@ ProcessStats readProcessStats() {
     // The fields after the command name, which is in parentheses and may
     // hold spaces: state is field 3, utime 14, stime 15, starttime 22.
     const size_t close = stat.rfind(')');
-    unsigned long long utime = 0, stime = 0, start = 0;
-    if (close != std::string::npos &&
-        std::sscanf(stat.c_str() + close + 1,
-                    " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %*d %*d %*d %*d %*d "
-                    "%*d %llu",
-                    &utime, &stime, &start) == 3) {
-        p.cpuSeconds = static_cast<double>(utime + stime) / tick;
-        const std::string procStat = readProcFile("/proc/stat");
-        const size_t btime = procStat.find("\nbtime ");
-        if (btime != std::string::npos)
-            p.startTime = std::strtod(procStat.c_str() + btime + 7, nullptr) +
-                          static_cast<double>(start) / tick;
+    std::vector<std::string_view> fields;
+    std::string_view rest =
+        close == std::string::npos ? "" : std::string_view(stat).substr(close + 1);
+    for (size_t start = 0; (start = rest.find_first_not_of(' ')) != std::string_view::npos;) {
+        rest.remove_prefix(start);
+        const size_t end = std::min(rest.find(' '), rest.size());
+        fields.push_back(rest.substr(0, end));
+        rest.remove_prefix(end);
     }
+    const auto field = [&](size_t n) {
+        unsigned long long v = 0;
+        if (n - 3 < fields.size())
+            std::from_chars(fields[n - 3].data(), fields[n - 3].data() + fields[n - 3].size(), v);
+        return static_cast<double>(v);
+    };
+    p.cpuSeconds = (field(14) + field(15)) / tick;
+    const std::string procStat = readProcFile("/proc/stat");
+    if (const size_t btime = procStat.find("\nbtime "); btime != std::string::npos)
+        p.startTime = std::strtod(procStat.c_str() + btime + 7, nullptr) + field(22) / tick;
     const std::string status = readProcFile("/proc/self/status");
     const size_t rss = status.find("\nVmRSS:");
     if (rss != std::string::npos)

@@ -184,3 +184,17 @@ TEST(TarnCheck, StatusesAndPerformanceData) {
     in.lastAnswerAge = 91;
     EXPECT_EQ(evaluateCheck(in).status, kPluginCritical);
 }
+
+TEST(TarnMetrics, ProcessFiguresOfThisProcess) {
+    volatile double spin = 0;
+    for (int i = 0; i < 20'000'000; i++)
+        spin = spin + 1;
+    const ProcessStats p = readProcessStats();
+    const double now = unixSeconds(WallClock::now());
+    EXPECT_GT(p.cpuSeconds, 0);
+    EXPECT_LT(p.cpuSeconds, 600);
+    EXPECT_GT(p.residentBytes, 1u << 20);
+    EXPECT_GE(p.openFds, 3u);
+    EXPECT_LE(p.startTime, now + 1);
+    EXPECT_GT(p.startTime, now - 600) << "started within the last ten minutes";
+}
