@@ -6,7 +6,9 @@
 #include <array>
 #include <cstdio>
 
+#include "check.h"
 #include "errors.h"
+#include "exporter.h"
 
 namespace tarn {
 
@@ -30,14 +32,38 @@ constexpr std::array kCommands{
             cmdOps},
     Command{"listen", "listen [--count N] [--timeout S]", "print announcements as they arrive",
             "Prints each announcement that devices broadcast every 30 seconds, one line each\n"
-            "(one JSON object per line with --json). Stops after N announcements or S seconds;\n"
-            "without either it runs until interrupted. Exits 3 when none arrived.",
+            "with the time it arrived (one JSON object per line with --json). Stops after N\n"
+            "announcements or S seconds; without either it runs until interrupted. Exits 3\n"
+            "when none arrived.",
             cmdListen},
-    Command{"watch", "watch [--timeout S] [--lost-after S]", "keep a live list of the devices",
-            "Discovers the devices, then follows their announcements: prints \"new\" for a\n"
-            "device that appears and \"lost\" for one that missed three announcements\n"
-            "(--lost-after, default 95 s). Runs for --timeout seconds or until interrupted.",
+    Command{"watch", "watch [--timeout S] [--lost-after S] [--exec CMD]",
+            "print an event for each change on the segment",
+            "Discovers the devices, then follows their announcements and prints one line per\n"
+            "event, with its time: appeared, lost (silent for --lost-after seconds, default\n"
+            "95: three missed announcements; at least 30), back, and changed (for ipv4, ipv6,\n"
+            "name or firmware, with the previous value). --json prints one object per line.\n"
+            "--exec runs CMD with /bin/sh for each event, one at a time, with the event in its\n"
+            "environment (TARN_EVENT, TARN_MAC, TARN_NAME, ..., TARN_JSON). Runs for --timeout\n"
+            "seconds or until interrupted.",
             cmdWatch},
+    Command{"exporter",
+            "exporter --listen ADDRESS:PORT [--lost-after S] [--discovery-interval S]",
+            "serve Prometheus metrics of the devices on the segment",
+            "Follows the announcements, discovers the devices at start and every\n"
+            "--discovery-interval seconds (default 60; 0: at start only), and serves\n"
+            "/metrics over HTTP on ADDRESS:PORT (192.0.2.1:9472, [2001:db8::1]:9472, :9472).\n"
+            "A device is down after --lost-after seconds of silence (default 95), which must\n"
+            "be at least the time between two signs of life. Stops on SIGINT or SIGTERM.",
+            cmdExporter},
+    Command{"check", "-d DEVICE check [--max-age S] [--firmware VERSION] [--state-dir DIR]",
+            "check one device, as a monitoring plugin",
+            "Prints one status line with performance data and exits 0 OK, 1 WARNING,\n"
+            "2 CRITICAL or 3 UNKNOWN. OK: the device answered discovery; WARNING: it runs\n"
+            "another firmware than --firmware, or it did not answer but answered a check\n"
+            "less than --max-age seconds ago (default 90); CRITICAL: silent longer, or never\n"
+            "seen; UNKNOWN: the check itself failed. The time of the last answer is kept in\n"
+            "DIR (default /var/lib/tarn/check).",
+            cmdCheck},
     Command{"set",
             "-d DEVICE set [--name NAME] [--dhcp | --ip A --mask M --gateway G]\n"
             "          [--dns DNS1[,DNS2] | --dns-dhcp] [--ipv6-auto | --ipv6 ADDR/PREFIX]",

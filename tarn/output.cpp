@@ -185,4 +185,15 @@ std::string toTable(const std::vector<Record> &records, const std::vector<Column
     return out;
 }
 
+std::string validUtf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        const size_t len = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8Sequence(s.substr(i));
+        out.append(len == 0 ? "\xef\xbf\xbd" : s.substr(i, len));
+        i += len == 0 ? 1 : len;
+    }
+    return out;
+}
+
 }  // namespace tarn

@@ -1,0 +1,133 @@
+#include "check.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "errors.h"
+#include "inventory.h"
+#include "output.h"
+
+namespace tarn {
+
+namespace {
+
+constexpr const char *kDefaultStateDir = "/var/lib/tarn/check";
+
+// Device texts in the status line: valid UTF-8, on one line, and without
+// the "|" that starts the performance data.
+std::string plain(std::string_view s) {
+    std::string out = validUtf8(s);
+    for (char &c : out) {
+        if (c == '|')
+            c = '/';
+        else if (c == '\n' || c == '\r')
+            c = ' ';
+    }
+    return out;
+}
+
+std::string fixed(double value, int decimals) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+    return buf;
+}
+
+std::string ageData(double age, double maxAge) {
+    return "age=" + fixed(age, 0) + "s;;" + fixed(maxAge, 0) + ";0";
+}
+
+// The state file of a device, named by the canonical form of -d, so the
+// name holds nothing but hex digits, hyphens or dots.
+std::string stateFile(const std::string &dir, const std::string &device) {
+    const Selector sel = parseSelector(device);
+    std::string key = sel.mac ? formatMac(*sel.mac) : formatIpv4(*sel.ip);
+    for (char &c : key)
+        c = c == ':' ? '-' : c;
+    return dir + "/" + key;
+}
+
+std::optional<double> loadLastAnswer(const std::string &path) {
+    std::ifstream in(path);
+    double when = 0;
+    if (!(in >> when))
+        return std::nullopt;
+    return when;
+}
+
+void saveLastAnswer(const std::string &dir, const std::string &path, double when) {
+    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+        throw UsageError("cannot create the state folder " + dir + ": " + std::strerror(errno) +
+                         "; name another with --state-dir.");
+    const std::string tmp = path + ".new";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        out << fixed(when, 3) << "\n";
+        if (!out.flush())
+            throw UsageError("cannot write " + tmp +
+                             "; name another state folder with --state-dir.");
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0)
+        throw UsageError("cannot write " + path + ": " + std::strerror(errno) + ".");
+}
+
+}  // namespace
+
+CheckResult evaluateCheck(const CheckInput &in) {
+    if (!in.found) {
+        const bool recent = in.lastAnswerAge && *in.lastAnswerAge <= in.maxAge;
+        std::string line =
+            std::string(recent ? "TARN WARNING - " : "TARN CRITICAL - ") + in.silence;
+        if (in.lastAnswerAge)
+            line += " Last answered " + fixed(*in.lastAnswerAge, 0) + " s ago. | " +
+                    ageData(*in.lastAnswerAge, in.maxAge);
+        else
+            line += " It has not answered a check before.";
+        return {recent ? kPluginWarning : kPluginCritical, line};
+    }
+    const DeviceInfo &d = in.found->info;
+    const std::string who = plain(d.name) + " (" + formatMac(d.mac) + ", " + formatIpv4(d.ip) + ")";
+    const std::string perf =
+        " | rtt=" + fixed(in.found->rttMs / 1000, 6) + "s;;;0 " + ageData(0, in.maxAge);
+    if (in.firmware && d.firmware != *in.firmware)
+        return {kPluginWarning, "TARN WARNING - " + who + " runs firmware " + plain(d.firmware) +
+                                    ", not " + plain(*in.firmware) + perf};
+    return {kPluginOk, "TARN OK - " + who + " answered in " + fixed(in.found->rttMs, 1) +
+                           " ms, firmware " + plain(d.firmware) + perf};
+}
+
+int cmdCheck(Session &s, Args &a) {
+    try {
+        CheckInput in;
+        if (std::optional<std::string> v = a.value("--max-age"))
+            in.maxAge = parseSeconds(*v, "--max-age");
+        in.firmware = a.value("--firmware");
+        const std::string dir = a.value("--state-dir").value_or(kDefaultStateDir);
+        a.finish();
+        in.device = s.options().device;
+        if (in.device.empty())
+            throw UsageError("check needs a device: name it with -d MAC or -d IPv4.");
+        const std::string path = stateFile(dir, in.device);
+        try {
+            in.found = s.target();
+        } catch (const NoReplyError &e) {
+            in.silence = e.what();
+        }
+        const double now = unixSeconds(WallClock::now());
+        if (in.found)
+            saveLastAnswer(dir, path, now);
+        else if (std::optional<double> last = loadLastAnswer(path))
+            in.lastAnswerAge = std::max(0.0, now - *last);
+        const CheckResult r = evaluateCheck(in);
+        std::printf("%s\n", r.line.c_str());
+        return r.status;
+    } catch (const std::exception &e) {
+        std::printf("TARN UNKNOWN - %s\n", plain(e.what()).c_str());
+        return kPluginUnknown;
+    }
+}
+
+}  // namespace tarn

@@ -1,0 +1,295 @@
+"""Watching a fleet: tarn exporter scraped by a real Prometheus server, the
+events of tarn watch and its --exec hook, and the monitoring-plugin check,
+all in the sandbox's utility namespace."""
+import json
+import os
+import re
+import signal
+import socket
+import subprocess
+import threading
+import time
+from datetime import datetime
+from pathlib import Path
+
+import pytest
+
+import tarnclient
+import tarnsim
+
+BUILD = Path(os.environ.get("TARN_BUILD") or Path(__file__).resolve().parents[2] / "build")
+SOURCE = Path(os.environ.get("TARN_SOURCE") or Path(__file__).resolve().parents[2])
+TARN = str(BUILD / "tarn" / "tarn")
+RULES = SOURCE / "contrib" / "prometheus" / "tarn.rules.yml"
+DASHBOARD = SOURCE / "contrib" / "grafana" / "tarn-dashboard.json"
+UNIT = SOURCE / "packaging" / "systemd" / "tarn-exporter.service"
+EXPORTER = f"{tarnsim.UTIL_IPV4}:9472"
+PROMETHEUS = f"{tarnsim.UTIL_IPV4}:9090"
+FAKE_MAC = "02:00:00:00:00:99"
+
+
+def mac_text(dev):
+    return ":".join(f"{b:02x}" for b in dev.mac)
+
+
+def wait_for(what, timeout, probe):
+    """Polls `probe` until it returns something true; fails after `timeout` s."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = probe()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            pytest.fail(f"{what}: not within {timeout} s (last: {value!r})")
+        time.sleep(0.2)
+
+
+class Lines:
+    """The standard output of a background process, line by line, read by a
+    thread so the test can wait for lines with a deadline."""
+
+    def __init__(self, proc):
+        self.lines = []
+        self._lock = threading.Lock()
+        self._thread = threading.Thread(target=self._read, args=(proc.stdout,), daemon=True)
+        self._thread.start()
+
+    def _read(self, stream):
+        for line in stream:
+            with self._lock:
+                self.lines.append(line.rstrip("\n"))
+
+    def snapshot(self):
+        with self._lock:
+            return list(self.lines)
+
+
+@pytest.fixture
+def background(segment, tmp_path):
+    """background(argv, **popen) starts a program in the utility namespace,
+    its standard error in a file (proc.errors() reads it); every one is
+    stopped by its PID in teardown."""
+    procs = []
+
+    def start(argv, **kw):
+        kw.setdefault("stdout", subprocess.PIPE)
+        err = tmp_path / f"stderr-{len(procs)}"
+        with open(err, "w") as f:
+            proc = segment.util_popen(argv, text=True, stderr=f, **kw)
+        proc.errors = err.read_text
+        procs.append(proc)
+        return proc
+    yield start
+    for proc in procs:
+        if proc.poll() is None:
+            proc.send_signal(signal.SIGTERM)
+            try:
+                proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(timeout=10)
+
+
+def http_get(segment, url):
+    res = segment.util_run(["wget", "-q", "-T", "3", "-O-", url], timeout=15)
+    return res.stdout if res.returncode == 0 else None
+
+
+def start_exporter(background, *options):
+    return background([TARN, "-i", tarnsim.BRIDGE, "-t", "0.5", "exporter", "--listen", EXPORTER,
+                       *options])
+
+
+def samples(text, name):
+    """{labels-text: value} of one metric in an exposition."""
+    return {m.group(1): m.group(2)
+            for m in re.finditer(rf"^{name}(?:{{(.*)}})? (\S+)$", text, re.M)}
+
+
+def announcement(mac, name, ip, firmware="1.0.0"):
+    body = bytearray(295)
+    body[0:64] = tarnclient.text_field("WLAN-EAP", 64)
+    body[64:96] = tarnclient.text_field("AP", 32)
+    body[96:128] = tarnclient.text_field(firmware, 32)
+    body[128:134] = bytes.fromhex(mac.replace(":", ""))
+    body[198:262] = tarnclient.text_field(name, 64)
+    body[262:266] = socket.inet_aton(ip)
+    return tarnclient.header(tarnclient.TYPE_ANNOUNCE, 0, 0xA0, body[128:134],
+                             socket.inet_aton(ip), 0, 0, len(body)) + bytes(body)
+
+
+def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, background, tmp_path):
+    first, second = ap_factory(count=2)
+    lost_after, scrape = 3, 1
+    exporter = start_exporter(background, "--lost-after", str(lost_after),
+                              "--discovery-interval", "1")
+    config = tmp_path / "prometheus.yml"
+    config.write_text(json.dumps({
+        "global": {"scrape_interval": f"{scrape}s", "scrape_timeout": f"{scrape}s",
+                   "evaluation_interval": f"{scrape}s"},
+        "rule_files": [str(RULES)],
+        "scrape_configs": [{"job_name": "tarn", "static_configs": [{"targets": [EXPORTER]}]}],
+    }))
+    prometheus = background(["prometheus", f"--config.file={config}",
+                             f"--storage.tsdb.path={tmp_path / 'data'}",
+                             f"--web.listen-address={PROMETHEUS}", "--log.level=warn"],
+                            stdout=subprocess.DEVNULL)
+
+    def up_values():
+        for proc in (prometheus, exporter):
+            if proc.poll() is not None:
+                pytest.fail(f"{proc.args} exited with {proc.poll()}: {proc.errors()}")
+        page = http_get(segment, f"http://{PROMETHEUS}/api/v1/query?query=tarn_device_up")
+        if not page:
+            return None
+        return {r["metric"]["mac"]: r["value"][1] for r in json.loads(page)["data"]["result"]}
+
+    macs = mac_text(first), mac_text(second)
+    wait_for("both devices up in Prometheus", 30,
+             lambda: up_values() == {macs[0]: "1", macs[1]: "1"})
+
+    # A one-off command runs beside the exporter and both get their replies.
+    res = segment.util_run(["env", "TARN_PASSWORD=tarnadmin", TARN, "-d", macs[0], "set",
+                            "--name", "reception"], timeout=60)
+    assert res.returncode == 0, res.stderr
+    wait_for("the new name in the exporter's metrics", 10, lambda: 'name="reception"' in (
+        http_get(segment, f"http://{EXPORTER}/metrics") or ""))
+
+    # Until the stop the device answered every discovery, a second apart.
+    stopping = time.monotonic()
+    second.stop_daemon()
+    wait_for("the stopped device down in Prometheus", lost_after + 3 * scrape + 10,
+             lambda: up_values() == {macs[0]: "1", macs[1]: "0"})
+    assert time.monotonic() - stopping >= lost_after - 1.5, "down before the lost threshold"
+
+    # What the exporter serves is valid exposition text, and the rules and
+    # the dashboard use only metrics it serves.
+    text = http_get(segment, f"http://{EXPORTER}/metrics")
+    lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True,
+                          text=True, timeout=30)
+    assert lint.returncode == 0, lint.stdout + lint.stderr
+    served = set(re.findall(r"^# TYPE (\S+)", text, re.M))
+    used = set(re.findall(r"\b((?:tarn|process)_[a-z_]+)", RULES.read_text()))
+    for panel in json.loads(DASHBOARD.read_text())["panels"]:
+        for target in panel["targets"]:
+            used |= set(re.findall(r"\b((?:tarn|process)_[a-z_]+)", target["expr"]))
+    assert used and used <= served, used - served
+    assert samples(text, "tarn_device_discovery_rtt_seconds")[f'mac="{macs[0]}"']
+    rules = json.loads(http_get(segment, f"http://{PROMETHEUS}/api/v1/rules"))
+    assert {r["name"] for g in rules["data"]["groups"] for r in g["rules"]} >= {
+        "TarnDeviceDown", "TarnExporterDown", "tarn:devices_up:sum"}
+
+
+def test_watch_events_and_their_command(ap, segment, background, tmp_path):
+    out = tmp_path / "events"
+    pwned = tmp_path / "pwned"
+    hook = f'printf "%s\\n" "$TARN_JSON" >> {out}; env | grep -c ^TARN_PASSWORD= >> {out}.password'
+    watch = background(["env", "TARN_PASSWORD=secret", TARN, "-i", tarnsim.BRIDGE, "-t", "0.5",
+                        "--json", "watch", "--lost-after", "30", "--exec", hook], cwd=tmp_path)
+    listen = background([TARN, "-i", tarnsim.BRIDGE, "--json", "listen", "--count", "2"])
+    exporter = start_exporter(background, "--discovery-interval", "0")
+    events = Lines(watch)
+    wait_for("the running AP appears", 15,
+             lambda: any(json.loads(e)["mac"] == mac_text(ap) for e in events.snapshot()))
+    wait_for("the exporter serves", 15, lambda: http_get(segment, f"http://{EXPORTER}/metrics"))
+
+    sender = segment.socket(tarnclient.PORT_REQUEST)
+    try:
+        def announce(*args):
+            sender.sendto(announcement(FAKE_MAC, *args), (tarnclient.BROADCAST,
+                                                          tarnclient.PORT_REQUEST))
+
+        def fake_events(count):
+            found = [json.loads(e) for e in events.snapshot()]
+            found = [e for e in found if e["mac"] == FAKE_MAC]
+            return found if len(found) >= count else None
+
+        announce("$(touch pwned);`touch pwned`", "192.0.2.99")
+        wait_for("appeared", 10, lambda: fake_events(1))
+        announce("spare", "192.0.2.98")
+        wait_for("two changes", 10, lambda: fake_events(3))
+        wait_for("lost after 30 s", 40, lambda: fake_events(4))
+        announce("spare", "192.0.2.98", "1.1.0")
+        seen = wait_for("back with a new firmware", 10, lambda: fake_events(6))
+    finally:
+        sender.close()
+
+    assert [(e["event"], e.get("field"), e.get("previous")) for e in seen] == [
+        ("appeared", None, None),
+        ("changed", "ipv4", "192.0.2.99"),
+        ("changed", "name", "$(touch pwned);`touch pwned`"),
+        ("lost", None, None),
+        ("back", None, None),
+        ("changed", "firmware", "1.0.0"),
+    ]
+    times = [datetime.fromisoformat(e["time"].replace("Z", "+00:00")) for e in seen]
+    assert times == sorted(times)
+    assert (times[3] - times[1]).total_seconds() >= 30 - 1
+    assert seen[3]["last_seen"] == seen[2]["time"] and seen[5]["name"] == "spare"
+
+    # The hook saw every event in its environment, never the password of
+    # tarn's own environment, and never ran a device's text as a command.
+    hooked = [json.loads(line) for line in out.read_text().splitlines()]
+    assert [e for e in hooked if e["mac"] == FAKE_MAC] == seen
+    assert set(Path(f"{out}.password").read_text().split()) == {"0"}
+    assert not pwned.exists()
+
+    # listen and the exporter heard the same broadcasts beside watch.
+    assert listen.wait(timeout=10) == 0
+    heard = [json.loads(line) for line in listen.stdout.read().splitlines()]
+    assert [h["event"] for h in heard] == ["announce", "announce"] and all(h["time"] for h in heard)
+    text = http_get(segment, f"http://{EXPORTER}/metrics")
+    assert int(samples(text, "tarn_exporter_announcements_total")[None]) >= 3
+    assert f'mac="{FAKE_MAC}",name="spare",model="",firmware="1.1.0"' in text
+    assert exporter.poll() is None and watch.poll() is None
+
+    # Shorter than a device that is up may stay unheard is refused: 30 s of
+    # announcements, or the discovery interval when that is shorter.
+    for argv, least in ((["watch", "--lost-after", "29"], 30),
+                        (["exporter", "--listen", EXPORTER, "--lost-after", "5"], 30),
+                        (["exporter", "--listen", EXPORTER, "--lost-after", "5",
+                          "--discovery-interval", "10"], 10)):
+        short = segment.util_run([TARN, *argv], timeout=30)
+        assert (short.returncode, f"at least {least} seconds" in short.stderr) == (2, True), short
+
+
+def test_check_statuses(ap, segment, tmp_path):
+    def check(device, *options, state=tmp_path / "state"):
+        res = segment.util_run([TARN, "-i", tarnsim.BRIDGE, "-t", "0.5", "-r", "0", "-d", device,
+                                "check", "--state-dir", str(state), *options], timeout=30)
+        assert res.stdout.count("\n") == 1 and not res.stderr, res
+        return res.returncode, res.stdout.strip()
+
+    mac = mac_text(ap)
+    status, line = check(mac)
+    assert status == 0 and re.fullmatch(
+        rf"TARN OK - tarn-ap1 \({mac}, {ap.ip_text}\) answered in [\d.]+ ms, firmware 1\.0\.0 "
+        r"\| rtt=[\d.]+s;;;0 age=0s;;90;0", line), line
+    status, line = check(ap.ip_text, "--firmware", "2.0.0")
+    assert (status, "runs firmware 1.0.0, not 2.0.0 |" in line) == (1, True), line
+    status, line = check(mac, state="/proc/no/such")
+    assert (status, line.startswith("TARN UNKNOWN - cannot create")) == (3, True), line
+
+    ap.stop_daemon()
+    status, line = check(mac)
+    assert status == 1 and line.startswith(f"TARN WARNING - no device {mac} answered"), line
+    assert re.search(r"Last answered \d+ s ago\. \| age=\d+s;;90;0$", line), line
+    status, line = check(mac, "--max-age", "0.001")
+    assert status == 2 and line.startswith("TARN CRITICAL - "), line
+    status, line = check("02:00:00:00:00:42")
+    assert (status, line.endswith("It has not answered a check before.")) == (2, True), line
+    assert check(mac, "--max-age", "soon") == (
+        3, 'TARN UNKNOWN - --max-age takes a number of seconds, not "soon".')
+
+
+def test_alerting_rules_and_exporter_unit(tmp_path):
+    for args in (["check", "rules", str(RULES)],
+                 ["test", "rules", str(RULES.with_name("tarn.rules.test.yml"))]):
+        res = subprocess.run(["promtool", *args], capture_output=True, text=True, timeout=60)
+        assert res.returncode == 0, res.stdout + res.stderr
+    # The unit as installed would run the built tarn.
+    unit = tmp_path / UNIT.name
+    unit.write_text(UNIT.read_text().replace("/usr/bin/tarn", TARN))
+    verify = subprocess.run(["systemd-analyze", "verify", "--man=no", str(unit)],
+                            capture_output=True, text=True, timeout=60)
+    assert verify.returncode == 0 and not verify.stderr, verify.stderr

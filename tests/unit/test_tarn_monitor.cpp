@@ -1,0 +1,200 @@
+// What the exporter, watch and check make of what they hear: the events of a
+// device's life, the metrics text Prometheus parses, and the plugin's status.
+#include <gtest/gtest.h>
+
+#include "check.h"
+#include "errors.h"
+#include "exporter.h"
+#include "inventory.h"
+#include "metrics.h"
+
+using namespace tarn;
+using namespace std::chrono_literals;
+
+namespace {
+
+const Moment kStart{Clock::time_point{} + 1000s, WallClock::time_point{} + 1796558400s};
+
+Moment at(std::chrono::milliseconds after) {
+    return {kStart.steady + after, kStart.wall + after};
+}
+
+Sighting device(uint8_t last, const std::string &name = "lobby") {
+    Sighting s;
+    s.mac = {0x02, 0, 0, 0, 0, last};
+    s.name = name;
+    s.firmware = "1.0.0";
+    s.ipv4 = {192, 0, 2, static_cast<uint8_t>(10 + last)};
+    s.ifname = "eth1";
+    return s;
+}
+
+struct Seen {
+    std::string kind, field, previous;
+    bool operator==(const Seen &) const = default;
+};
+
+std::vector<Seen> kinds(const std::vector<Event> &events) {
+    std::vector<Seen> out;
+    for (const Event &e : events)
+        out.push_back({std::string(eventName(e.kind)), e.field, e.previous});
+    return out;
+}
+
+}  // namespace
+
+TEST(TarnInventory, EventsOfADevicesLife) {
+    Inventory inv(95);
+    EXPECT_EQ(kinds(inv.heard(device(1), at(0s))), (std::vector<Seen>{{"appeared", "", ""}}));
+    EXPECT_TRUE(inv.heard(device(1), at(30s)).empty()) << "an unchanged announcement is no event";
+
+    Sighting moved = device(1, "reception");
+    moved.ipv4 = {192, 0, 2, 50};
+    moved.firmware = "1.1.0";
+    moved.ipv6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x11};
+    moved.ipv6Prefix = 64;
+    EXPECT_EQ(kinds(inv.heard(moved, at(60s))),
+              (std::vector<Seen>{{"changed", "ipv4", "192.0.2.11"},
+                                 {"changed", "ipv6", ""},
+                                 {"changed", "name", "lobby"},
+                                 {"changed", "firmware", "1.0.0"}}));
+
+    // Silence: nothing until the threshold, then one "lost", never twice.
+    EXPECT_EQ(inv.nextExpiry(), at(155s).steady);
+    EXPECT_TRUE(inv.expire(at(154s)).empty());
+    const std::vector<Event> lost = inv.expire(at(155s));
+    ASSERT_EQ(kinds(lost), (std::vector<Seen>{{"lost", "", ""}}));
+    EXPECT_EQ(lost[0].device.heard.wall, at(60s).wall) << "a lost event keeps the last sighting";
+    EXPECT_EQ(lost[0].at, at(155s).wall);
+    EXPECT_TRUE(inv.expire(at(300s)).empty());
+    EXPECT_EQ(inv.nextExpiry(), std::nullopt);
+
+    // It comes back renamed: "back" first, then what changed while away.
+    Sighting renamed = moved;
+    renamed.name = "hall";
+    EXPECT_EQ(kinds(inv.heard(renamed, at(400s))),
+              (std::vector<Seen>{{"back", "", ""}, {"changed", "name", "reception"}}));
+    EXPECT_TRUE(inv.devices().at(renamed.mac).up);
+}
+
+TEST(TarnInventory, DiscoveryAddsModelAndRoundTripThatAnnouncementsKeep) {
+    Inventory inv(95);
+    Sighting discovered = device(2);
+    discovered.model = "TAP-2400";
+    discovered.rttSeconds = 0.004;
+    inv.heard(discovered, at(10s));
+    // A reply collected during a discovery is handled after a later
+    // announcement: it must not move the last-heard time back.
+    inv.heard(device(2), at(12s));
+    inv.heard(discovered, at(11s));
+    const TrackedDevice &d = inv.devices().at(discovered.mac);
+    EXPECT_EQ(d.model, "TAP-2400");
+    EXPECT_EQ(d.rttSeconds, 0.004);
+    EXPECT_EQ(d.heard.steady, at(12s).steady);
+    EXPECT_TRUE(inv.expire(at(106s)).empty());
+    EXPECT_EQ(inv.expire(at(107s)).size(), 1u);
+}
+
+TEST(TarnInventory, LostThresholdBelowTheShortestGapIsRefused) {
+    EXPECT_EQ(lostAfterOption(std::nullopt, kAnnouncementInterval), 95);
+    EXPECT_EQ(lostAfterOption("30", kAnnouncementInterval), 30);
+    EXPECT_THROW(lostAfterOption("29.5", kAnnouncementInterval), UsageError);
+    EXPECT_EQ(lostAfterOption("3", 1), 3) << "discoveries every second allow a short threshold";
+    EXPECT_THROW(lostAfterOption("-1", 1), UsageError);
+    EXPECT_EQ(rfc3339(WallClock::time_point{} + 1796558523250ms), "2026-12-06T12:02:03.250Z");
+}
+
+TEST(TarnMetrics, LabelValuesAreEscapedAndValidUtf8) {
+    EXPECT_EQ(labelValue("a\"b\\c\nd"), "a\\\"b\\\\c\\nd");
+    EXPECT_EQ(labelValue("caf\xc3\xa9"), "caf\xc3\xa9");
+    EXPECT_EQ(labelValue("bad\xff\xc3"), "bad\xef\xbf\xbd\xef\xbf\xbd");
+}
+
+TEST(TarnMetrics, ExpositionOfUpAndDownDevices) {
+    Inventory inv(3);
+    Sighting one = device(1, "lob\"by");
+    one.model = "TAP-2400";
+    one.rttSeconds = 0.0125;
+    inv.heard(one, at(0s));
+    inv.heard(device(2, "hall"), at(2s));
+    inv.expire(at(4s));  // the first is lost, the second not yet
+    ExporterStats stats;
+    stats.announcements = 7;
+    stats.lostAfterSeconds = 3;
+    ProcessStats process;
+    process.residentBytes = 4096;
+    const std::string text = renderMetrics(inv, stats, process);
+    for (const char *line : {
+             "# TYPE tarn_device_up gauge\n"
+             "tarn_device_up{mac=\"02:00:00:00:00:01\",name=\"lob\\\"by\",ip=\"192.0.2.11\"} 0\n"
+             "tarn_device_up{mac=\"02:00:00:00:00:02\",name=\"hall\",ip=\"192.0.2.12\"} 1\n",
+             "tarn_device_last_seen_timestamp_seconds{mac=\"02:00:00:00:00:02\"} 1796558402\n",
+             "tarn_device_info{mac=\"02:00:00:00:00:01\",name=\"lob\\\"by\",model=\"TAP-2400\","
+             "firmware=\"1.0.0\",ipv4=\"192.0.2.11\",ipv6=\"\"} 1\n"
+             "tarn_device_info{mac=\"02:00:00:00:00:02\",name=\"hall\",model=\"\",",
+             "# TYPE tarn_device_discovery_rtt_seconds gauge\n"
+             "tarn_device_discovery_rtt_seconds{mac=\"02:00:00:00:00:01\"} 0.0125\n# HELP",
+             "# TYPE tarn_exporter_announcements_total counter\ntarn_exporter_announcements_total "
+             "7\n",
+             "tarn_exporter_devices{state=\"up\"} 1\ntarn_exporter_devices{state=\"down\"} 1\n",
+             "tarn_exporter_lost_after_seconds 3\n",
+             "process_resident_memory_bytes 4096\n",
+         })
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
+}
+
+TEST(TarnExporter, ListenAddresses) {
+    EXPECT_EQ(parseListenAddress("192.0.2.1:9472").host, "192.0.2.1");
+    EXPECT_EQ(parseListenAddress("[2001:db8::1]:80").host, "2001:db8::1");
+    EXPECT_EQ(parseListenAddress(":9472").host, "0.0.0.0");
+    EXPECT_EQ(parseListenAddress(":9472").port, 9472);
+    for (const char *bad : {"9472", "192.0.2.1:", "192.0.2.1:0", "192.0.2.1:65536", "host:80",
+                            "2001:db8::1:80", "[192.0.2.1]:80"})
+        EXPECT_THROW(parseListenAddress(bad), UsageError) << bad;
+}
+
+TEST(TarnCheck, StatusesAndPerformanceData) {
+    CheckInput in;
+    in.device = "02:00:00:00:00:01";
+    in.found = Found{};
+    in.found->info.mac = {2, 0, 0, 0, 0, 1};
+    in.found->info.ip = {192, 0, 2, 11};
+    in.found->info.name = "hall|west\nwing";
+    in.found->info.firmware = "1.0.0";
+    in.found->rttMs = 1.25;
+    CheckResult r = evaluateCheck(in);
+    EXPECT_EQ(r.status, kPluginOk);
+    EXPECT_EQ(r.line,
+              "TARN OK - hall/west wing (02:00:00:00:00:01, 192.0.2.11) answered in 1.2 ms, "
+              "firmware 1.0.0 | rtt=0.001250s;;;0 age=0s;;90;0");
+    in.firmware = "1.1.0";
+    r = evaluateCheck(in);
+    EXPECT_EQ(r.status, kPluginWarning);
+    EXPECT_NE(r.line.find("runs firmware 1.0.0, not 1.1.0 | "), std::string::npos) << r.line;
+
+    in.found.reset();
+    in.silence = "no device 02:00:00:00:00:01 answered on eth1 within 2 s (3 tries).";
+    r = evaluateCheck(in);
+    EXPECT_EQ(r.status, kPluginCritical);
+    EXPECT_EQ(r.line, "TARN CRITICAL - " + in.silence + " It has not answered a check before.");
+    in.lastAnswerAge = 90;
+    r = evaluateCheck(in);
+    EXPECT_EQ(r.status, kPluginWarning);
+    EXPECT_EQ(r.line, "TARN WARNING - " + in.silence + " Last answered 90 s ago. | age=90s;;90;0");
+    in.lastAnswerAge = 91;
+    EXPECT_EQ(evaluateCheck(in).status, kPluginCritical);
+}
+
+TEST(TarnMetrics, ProcessFiguresOfThisProcess) {
+    volatile double spin = 0;
+    for (int i = 0; i < 20'000'000; i++)
+        spin = spin + 1;
+    const ProcessStats p = readProcessStats();
+    const double now = unixSeconds(WallClock::now());
+    EXPECT_GT(p.cpuSeconds, 0);
+    EXPECT_LT(p.cpuSeconds, 600);
+    EXPECT_GT(p.residentBytes, 1u << 20);
+    EXPECT_GE(p.openFds, 3u);
+    EXPECT_LE(p.startTime, now + 1);
+    EXPECT_GT(p.startTime, now - 600) << "started within the last ten minutes";
+}
