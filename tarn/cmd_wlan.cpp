@@ -127,7 +127,7 @@ int wlanSet(Session &s, Args &a) {
         const SecurityMode *now = securityOf(e);
         if (now && !now->keyed)
             throw UsageError("a key applies only to static-wep and WPA personal networks; network " +
-                             std::to_string(vap) + " is " + std::string(now->label) + ".");
+                             std::to_string(vap) + " is " + std::string(now->name) + ".");
         e.key = *key;
     }
     s.call(wire::OP_SET_MULTI_SSID, multiSsidSetBody(radio.index, m));
