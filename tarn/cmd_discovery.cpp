@@ -97,11 +97,13 @@ int cmdNeighbor(Session &s, Args &a) {
     else
         replies = s.collect(wire::OP_QUERY_NEIGHBOR);
     std::vector<std::pair<Neighbor, std::string>> found;
+    found.reserve(replies.size());
     for (const Reply &r : replies)
         found.emplace_back(parseNeighbor(r.body), r.ifname);
     std::sort(found.begin(), found.end(),
               [](const auto &x, const auto &y) { return x.first.mac < y.first.mac; });
     std::vector<Record> records;
+    records.reserve(found.size());
     for (const auto &[neighbor, ifname] : found)
         records.push_back(neighborRecord(neighbor, ifname));
     const std::vector<Column> columns{{"mac", "MAC"},       {"ipv4", "IPv4"},         {"mask", "MASK"},
