@@ -23,7 +23,7 @@ bool Args::flag(std::string_view name) {
 bool Args::flag(std::initializer_list<std::string_view> names) {
     bool found = false;
     for (auto it = tokens_.begin(); it != tokens_.end();) {
-        if (std::find(names.begin(), names.end(), *it) != names.end()) {
+        if (!it->empty() && std::find(names.begin(), names.end(), *it) != names.end()) {
             it = tokens_.erase(it);
             found = true;
         } else {

@@ -131,6 +131,10 @@ TEST(TarnText, GlobalOptionsLongShortAndAttached) {
     EXPECT_EQ(listen.options.timeout, 1.0);
     EXPECT_EQ(listen.args.value("--timeout"), "60");
     EXPECT_EQ(parseCommandLine({"discover", "--timeout", "7"}).options.timeout, 7.0);
+    // An empty value is a value, not an option without a short name.
+    CommandLine empty = parseCommandLine({"wlan", "set", "--ssid", ""});
+    EXPECT_FALSE(empty.options.json);
+    EXPECT_EQ(empty.args.value("--ssid"), "");
     EXPECT_TRUE(parseCommandLine({"--version"}).version);
     EXPECT_FALSE(parseCommandLine({"--json"}).command);
     EXPECT_THROW(parseCommandLine({"-d", "a", "info", "--device", "b"}), UsageError);
