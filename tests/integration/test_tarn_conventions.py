@@ -9,6 +9,7 @@ import re
 import subprocess
 import unicodedata
 
+import tarnsim
 from servers import tftp  # noqa: F401
 from test_tarn import BUILD, PASSWORD, TARN, at, mac_text, tarn  # noqa: F401
 
@@ -68,6 +69,16 @@ def run_on_terminal(segment, argv, answer, timeout=30):
     return proc.returncode, out, err
 
 
+def rebooted(ap, action):
+    """What `action` returns once the daemon it rebooted has announced itself again."""
+    pid = ap.daemon_pid()
+    tarnsim.drain(ap.segment.watcher)
+    result = action()
+    ap.wait_until(lambda: ap.daemon_pid() not in (None, pid), timeout=20, what="tarnd restarted")
+    ap.wait_announcement(timeout=15)
+    return result
+
+
 def test_reboot_and_factory_reset_ask_on_a_terminal(ap, segment, util_run):
     label = f"{mac_text(ap)} ({ap.store_get('system', 'system-name')}, {ap.ip_text})"
     base = [TARN, "-d", ap.ip_text]
@@ -79,17 +90,11 @@ def test_reboot_and_factory_reset_ask_on_a_terminal(ap, segment, util_run):
     assert code == 1 and f"Reboot {label}? [y/N] " in err
     assert "funcFactoryReset" not in ap.stderr_text() and "funcReboot" not in ap.stderr_text()
 
-    pid = ap.daemon_pid()
-    code, out, err = run_on_terminal(segment, base + ["reboot"], "yes\n")
+    code, out, err = rebooted(ap, lambda: run_on_terminal(segment, base + ["reboot"], "yes\n"))
     assert code == 0 and "is rebooting" in out, err
-    ap.wait_until(lambda: ap.daemon_pid() not in (None, pid), timeout=20, what="tarnd restarted")
-    ap.wait_announcement(timeout=15)
     # --yes asks nothing; without a terminal nothing is asked either.
-    code, out, err = run_on_terminal(segment, base + ["reboot", "--yes"], "")
+    code, out, err = rebooted(ap, lambda: run_on_terminal(segment, base + ["reboot", "--yes"], ""))
     assert code == 0 and "[y/N]" not in err, err
-    pid = ap.daemon_pid()
-    ap.wait_until(lambda: ap.daemon_pid() not in (None, pid), timeout=20, what="tarnd restarted")
-    ap.wait_announcement(timeout=15)
     res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", *base, "factory-reset"], input="")
     assert res.returncode == 0 and "[y/N]" not in res.stderr, res.stderr
 
