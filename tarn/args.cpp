@@ -1,5 +1,6 @@
 #include "args.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -7,10 +8,22 @@
 
 namespace tarn {
 
+namespace {
+
+bool isShort(std::string_view name) {
+    return name.size() == 2 && name[0] == '-' && name[1] != '-';
+}
+
+}  // namespace
+
 bool Args::flag(std::string_view name) {
+    return flag({name});
+}
+
+bool Args::flag(std::initializer_list<std::string_view> names) {
     bool found = false;
     for (auto it = tokens_.begin(); it != tokens_.end();) {
-        if (*it == name) {
+        if (!it->empty() && std::find(names.begin(), names.end(), *it) != names.end()) {
             it = tokens_.erase(it);
             found = true;
         } else {
@@ -21,28 +34,49 @@ bool Args::flag(std::string_view name) {
 }
 
 std::vector<std::string> Args::values(std::string_view name) {
+    return values({name});
+}
+
+std::vector<std::string> Args::values(std::initializer_list<std::string_view> names) {
     std::vector<std::string> out;
-    const std::string prefix = std::string(name) + "=";
     for (auto it = tokens_.begin(); it != tokens_.end();) {
-        if (*it == name) {
-            if (it + 1 == tokens_.end())
-                throw UsageError(std::string(name) + " needs a value.");
-            out.push_back(*(it + 1));
-            it = tokens_.erase(it, it + 2);
-        } else if (it->starts_with(prefix) && name.starts_with("--")) {
-            out.push_back(it->substr(prefix.size()));
-            it = tokens_.erase(it);
-        } else {
-            ++it;
+        bool taken = false;
+        for (std::string_view name : names) {
+            if (name.empty())
+                continue;
+            const std::string &t = *it;
+            if (t == name) {
+                if (it + 1 == tokens_.end())
+                    throw UsageError(std::string(name) + " needs a value.");
+                out.push_back(*(it + 1));
+                it = tokens_.erase(it, it + 2);
+            } else if (isShort(name) && t.size() > 2 && t.starts_with(name)) {
+                out.push_back(t.substr(2));
+                it = tokens_.erase(it);
+            } else if (!isShort(name) && t.size() > name.size() && t.starts_with(name) &&
+                       t[name.size()] == '=') {
+                out.push_back(t.substr(name.size() + 1));
+                it = tokens_.erase(it);
+            } else {
+                continue;
+            }
+            taken = true;
+            break;
         }
+        if (!taken)
+            ++it;
     }
     return out;
 }
 
 std::optional<std::string> Args::value(std::string_view name) {
-    std::vector<std::string> all = values(name);
+    return value({name});
+}
+
+std::optional<std::string> Args::value(std::initializer_list<std::string_view> names) {
+    std::vector<std::string> all = values(names);
     if (all.size() > 1)
-        throw UsageError(std::string(name) + " is given more than once.");
+        throw UsageError(std::string(*names.begin()) + " is given more than once.");
     if (all.empty())
         return std::nullopt;
     return all.front();

@@ -2,6 +2,7 @@
 // arguments from; whatever is left over is a usage error.
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,18 +14,24 @@ class Args {
   public:
     explicit Args(std::vector<std::string> tokens) : tokens_(std::move(tokens)) {}
 
-    // Takes a switch given anywhere.
+    // Takes a switch given anywhere, under any of its names.
     bool flag(std::string_view name);
-    // Takes "--name VALUE" or "--name=VALUE" given anywhere.
+    bool flag(std::initializer_list<std::string_view> names);
+    // Takes "--name VALUE" or "--name=VALUE" given anywhere; a short name
+    // also takes its value attached ("-d192.0.2.12").
     std::optional<std::string> value(std::string_view name);
+    std::optional<std::string> value(std::initializer_list<std::string_view> names);
     // Takes every occurrence, in order.
     std::vector<std::string> values(std::string_view name);
+    std::vector<std::string> values(std::initializer_list<std::string_view> names);
     // Takes the first argument that is not an option.
     std::optional<std::string> positional();
     std::string positional(std::string_view what);  // required
     // Throws UsageError naming the first token nobody took.
     void finish() const;
     bool empty() const { return tokens_.empty(); }
+    // What nobody has taken yet, in order.
+    const std::vector<std::string> &remaining() const { return tokens_; }
 
   private:
     std::vector<std::string> tokens_;

@@ -46,20 +46,30 @@ int cmdInfo(Session &s, Args &a) {
 
 int cmdNeighbor(Session &s, Args &a) {
     a.finish();
+    std::vector<Reply> replies;
+    if (!s.options().device.empty())
+        replies.push_back(s.call(wire::OP_QUERY_NEIGHBOR, {}));
+    else
+        replies = s.collect(wire::OP_QUERY_NEIGHBOR);
+    std::vector<std::pair<Neighbor, std::string>> found;
+    found.reserve(replies.size());
+    for (const Reply &r : replies)
+        found.emplace_back(parseNeighbor(r.body), r.ifname);
+    std::sort(found.begin(), found.end(),
+              [](const auto &x, const auto &y) { return x.first.mac < y.first.mac; });
     std::vector<Record> records;
-    if (!s.options().device.empty()) {
-        const Reply r = s.call(wire::OP_QUERY_NEIGHBOR, {});
-        records.push_back(neighborRecord(parseNeighbor(r.body), r.ifname));
-    } else {
-        for (const Reply &r : s.collect(wire::OP_QUERY_NEIGHBOR))
-            records.push_back(neighborRecord(parseNeighbor(r.body), r.ifname));
-    }
+    records.reserve(found.size());
+    for (const auto &[neighbor, ifname] : found)
+        records.push_back(neighborRecord(neighbor, ifname));
+    const std::vector<Column> columns{{"mac", "MAC"},       {"ipv4", "IPv4"},         {"mask", "MASK"},
+                                      {"name", "NAME"},     {"firmware", "FIRMWARE"}, {"ipv6", "IPv6"},
+                                      {"port", "PORT"}};
+    if (records.empty() && s.options().json)
+        emitList(s, records, columns);
     if (records.empty())
         throw NoReplyError("no device answered on " + Transport::listOf(s.interfaces()) +
                            " within " + s.timeoutText() + ".");
-    emitList(s, records,
-             {{"mac", "MAC"}, {"ipv4", "IPv4"}, {"mask", "MASK"}, {"name", "NAME"},
-              {"firmware", "FIRMWARE"}, {"ipv6", "IPv6"}, {"port", "PORT"}});
+    emitList(s, records, columns);
     return kExitOk;
 }
 

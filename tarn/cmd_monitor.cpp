@@ -38,7 +38,7 @@ void printEvent(const Session &s, const Record &record) {
                                 "previous", "interface"}) {
             for (const Field &f : record)
                 if (f.key == key && f.kind != Field::Kind::Null)
-                    line += (line.empty() ? "" : " ") + f.value;
+                    line += (line.empty() ? "" : " ") + terminalText(f.value);
         }
         std::printf("%s\n", line.c_str());
     }

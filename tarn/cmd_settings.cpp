@@ -9,6 +9,7 @@
 #include "credentials.h"
 #include "errors.h"
 #include "records.h"
+#include "results.h"
 
 namespace tarn {
 
@@ -137,12 +138,9 @@ BasicInfo applyChanges(BasicInfo b, const SetChanges &c) {
 }
 
 std::string readNewPassword(Args &a) {
-    if (std::optional<std::string> file = a.value("--new-password-file"))
-        return readSecretFile(*file);
-    std::string first = promptSecret("New password: ");
-    if (promptSecret("Repeat the new password: ") != first)
-        throw UsageError("the two new passwords differ; nothing was changed.");
-    return first;
+    // TARN_PASSWORD is the current password, never the new one.
+    return readNewSecret({"password", "", "--new-password-file", ""}, std::nullopt,
+                         a.value("--new-password-file"));
 }
 
 void checkNewPassword(const std::string &password) {
@@ -168,7 +166,7 @@ Record timeRecord(const DateTime &d) {
     return {
         text("datetime", formatStamp(d.stamp)),
         number("time_zone", d.timeZone),
-        number("daylight_saving", d.daylightSaving),
+        boolean("daylight_saving", d.daylightSaving != 0),
         boolean("ntp", d.ntp),
         d.ntp ? text("ntp_server", d.ntpServer) : null("ntp_server"),
     };
@@ -221,7 +219,7 @@ int cmdVerify(Session &s, Args &a) {
     const uint32_t code = parseUserVerify(s.call(wire::OP_USER_VERIFY, {}).body);
     const bool admin = code == wire::user_verify::kAdmin;
     const Record rec{text("user", s.options().user), boolean("administrator", admin),
-                     number("code", code)};
+                     resultField(kVerifyResults, code)};
     if (!admin) {
         if (s.options().json)
             emit(s, "", rec);
@@ -242,7 +240,7 @@ int cmdPasswd(Session &s, Args &a) {
     switch (result) {
     case 0:
         emit(s, "the password of " + s.options().user + " on " + mac + " was changed.",
-             {text("user", s.options().user), number("result", 0)});
+             {text("user", s.options().user), resultField(kAckResults, 0)});
         return kExitOk;
     case wire::change_admin::kResultNotAdmin:
         throw RefusedError(mac + " changes only the password of user admin, not of \"" +
@@ -296,18 +294,21 @@ int cmdDdns(Session &s, Args &a) {
 int cmdCommit(Session &s, Args &a) {
     a.finish();
     expectResultZero(s.call(wire::OP_COMMIT, {}), "the commit");
-    emit(s, macOf(s) + " saved its running settings.", {number("result", 0)});
+    emit(s, macOf(s) + " saved its running settings.", {resultField(kAckResults, 0)});
     return kExitOk;
 }
 
 int cmdFactoryReset(Session &s, Args &a) {
     const bool keepIp = a.flag("--keep-ip");
+    const bool yes = a.flag({"--yes", "-y"});
     a.finish();
+    confirm(yes, "Reset " + deviceLabel(s.target()) + " to factory settings" +
+                     (keepIp ? ", keeping its static IPv4 address?" : "?"));
     const uint16_t op = keepIp ? wire::OP_FACTORY_RESET_KEEP_IP : wire::OP_FACTORY_RESET;
     expectResultZero(s.call(op, {}), "the factory reset");
     emit(s, macOf(s) + (keepIp ? " is resetting to factory settings, keeping its static IPv4 address."
                                : " is resetting to factory settings."),
-         {boolean("keep_ip", keepIp), number("result", 0)});
+         {boolean("keep_ip", keepIp), resultField(kAckResults, 0)});
     return kExitOk;
 }
 
@@ -378,22 +379,31 @@ int cmdVlan(Session &s, Args &a) {
     return kExitOk;
 }
 
+namespace {
+
+constexpr SecretSource kReadOnlySource{"read-only community", "--ro", "--ro-file", "TARN_SNMP_RO"};
+constexpr SecretSource kReadWriteSource{"read-write community", "--rw", "--rw-file", "TARN_SNMP_RW"};
+
+}  // namespace
+
 int cmdSnmp(Session &s, Args &a) {
-    const std::optional<std::string> ro = a.value("--ro");
-    const std::optional<std::string> rw = a.value("--rw");
+    const std::optional<std::string> roText = a.value(kReadOnlySource.option);
+    const std::optional<std::string> roFile = a.value(kReadOnlySource.fileOption);
+    const std::optional<std::string> rwText = a.value(kReadWriteSource.option);
+    const std::optional<std::string> rwFile = a.value(kReadWriteSource.fileOption);
     const std::string state = a.positional("SNMP state (on or off)");
     a.finish();
     if (state != "on" && state != "off")
         throw UsageError("snmp takes on or off, not \"" + state + "\".");
     // The device writes both communities on every request, so both are needed.
-    if (!ro || !rw)
-        throw UsageError("snmp needs both --ro COMMUNITY and --rw COMMUNITY.");
-    checkWidth(*ro, wire::snmp::kCommunityLen, "the read-only community");
-    checkWidth(*rw, wire::snmp::kCommunityLen, "the read-write community");
-    expectResultZero(s.call(wire::OP_SNMP_CONFIG, snmpBody(state == "on", *ro, *rw)),
+    const std::string ro = readNewSecret(kReadOnlySource, roText, roFile);
+    const std::string rw = readNewSecret(kReadWriteSource, rwText, rwFile);
+    checkWidth(ro, wire::snmp::kCommunityLen, "the read-only community");
+    checkWidth(rw, wire::snmp::kCommunityLen, "the read-write community");
+    expectResultZero(s.call(wire::OP_SNMP_CONFIG, snmpBody(state == "on", ro, rw)),
                      "the SNMP settings");
-    emit(s, macOf(s) + " switched its SNMP agent " + state + ".",
-         {boolean("enabled", state == "on"), text("ro_community", *ro), text("rw_community", *rw)});
+    // The communities are secrets: not echoed.
+    emit(s, macOf(s) + " switched its SNMP agent " + state + ".", {boolean("enabled", state == "on")});
     return kExitOk;
 }
 

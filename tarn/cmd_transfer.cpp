@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "records.h"
+#include "results.h"
 
 namespace tarn {
 
@@ -126,7 +127,7 @@ int firmwareUpgrade(Session &s, Args &a) {
     startTransfer(s, wire::OP_FIRMWARE_UPGRADE, src, "the firmware upgrade");
     if (noWait) {
         emit(s, formatMac(s.target().info.mac) + " started the firmware upgrade from " + src.serverText + ".",
-             {text("server", src.serverText), text("file", src.file), number("result", 0)});
+             {text("server", src.serverText), text("file", src.file), resultField(kStartResults, 0)});
         return kExitOk;
     }
     return followUpgrade(s, announcements, deadline);
@@ -137,7 +138,7 @@ int firmwareStatus(Session &s, Args &a) {
     const TransferStatus st = parseTransfer(s.call(wire::OP_FIRMWARE_UPGRADE, transferQueryBody()).body);
     // The device answers a query with its state code only, never the progress text.
     emit(s, formatMac(s.target().info.mac) + " runs firmware " + s.target().info.firmware + ".",
-         {text("firmware", s.target().info.firmware), number("result", st.result),
+         {text("firmware", s.target().info.firmware), resultField(kFirmwareQueryResults, st.result),
           text("message", st.message)});
     return kExitOk;
 }
@@ -153,7 +154,8 @@ int configBackup(Session &s, Args &a) {
                            (st.message.empty() ? "result " + std::to_string(st.result) : st.message) + ".");
     emit(s, formatMac(s.target().info.mac) + " sent its configuration to " + src.serverText + " as " +
                 src.file + ".",
-         {text("server", src.serverText), text("file", src.file), number("result", 0)});
+         {text("server", src.serverText), text("file", src.file),
+          resultField(kBackupQueryResults, st.result)});
     return kExitOk;
 }
 
@@ -183,7 +185,8 @@ int configRestore(Session &s, Args &a) {
         case 3:
             endProgress();
             emit(s, mac + " restored its configuration from " + src.serverText + ".",
-                 {text("server", src.serverText), text("file", src.file), number("result", 3)});
+                 {text("server", src.serverText), text("file", src.file),
+                  resultField(kRestoreQueryResults, st.result)});
             return kExitOk;
         default:
             endProgress();
@@ -208,9 +211,11 @@ int cmdConfig(Session &s, Args &a) {
 
 int cmdReboot(Session &s, Args &a) {
     const bool wait = a.flag("--wait");
+    const bool yes = a.flag({"--yes", "-y"});
     const Clock::time_point deadline = deadlineAfter(a, 180);
     a.finish();
     const Found dev = s.target();
+    confirm(yes, "Reboot " + deviceLabel(dev) + "?");
     const std::string mac = formatMac(dev.info.mac);
     std::optional<Transport> announcements;
     if (wait)

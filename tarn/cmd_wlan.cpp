@@ -2,6 +2,7 @@
 #include <charconv>
 
 #include "commands.h"
+#include "credentials.h"
 #include "errors.h"
 #include "security.h"
 
@@ -34,17 +35,26 @@ const SecurityMode *securityOf(const SsidEntry &e) {
     return ec == std::errc() ? securityByCode(code) : nullptr;
 }
 
+// The VLAN id as a number, as --vlan takes it; null when it is not one.
+Field vlanField(const std::string &vlan) {
+    int64_t id = 0;
+    const auto [end, ec] = std::from_chars(vlan.data(), vlan.data() + vlan.size(), id);
+    return ec == std::errc() && end == vlan.data() + vlan.size() ? number("vlan", id) : null("vlan");
+}
+
 Record entryRecord(const Radio &radio, size_t vap, const SsidEntry &e, bool showKey) {
     const SecurityMode *sec = securityOf(e);
     return {
         text("radio", std::string(radio.band)),
         number("vap", static_cast<int64_t>(vap)),
         text("ssid", e.ssid),
-        e.vlan.empty() ? null("vlan") : text("vlan", e.vlan),
-        sec ? text("security", std::string(sec->label)) : null("security"),
+        vlanField(e.vlan),
+        sec ? text("security", std::string(sec->name)) : null("security"),
         showKey ? text("key", e.key) : null("key"),
     };
 }
+
+constexpr SecretSource kKeySource{"Wi-Fi key", "--key", "--key-file", "TARN_WLAN_KEY"};
 
 MultiSsid readNetworks(Session &s, const Radio &radio) {
     return parseMultiSsid(s.call(wire::OP_GET_MULTI_SSID, multiSsidGetBody(radio.index)).body);
@@ -75,12 +85,13 @@ int wlanSet(Session &s, Args &a) {
     const std::optional<std::string> ssid = a.value("--ssid");
     const std::optional<std::string> vlan = a.value("--vlan");
     const std::optional<std::string> security = a.value("--security");
-    const std::optional<std::string> key = a.value("--key");
+    const std::optional<std::string> keyText = a.value(kKeySource.option);
+    const std::optional<std::string> keyFile = a.value(kKeySource.fileOption);
     a.finish();
     if (!vapText)
         throw UsageError("wlan set needs --vap N (0 is the main network, 1 to 7 the others).");
     const auto vap = static_cast<size_t>(parseInteger(*vapText, "--vap", 0, kVapCount - 1));
-    if (!ssid && !vlan && !security && !key)
+    if (!ssid && !vlan && !security && !keyText && !keyFile)
         throw UsageError("wlan set: nothing to change; give --ssid, --vlan, --security or --key.");
     const SecurityMode *mode = nullptr;
     if (security) {
@@ -89,6 +100,11 @@ int wlanSet(Session &s, Args &a) {
             throw UsageError("--security takes one of " + securityNames() + ", not \"" + *security +
                              "\".");
     }
+    // Switching to a keyed mode asks for the key unless one is given.
+    const std::optional<std::string> key =
+        keyText || keyFile || (mode && mode->keyed)
+            ? std::optional(readNewSecret(kKeySource, keyText, keyFile))
+            : std::nullopt;
 
     if (ssid) {
         checkWidth(*ssid, wire::multi_ssid::kSsidLen, "the SSID");
@@ -111,7 +127,7 @@ int wlanSet(Session &s, Args &a) {
         const SecurityMode *now = securityOf(e);
         if (now && !now->keyed)
             throw UsageError("a key applies only to static-wep and WPA personal networks; network " +
-                             std::to_string(vap) + " is " + std::string(now->label) + ".");
+                             std::to_string(vap) + " is " + std::string(now->name) + ".");
         e.key = *key;
     }
     s.call(wire::OP_SET_MULTI_SSID, multiSsidSetBody(radio.index, m));

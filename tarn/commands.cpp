@@ -4,17 +4,55 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
+#include <iostream>
 
 #include "check.h"
 #include "errors.h"
 #include "exporter.h"
+#include "results.h"
 
 namespace tarn {
 
 namespace {
 
+constexpr const char *kGlobalHelp =
+    "usage: tarn [options] COMMAND [command options]\n"
+    "       tarn help [COMMAND]\n"
+    "       tarn --version\n"
+    "\n"
+    "Finds and manages access points on the local network segment by UDP broadcast.\n"
+    "\n"
+    "options (before or after the command):\n"
+    "  -i, --interface IFACE  use this interface (repeat or separate with commas);\n"
+    "                         default: every interface that is up with an IPv4\n"
+    "                         broadcast address\n"
+    "  -d, --device DEVICE    the device to manage: its MAC (00:11:22:33:44:55) or\n"
+    "                         IPv4 address\n"
+    "  -t, --timeout SECONDS  time to wait for replies per try, and for discovery\n"
+    "                         (default 2)\n"
+    "  -r, --retries N        retries after an unanswered request (default 2)\n"
+    "  -u, --user USER        user name for protected operations (default admin)\n"
+    "  --password-file FILE   read the password from the first line of FILE;\n"
+    "                         otherwise TARN_PASSWORD, otherwise a prompt without echo\n"
+    "  --json                 print JSON instead of tables and text\n"
+    "  -h, --help             show this help, or a command's help after the command\n"
+    "  --version              print the version of tarn\n"
+    "\n"
+    "A short option also takes its value attached (-d192.0.2.12). Give a value that\n"
+    "begins with - as --option=VALUE. After listen and watch, --timeout is theirs.\n"
+    "\n"
+    "exit status: 0 done, 1 refused by the device or not confirmed, 2 usage error,\n"
+    "3 no reply\n"
+    "\n"
+    "commands:\n";
+
 constexpr std::array kCommands{
+    Command{"help", "help [COMMAND]", "show this help, or the help of a command",
+            "Without a command, lists the options and commands; with one, shows its usage\n"
+            "(the same as tarn COMMAND --help).",
+            cmdHelp},
     Command{"discover", "discover", "list the devices on the segment",
             "Broadcasts a discovery request and lists every device that answers within -t\n"
             "seconds (default 2): MAC, IPv4, name, model, firmware, IPv6, DHCP and the\n"
@@ -35,7 +73,7 @@ constexpr std::array kCommands{
             "with the time it arrived (one JSON object per line with --json). Stops after N\n"
             "announcements or S seconds; without either it runs until interrupted. Exits 3\n"
             "when none arrived.",
-            cmdListen},
+            cmdListen, true},
     Command{"watch", "watch [--timeout S] [--lost-after S] [--exec CMD]",
             "print an event for each change on the segment",
             "Discovers the devices, then follows their announcements and prints one line per\n"
@@ -45,7 +83,7 @@ constexpr std::array kCommands{
             "--exec runs CMD with /bin/sh for each event, one at a time, with the event in its\n"
             "environment (TARN_EVENT, TARN_MAC, TARN_NAME, ..., TARN_JSON). Runs for --timeout\n"
             "seconds or until interrupted.",
-            cmdWatch},
+            cmdWatch, true},
     Command{"exporter",
             "exporter --listen ADDRESS:PORT [--lost-after S] [--discovery-interval S]",
             "serve Prometheus metrics of the devices on the segment",
@@ -92,9 +130,10 @@ constexpr std::array kCommands{
             cmdDdns},
     Command{"commit", "-d DEVICE commit", "save the running settings",
             "Asks the device to save its running settings as its start-up settings.", cmdCommit},
-    Command{"factory-reset", "-d DEVICE factory-reset [--keep-ip]", "reset to factory settings",
+    Command{"factory-reset", "-d DEVICE factory-reset [--keep-ip] [--yes]", "reset to factory settings",
             "Resets the device after it has answered. --keep-ip keeps a static IPv4 address,\n"
-            "mask and gateway across the reset.",
+            "mask and gateway across the reset. Asks first when standard input is a\n"
+            "terminal; --yes (-y) does not ask.",
             cmdFactoryReset},
     Command{"netstatus", "-d DEVICE netstatus", "show the current IPv4 address",
             "Shows the management interface's current IPv4 address and whether it is a\n"
@@ -109,20 +148,25 @@ constexpr std::array kCommands{
     Command{"vlan", "-d DEVICE vlan ID", "set the management VLAN",
             "Sets the management VLAN id (0 to 4094). Result 3 means the device refused it.",
             cmdVlan},
-    Command{"snmp", "-d DEVICE snmp on|off --ro COMMUNITY --rw COMMUNITY",
+    Command{"snmp",
+            "-d DEVICE snmp on|off [--ro COMMUNITY | --ro-file FILE]\n"
+            "                          [--rw COMMUNITY | --rw-file FILE]",
             "switch the SNMP agent and set its communities",
-            "The device writes both communities with every request, so both are required.\n"
-            "This request carries no credentials.",
+            "The device writes both communities with every request, so both are needed.\n"
+            "Each comes from its option, the first line of its file, TARN_SNMP_RO or\n"
+            "TARN_SNMP_RW, or a prompt without echo. This request carries no credentials.",
             cmdSnmp},
     Command{"wlan",
             "-d DEVICE wlan get --radio 2.4|5 [--show-keys]\n"
             "       -d DEVICE wlan set --radio 2.4|5 --vap N [--ssid S] [--vlan V]\n"
-            "                          [--security NAME] [--key K]",
+            "                          [--security NAME] [--key K | --key-file FILE]",
             "read or change the eight wireless networks of a radio",
             "VAP 0 is the radio's main network, 1 to 7 the others. Security names:\n"
             "static-wep, wpa-personal, wpa-enterprise, wpa2-personal, wpa2-enterprise, open.\n"
-            "set reads all eight networks, changes one and writes all eight back. Keys are\n"
-            "shown only with --show-keys. Save the change with tarn commit.",
+            "set reads all eight networks, changes one and writes all eight back. A key\n"
+            "comes from --key, the first line of --key-file, or, when --security names a\n"
+            "keyed mode, TARN_WLAN_KEY or a prompt without echo. Keys are shown only with\n"
+            "--show-keys. Save the change with tarn commit.",
             cmdWlan},
     Command{"firmware",
             "-d DEVICE firmware upgrade --http|--tftp SERVER FILE [--no-wait] [--wait-timeout S]\n"
@@ -140,9 +184,9 @@ constexpr std::array kCommands{
             "and applies a configuration file and follows it until it completes or fails\n"
             "(default at most 120 s).",
             cmdConfig},
-    Command{"reboot", "-d DEVICE reboot [--wait] [--wait-timeout S]", "reboot the device",
+    Command{"reboot", "-d DEVICE reboot [--yes] [--wait] [--wait-timeout S]", "reboot the device",
             "With --wait, waits until the device announces itself again (default at most\n"
-            "180 s).",
+            "180 s). Asks first when standard input is a terminal; --yes (-y) does not ask.",
             cmdReboot},
 };
 
@@ -162,19 +206,83 @@ const Command *findCommand(std::string_view name) {
     return nullptr;
 }
 
-void emit(const Session &s, const std::string &sentence, const Record &record) {
+void printGlobalHelp() {
+    std::printf("%s", kGlobalHelp);
+    for (const Command &c : kCommands)
+        std::printf("  %-14s %s\n", std::string(c.name).c_str(), std::string(c.summary).c_str());
+    std::printf("\nSee tarn help COMMAND and the manual page tarn(1).\n");
+}
+
+void printCommandHelp(const Command &c) {
+    std::printf("usage: tarn [options] %s\n\n%s\n\n%s\n", std::string(c.usage).c_str(),
+                std::string(c.summary).c_str(), std::string(c.details).c_str());
+}
+
+int cmdHelp(Session &, Args &a) {
+    const std::optional<std::string> name = a.positional();
+    a.finish();
+    if (!name) {
+        printGlobalHelp();
+        return kExitOk;
+    }
+    const Command *cmd = findCommand(*name);
+    if (!cmd)
+        throw UsageError("unknown command \"" + *name + "\"; see tarn help.");
+    printCommandHelp(*cmd);
+    return kExitOk;
+}
+
+namespace {
+
+// JSON objects name their device even where the text's sentence does.
+Record withMac(Session &s, Record record) {
+    const bool named = std::any_of(record.begin(), record.end(),
+                                   [](const Field &f) { return f.key == "mac"; });
+    if (!named)
+        record.insert(record.begin(), text("mac", formatMac(s.target().info.mac)));
+    return record;
+}
+
+}  // namespace
+
+void emit(Session &s, const std::string &sentence, const Record &record) {
     if (s.options().json) {
-        std::printf("%s\n", toJson(record).c_str());
+        std::printf("%s\n", toJson(withMac(s, record)).c_str());
         return;
     }
     if (!sentence.empty())
-        std::printf("%s\n", sentence.c_str());
+        std::printf("%s\n", terminalText(sentence).c_str());
     std::printf("%s", toLines(record).c_str());
 }
 
-void emitList(const Session &s, const std::vector<Record> &records,
-              const std::vector<Column> &columns) {
-    std::printf("%s", s.options().json ? toJson(records).c_str() : toTable(records, columns).c_str());
+void emitList(Session &s, const std::vector<Record> &records, const std::vector<Column> &columns) {
+    if (!s.options().json) {
+        std::printf("%s", toTable(records, columns).c_str());
+        return;
+    }
+    std::vector<Record> named;
+    named.reserve(records.size());
+    for (const Record &r : records)
+        named.push_back(withMac(s, r));
+    std::printf("%s", toJson(named).c_str());
+}
+
+std::string deviceLabel(const Found &f) {
+    return formatMac(f.info.mac) + " (" + f.info.name + ", " + formatIpv4(f.info.ip) + ")";
+}
+
+void confirm(bool yes, const std::string &question) {
+    // Scripts and pipes expect no questions, as from rm or ip.
+    if (yes || !isatty(STDIN_FILENO))
+        return;
+    std::fprintf(stderr, "%s [y/N] ", terminalText(question).c_str());
+    std::fflush(stderr);
+    std::string answer;
+    std::getline(std::cin, answer);
+    for (char &c : answer)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (answer != "y" && answer != "yes")
+        throw Error(kExitRefused, "not confirmed; nothing was done.");
 }
 
 void progress(const std::string &line) {
@@ -218,8 +326,9 @@ void expectResultZero(const Reply &reply, const std::string &what) {
         return;
     Mac mac{};
     std::copy(std::begin(reply.header.ucMac), std::end(reply.header.ucMac), mac.begin());
-    throw RefusedError(formatMac(mac) + " refused " + what + " (result " + std::to_string(result) +
-                       ").");
+    throw RefusedError(formatMac(mac) + " refused " + what + " (" +
+                       std::string(wordFor(kAckResults, result)) + ", result " +
+                       std::to_string(result) + ").");
 }
 
 }  // namespace tarn

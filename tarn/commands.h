@@ -18,18 +18,28 @@ struct Command {
     std::string_view summary;  // one line for tarn --help
     std::string_view details;  // the rest of tarn NAME --help
     int (*run)(Session &, Args &);
+    bool ownsTimeout = false;  // its --timeout is how long it runs, not the global -t
 };
 
 std::span<const Command> commandTable();
 const Command *findCommand(std::string_view name);
+void printGlobalHelp();
+void printCommandHelp(const Command &c);
 
 // ---- Output shared by the commands -------------------------------------------
 
-// A record as JSON or as aligned lines, after a human sentence.
-void emit(const Session &s, const std::string &sentence, const Record &record);
+// A record as JSON or as aligned lines, after a human sentence. JSON
+// objects without a "mac" get the target's.
+void emit(Session &s, const std::string &sentence, const Record &record);
 // A list as a JSON array or a table.
-void emitList(const Session &s, const std::vector<Record> &records,
-              const std::vector<Column> &columns);
+void emitList(Session &s, const std::vector<Record> &records, const std::vector<Column> &columns);
+
+// "02:00:00:00:00:01 (lobby, 192.0.2.11)" for questions and sentences.
+std::string deviceLabel(const Found &f);
+// Before a change that cannot be undone: asks "question [y/N]" when standard
+// input is a terminal and `yes` is false; anything but y or yes ends the
+// command with exit status 1. Without a terminal it goes ahead.
+void confirm(bool yes, const std::string &question);
 // A progress line on standard error: rewritten in place on a terminal.
 void progress(const std::string &line);
 void endProgress();
@@ -52,6 +62,7 @@ void expectResultZero(const Reply &reply, const std::string &what);
 
 // ---- The commands -------------------------------------------------------------
 
+int cmdHelp(Session &s, Args &a);
 int cmdDiscover(Session &s, Args &a);
 int cmdInfo(Session &s, Args &a);
 int cmdNeighbor(Session &s, Args &a);

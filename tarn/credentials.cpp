@@ -4,8 +4,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <memory>
 
 #include "errors.h"
 
@@ -62,28 +65,36 @@ void checkCredentialLength(const std::string &what, const std::string &text) {
                          " bytes, which the device's credential field cannot carry.");
 }
 
-std::string readSecretFile(const std::string &path) {
-    std::ifstream in(path);
-    if (!in)
-        throw UsageError("cannot read the password file " + path + ".");
+std::string readSecretFile(const std::string &path, std::string_view what) {
+    errno = 0;
+    std::unique_ptr<FILE, int (*)(FILE *)> in(std::fopen(path.c_str(), "re"), std::fclose);
     std::string line;
-    std::getline(in, line);
+    if (in) {
+        int c = 0;
+        while ((c = std::fgetc(in.get())) != EOF && c != '\n')
+            line += static_cast<char>(c);
+    }
+    // A folder opens but does not read.
+    if (!in || std::ferror(in.get()))
+        throw UsageError("cannot read the " + std::string(what) + " file " + path + ": " +
+                         std::strerror(errno != 0 ? errno : EIO) + ".");
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return line;
 }
 
-std::string promptSecret(const std::string &prompt) {
+std::string promptSecret(const std::string &prompt, const SecretSource &source) {
     Fd tty(open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
     if (tty.get() < 0)
-        throw UsageError("a password is needed: set TARN_PASSWORD, use --password-file, or run "
-                         "tarn on a terminal.");
+        throw UsageError("a " + std::string(source.what) + " is needed: " +
+                         (source.environment.empty() ? "" : "set " + std::string(source.environment) + ", ") +
+                         "use " + std::string(source.fileOption) + ", or run tarn on a terminal.");
     writeAll(tty.get(), prompt);
     std::string answer;
     {
         EchoOff quiet(tty.get());
         char c = 0;
-        // A password line is short; stop at a sane length.
+        // A secret line is short; stop at a sane length.
         while (answer.size() < 1024 && read(tty.get(), &c, 1) == 1 && c != '\n')
             answer += c;
     }
@@ -91,16 +102,52 @@ std::string promptSecret(const std::string &prompt) {
     return answer;
 }
 
+std::string promptNewSecret(const SecretSource &source) {
+    const std::string what(source.what);
+    std::string first = promptSecret("New " + what + ": ", source);
+    if (promptSecret("Repeat the new " + what + ": ", source) != first)
+        throw UsageError("the two new " + what + "s differ; nothing was changed.");
+    return first;
+}
+
+namespace {
+
+std::optional<std::string> fileOrEnvironment(const SecretSource &source,
+                                             const std::optional<std::string> &file) {
+    if (file)
+        return readSecretFile(*file, source.what);
+    if (source.environment.empty())
+        return std::nullopt;
+    if (const char *env = std::getenv(std::string(source.environment).c_str()))
+        return env;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string readSecret(const SecretSource &source, const std::optional<std::string> &file,
+                       const std::string &prompt) {
+    std::optional<std::string> secret = fileOrEnvironment(source, file);
+    return secret ? *secret : promptSecret(prompt, source);
+}
+
+std::string readNewSecret(const SecretSource &source, const std::optional<std::string> &given,
+                          const std::optional<std::string> &file) {
+    if (given && file)
+        throw UsageError(std::string(source.option) + " and " + std::string(source.fileOption) +
+                         " exclude each other.");
+    if (given)
+        return *given;
+    std::optional<std::string> secret = fileOrEnvironment(source, file);
+    return secret ? *secret : promptNewSecret(source);
+}
+
 Credentials loadCredentials(const std::string &user, const std::string &passwordFile) {
     Credentials cred;
     cred.user = user;
-    const char *env = std::getenv("TARN_PASSWORD");
-    if (!passwordFile.empty())
-        cred.password = readSecretFile(passwordFile);
-    else if (env != nullptr)
-        cred.password = env;
-    else
-        cred.password = promptSecret("Password for " + user + ": ");
+    cred.password = readSecret(kPasswordSource,
+                               passwordFile.empty() ? std::nullopt : std::optional(passwordFile),
+                               "Password for " + user + ": ");
     checkCredentialLength("user name", cred.user);
     checkCredentialLength("password", cred.password);
     return cred;

@@ -1,7 +1,10 @@
 #include "output.h"
 
+#include <locale.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 
 namespace tarn {
 
@@ -37,6 +40,30 @@ size_t utf8Sequence(std::string_view s) {
     return cp < min || cp > 0x10FFFF || surrogate ? 0 : len;
 }
 
+// The code point of a valid sequence of `len` bytes.
+unsigned codePoint(std::string_view seq) {
+    unsigned cp = static_cast<unsigned char>(seq[0]) & (0x7Fu >> seq.size());
+    for (size_t i = 1; i < seq.size(); i++)
+        cp = (cp << 6) | (static_cast<unsigned char>(seq[i]) & 0x3Fu);
+    return cp;
+}
+
+// C1 controls, which some terminals obey as escape sequences, and the
+// bidirectional embeddings, overrides and isolates, which reorder the rest
+// of a line.
+bool unsafeCodePoint(unsigned cp) {
+    return (cp >= 0x80 && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// "\x1b" (two digits) or "\u202e" (four).
+std::string hexEscape(char letter, unsigned value, int digits) {
+    std::string out{'\\', letter};
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        out += "0123456789abcdef"[(value >> shift) & 0xFu];
+    return out;
+}
+
 std::string displayValue(const Field &f) {
     switch (f.kind) {
     case Field::Kind::Null:
@@ -44,14 +71,28 @@ std::string displayValue(const Field &f) {
     case Field::Kind::Bool:
         return f.value == "true" ? "yes" : "no";
     case Field::Kind::Text:
+    case Field::Kind::Code:
+        return terminalText(f.value);
     case Field::Kind::Number:
         return f.value;
     }
     return f.value;
 }
 
-std::string jsonValue(const Field &f) {
-    return f.kind == Field::Kind::Text ? jsonString(f.value) : f.value;
+std::string jsonMember(const Field &f) {
+    const std::string key = jsonString(f.key) + ": ";
+    switch (f.kind) {
+    case Field::Kind::Text:
+        return key + jsonString(f.value);
+    case Field::Kind::Code:
+        return key + jsonString(f.value) + ", " + jsonString(f.key + "_code") + ": " +
+               std::to_string(f.code);
+    case Field::Kind::Number:
+    case Field::Kind::Bool:
+    case Field::Kind::Null:
+        return key + f.value;
+    }
+    return key + f.value;
 }
 
 const Field *findField(const Record &r, std::string_view key) {
@@ -85,6 +126,70 @@ Field null(std::string key) {
     return {std::move(key), "null", Field::Kind::Null};
 }
 
+Field coded(std::string key, int64_t code, std::string_view word) {
+    return {std::move(key), std::string(word), Field::Kind::Code, code};
+}
+
+std::string terminalText(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80) {
+            const size_t len = utf8Sequence(s.substr(i));
+            if (len == 0) {
+                out += hexEscape('x', c, 2);
+                i++;
+                continue;
+            }
+            const unsigned cp = codePoint(s.substr(i, len));
+            if (unsafeCodePoint(cp))
+                out += hexEscape('u', cp, 4);
+            else
+                out.append(s.substr(i, len));
+            i += len;
+            continue;
+        }
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c < 0x20 || c == 0x7F)
+            out += hexEscape('x', c, 2);
+        else
+            out += static_cast<char>(c);
+        i++;
+    }
+    return out;
+}
+
+size_t displayWidth(std::string_view s) {
+    // wcwidth() knows the widths of the Unicode version of the C library;
+    // the built-in C.UTF-8 locale makes them independent of the user's
+    // locale. Without it every character counts as one column.
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    const locale_t previous = utf8 ? uselocale(utf8) : static_cast<locale_t>(nullptr);
+    size_t width = 0;
+    size_t i = 0;
+    while (i < s.size()) {
+        const size_t len = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8Sequence(s.substr(i));
+        if (len == 0) {  // a stray byte: one column, as a replacement character
+            width++;
+            i++;
+            continue;
+        }
+        const int w = utf8 ? wcwidth(static_cast<wchar_t>(codePoint(s.substr(i, len)))) : 1;
+        width += w < 0 ? 1 : static_cast<size_t>(w);
+        i += len;
+    }
+    if (utf8)
+        uselocale(previous);
+    return width;
+}
+
 std::string jsonString(std::string_view s) {
     std::string out = "\"";
     size_t i = 0;
@@ -100,9 +205,7 @@ std::string jsonString(std::string_view s) {
         } else if (c == '\r') {
             out += "\\r";
         } else if (c < 0x20 || c == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
+            out += hexEscape('u', c, 4);
         } else if (c >= 0x80) {
             const size_t len = utf8Sequence(s.substr(i));
             if (len == 0) {
@@ -124,7 +227,7 @@ std::string toJson(const Record &record) {
     for (const Field &f : record) {
         if (out.size() > 1)
             out += ", ";
-        out += jsonString(f.key) + ": " + jsonValue(f);
+        out += jsonMember(f);
     }
     return out + "}";
 }
@@ -161,7 +264,7 @@ std::string toTable(const std::vector<Record> &records, const std::vector<Column
         for (size_t i = 0; i < columns.size(); i++) {
             const Field *f = findField(r, columns[i].key);
             row.push_back(f ? displayValue(*f) : "-");
-            widths[i] = std::max(widths[i], row.back().size());
+            widths[i] = std::max(widths[i], displayWidth(row.back()));
         }
         cells.push_back(std::move(row));
     }
@@ -171,7 +274,7 @@ std::string toTable(const std::vector<Record> &records, const std::vector<Column
             const std::string_view v(values[i]);
             out += v;
             if (i + 1 < values.size())
-                out.append(widths[i] - v.size() + 2, ' ');
+                out.append(widths[i] - displayWidth(v) + 2, ' ');
         }
         return out + "\n";
     };

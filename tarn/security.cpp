@@ -9,12 +9,12 @@ namespace {
 // WPA and WPA2 share the device's security setting and differ only in
 // which of the two BSS flags is on, hence the pairs of names.
 constexpr std::array kModes{
-    SecurityMode{1, "static-wep", "static-wep", true},
-    SecurityMode{2, "wpa-personal", "wpa-personal (WPA)", true},
-    SecurityMode{3, "wpa-enterprise", "wpa-enterprise (WPA)", false},
-    SecurityMode{4, "wpa2-personal", "wpa-personal (WPA2)", true},
-    SecurityMode{5, "wpa2-enterprise", "wpa-enterprise (WPA2)", false},
-    SecurityMode{6, "open", "open", false},
+    SecurityMode{1, "static-wep", true},
+    SecurityMode{2, "wpa-personal", true},
+    SecurityMode{3, "wpa-enterprise", false},
+    SecurityMode{4, "wpa2-personal", true},
+    SecurityMode{5, "wpa2-enterprise", false},
+    SecurityMode{6, "open", false},
 };
 
 }  // namespace

@@ -10,8 +10,7 @@ namespace tarn {
 
 struct SecurityMode {
     uint8_t code;
-    std::string_view name;   // what --security takes, unique
-    std::string_view label;  // what tables show
+    std::string_view name;   // what --security takes and wlan get shows, unique
     bool keyed;              // the network's key field is its passphrase or WEP key
 };
 

@@ -1,10 +1,16 @@
-// Text in and out of the utility: addresses, JSON strings, security names, the command line.
+// Text in and out of the utility: addresses, JSON strings, terminal text and
+// columns, result words, security names, the command line, secret files.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include "addr.h"
 #include "args.h"
+#include "cmdline.h"
+#include "credentials.h"
 #include "errors.h"
 #include "output.h"
+#include "results.h"
 #include "security.h"
 
 using namespace tarn;
@@ -39,7 +45,6 @@ TEST(TarnText, SecurityNamesAndCodesMatchTheDevice) {
         EXPECT_EQ(securityByName(name), securityByCode(code)) << name;
         EXPECT_EQ(securityByName(std::to_string(code)), securityByCode(code)) << name;
     }
-    EXPECT_EQ(securityByCode(4)->label, "wpa-personal (WPA2)");
     EXPECT_TRUE(securityByCode(1)->keyed && securityByCode(4)->keyed && !securityByCode(5)->keyed);
     for (const char *bad : {"0", "7", "wpa"})
         EXPECT_EQ(securityByName(bad), nullptr) << bad;
@@ -50,4 +55,114 @@ TEST(TarnText, CommandLineRefusals) {
     EXPECT_THROW(Args({"--vap", "1", "--vap", "2"}).value("--vap"), UsageError);
     EXPECT_EQ(parseInteger("4094", "--vlan", 1, 4094), 4094);
     EXPECT_THROW(parseInteger("4095", "--vlan", 1, 4094), UsageError);
+}
+
+TEST(TarnText, DeviceTextsReachTheTerminalEscaped) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\x1b]0;owned\x07\x1b[2J", "\\x1b]0;owned\\x07\\x1b[2J"},
+        {"two\nlines\tand\r", "two\\nlines\\tand\\r"},
+        {"del\x7f", "del\\x7f"},
+        {"csi\xc2\x9b" "31m", "csi\\u009b31m"},          // C1 control as UTF-8
+        {"evil\xe2\x80\xaetxt.exe", "evil\\u202etxt.exe"},  // right-to-left override
+        {"raw\x9b\xff", "raw\\x9b\\xff"},                 // not UTF-8
+        {"caf\xc3\xa9 \xe6\x97\xa5 a\\b", "caf\xc3\xa9 \xe6\x97\xa5 a\\b"}};
+    for (const auto &[in, out] : cases)
+        EXPECT_EQ(terminalText(in), out);
+    const std::string name = "\x1b[2Jlobby";
+    for (const std::string &printed :
+         {toLines({text("name", name)}), toTable({{text("name", name)}}, {{"name", "NAME"}})}) {
+        EXPECT_EQ(printed.find('\x1b'), std::string::npos) << printed;
+        EXPECT_NE(printed.find("\\x1b[2Jlobby"), std::string::npos) << printed;
+    }
+}
+
+TEST(TarnText, TableColumnsAlignByDisplayWidth) {
+    EXPECT_EQ(displayWidth("caf\xc3\xa9"), 4u);
+    EXPECT_EQ(displayWidth("\xe6\x97\xa5\xe6\x9c\xac"), 4u);  // two wide characters
+    EXPECT_EQ(displayWidth("e\xcc\x81"), 1u);                   // e and a combining accent
+    const std::vector<Record> rows{{text("ssid", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"), number("vap", 0)},
+                                   {text("ssid", "caf\xc3\xa9"), number("vap", 1)},
+                                   {text("ssid", "bad\xff"), number("vap", 2)},
+                                   {text("ssid", "plain"), number("vap", 3)}};
+    const std::string table = toTable(rows, {{"ssid", "SSID"}, {"vap", "VAP"}});
+    std::vector<size_t> vapColumn;
+    for (size_t start = 0; start < table.size();) {
+        const size_t end = table.find('\n', start);
+        const std::string line = table.substr(start, end - start);
+        const size_t last = line.find_last_of(' ') + 1;
+        vapColumn.push_back(displayWidth(line.substr(0, last)));
+        start = end + 1;
+    }
+    EXPECT_EQ(vapColumn, std::vector<size_t>(5, vapColumn[0])) << table;
+}
+
+TEST(TarnText, ResultCodesReadAsWords) {
+    const Field restored = resultField(kRestoreQueryResults, 3);
+    EXPECT_EQ(toJson({restored}), "{\"result\": \"complete\", \"result_code\": 3}");
+    EXPECT_EQ(toLines({restored}), "result: complete\n");
+    EXPECT_EQ(toLines({resultField(kVerifyResults, 1)}), "result: administrator\n");
+    EXPECT_EQ(wordFor(kAckResults, 1006), "refused-character");
+    EXPECT_EQ(wordFor(kAckResults, 7), "unknown");
+    // Every table names each code once.
+    for (std::span<const CodeWord> table :
+         {std::span<const CodeWord>(kAckResults), std::span<const CodeWord>(kVerifyResults),
+          std::span<const CodeWord>(kStartResults), std::span<const CodeWord>(kFirmwareQueryResults),
+          std::span<const CodeWord>(kBackupQueryResults), std::span<const CodeWord>(kRestoreQueryResults)})
+        for (size_t i = 0; i < table.size(); i++)
+            for (size_t j = i + 1; j < table.size(); j++)
+                EXPECT_NE(table[i].code, table[j].code) << table[i].word;
+}
+
+TEST(TarnText, GlobalOptionsLongShortAndAttached) {
+    const CommandLine l = parseCommandLine({"-d192.0.2.12", "--timeout", "0.5", "--retries=4", "-ieth0,eth1",
+                                            "--interface", "eth2", "--user", "root", "info", "--json"});
+    EXPECT_EQ((std::tuple{l.options.device, l.options.timeout, l.options.retries, l.options.interfaces,
+                          l.options.user, l.options.json, *l.command}),
+              (std::tuple{"192.0.2.12", 0.5, 4, std::vector<std::string>{"eth0", "eth1", "eth2"}, "root",
+                          true, "info"}));
+    EXPECT_TRUE(l.args.empty());
+    // Global options after the command; the command's own options before it.
+    CommandLine w = parseCommandLine({"--show-keys", "-d", "02:00:00:00:00:01", "wlan", "get", "-t3"});
+    EXPECT_EQ((std::tuple{*w.command, w.options.device, w.options.timeout}),
+              (std::tuple{"wlan", "02:00:00:00:00:01", 3.0}));
+    EXPECT_EQ(w.args.remaining(), (std::vector<std::string>{"--show-keys", "get"}));
+    // listen and watch run for their own --timeout; before them it is -t.
+    CommandLine listen = parseCommandLine({"--timeout", "1", "listen", "--timeout", "60"});
+    EXPECT_EQ(listen.options.timeout, 1.0);
+    EXPECT_EQ(listen.args.value("--timeout"), "60");
+    EXPECT_EQ(parseCommandLine({"discover", "--timeout", "7"}).options.timeout, 7.0);
+    // An empty value is a value, not an option without a short name.
+    CommandLine empty = parseCommandLine({"wlan", "set", "--ssid", ""});
+    EXPECT_FALSE(empty.options.json);
+    EXPECT_EQ(empty.args.value("--ssid"), "");
+    EXPECT_TRUE(parseCommandLine({"--version"}).version);
+    EXPECT_FALSE(parseCommandLine({"--json"}).command);
+    EXPECT_THROW(parseCommandLine({"-d", "a", "info", "--device", "b"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"info", "-d"}), UsageError);
+}
+
+TEST(TarnText, SecretFilesSayWhyTheyCannotBeRead) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/nonexistent/pw", "cannot read the password file /nonexistent/pw: No such file or directory."},
+        {"/", "cannot read the password file /: Is a directory."}};
+    for (const auto &[path, message] : cases) {
+        try {
+            readSecretFile(path);
+            ADD_FAILURE() << path;
+        } catch (const UsageError &e) {
+            EXPECT_EQ(std::string(e.what()), message);
+        }
+    }
+    char name[] = "/tmp/tarn-secret-XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "s3cret\r\nsecond\n", 15), 15);
+    close(fd);
+    EXPECT_EQ(readSecretFile(name), "s3cret");
+    // A key from its file; both the option and the file is a usage error.
+    const SecretSource key{"Wi-Fi key", "--key", "--key-file", "TARN_TEST_UNSET_KEY"};
+    EXPECT_EQ(readNewSecret(key, std::nullopt, std::string(name)), "s3cret");
+    EXPECT_EQ(readNewSecret(key, std::string("given"), std::nullopt), "given");
+    EXPECT_THROW(readNewSecret(key, std::string("given"), std::string(name)), UsageError);
+    unlink(name);
 }

@@ -1,0 +1,27 @@
+// The command line: the global options, which may stand before or after
+// the command word, and what is left for the command.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "args.h"
+#include "session.h"
+
+namespace tarn {
+
+struct CommandLine {
+    Options options;
+    bool help = false;
+    bool version = false;
+    std::optional<std::string> command;
+    Args args{{}};  // the command's options and arguments
+};
+
+// A --timeout after the name of a command that takes --timeout itself
+// (listen, watch) is that command's; before it, and -t anywhere, it is the
+// global one.
+CommandLine parseCommandLine(std::vector<std::string> tokens);
+
+}  // namespace tarn

@@ -1,0 +1,201 @@
+"""What an administrator expects of tarn beyond the protocol: device texts
+that cannot drive the terminal, one JSON vocabulary with words for result
+codes, questions before a reboot or reset on a terminal only, help and
+version, long options, and secrets from files and the environment."""
+import json
+import os
+import pty
+import re
+import subprocess
+import unicodedata
+
+import tarnsim
+from servers import tftp  # noqa: F401
+from test_tarn import BUILD, PASSWORD, TARN, at, mac_text, tarn  # noqa: F401
+
+SECURITY_NAMES = {"static-wep", "wpa-personal", "wpa-enterprise", "wpa2-personal",
+                  "wpa2-enterprise", "open"}
+
+
+def test_device_texts_reach_the_terminal_escaped(ap, tarn):
+    rogue = "\x1b]0;owned\x07\x1b[2Jlobby"
+    ap.store_set("system", "system-name", rogue)
+    ap.store_set("system", "version", "9.9\x1b[8m")
+    ap.store_set("interface", "ssid", "free\x1b[5m\u202ewifi", object="wlan1vap1")
+    for args in (["discover"], ["-d", ap.ip_text, "info"],
+                 ["-d", ap.ip_text, "wlan", "get", "--radio", "2.4"]):
+        res = tarn(*args)
+        assert res.returncode == 0, res.stderr
+        assert "\x1b" not in res.stdout + res.stderr and "\u202e" not in res.stdout, res.stdout
+    assert "\\x1b]0;owned\\x07\\x1b[2Jlobby" in tarn("discover").stdout
+    assert "free\\x1b[5m\\u202ewifi" in res.stdout
+    # JSON keeps the text exactly, escaped the JSON way.
+    (found,) = json.loads(tarn("discover", "--json").stdout)
+    assert (found["name"], found["firmware"]) == (rogue, "9.9\x1b[8m")
+
+
+def display_width(text):
+    return sum(0 if unicodedata.combining(c) else 2 if unicodedata.east_asian_width(c) in "WF" else 1
+               for c in text)
+
+
+def test_columns_stay_aligned_with_wide_ssids(ap, at):
+    ap.store_set("interface", "ssid", "日本語ネット", object="wlan1vap1")
+    ap.store_set("interface", "ssid", "cafe\u0301", object="wlan1vap2")
+    lines = at("wlan", "get", "--radio", "2.4").stdout.splitlines()[1:5]
+    # Header and the three named networks: every column starts at the same
+    # display column on every line.
+    starts = {tuple(display_width(line[:m.start()]) for m in re.finditer(r"\S+", line))
+              for line in lines}
+    assert len(starts) == 1, "\n".join(lines)
+
+
+def run_on_terminal(segment, argv, answer, timeout=30):
+    """Runs `argv` in the utility namespace with a terminal as standard input,
+    answers `answer` and returns (exit status, stdout, stderr)."""
+    master, slave = pty.openpty()
+    proc = segment.util_popen(["env", f"TARN_PASSWORD={PASSWORD}", *argv], stdin=slave,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    os.close(slave)
+    try:
+        # The terminal keeps the line until tarn reads it.
+        os.write(master, answer.encode())
+        out, err = proc.communicate(timeout=timeout)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait(timeout=5)
+        os.close(master)
+    return proc.returncode, out, err
+
+
+def rebooted(ap, action):
+    """What `action` returns once the daemon it rebooted has announced itself again."""
+    pid = ap.daemon_pid()
+    tarnsim.drain(ap.segment.watcher)
+    result = action()
+    ap.wait_until(lambda: ap.daemon_pid() not in (None, pid), timeout=20, what="tarnd restarted")
+    ap.wait_announcement(timeout=15)
+    return result
+
+
+def test_reboot_and_factory_reset_ask_on_a_terminal(ap, segment, util_run):
+    label = f"{mac_text(ap)} ({ap.store_get('system', 'system-name')}, {ap.ip_text})"
+    base = [TARN, "-d", ap.ip_text]
+    code, out, err = run_on_terminal(segment, base + ["factory-reset"], "n\n")
+    assert (code, out) == (1, ""), err
+    assert f"Reset {label} to factory settings? [y/N] " in err
+    assert "not confirmed; nothing was done." in err
+    code, _, err = run_on_terminal(segment, base + ["reboot"], "\n")
+    assert code == 1 and f"Reboot {label}? [y/N] " in err
+    assert "funcFactoryReset" not in ap.stderr_text() and "funcReboot" not in ap.stderr_text()
+
+    code, out, err = rebooted(ap, lambda: run_on_terminal(segment, base + ["reboot"], "yes\n"))
+    assert code == 0 and "is rebooting" in out, err
+    # --yes asks nothing; without a terminal nothing is asked either.
+    code, out, err = rebooted(ap, lambda: run_on_terminal(segment, base + ["reboot", "--yes"], ""))
+    assert code == 0 and "[y/N]" not in err, err
+    res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", *base, "factory-reset"], input="")
+    assert res.returncode == 0 and "[y/N]" not in res.stderr, res.stderr
+
+
+def test_help_and_version(segment, tarn):
+    cache = (BUILD / "CMakeCache.txt").read_text()
+    version = re.search(r"^CMAKE_PROJECT_VERSION:STATIC=(.+)$", cache, re.M).group(1)
+    assert tarn("--version").stdout == f"tarn {version}\n"
+    overview = tarn("help")
+    assert overview.returncode == 0 and overview.stdout == tarn("--help").stdout
+    assert "--device DEVICE" in overview.stdout and "help [COMMAND]" in overview.stdout
+    assert tarn("help", "wlan").stdout == tarn("wlan", "--help").stdout
+    res = tarn("help", "bogus")
+    assert res.returncode == 2 and "unknown command \"bogus\"" in res.stderr
+
+
+def test_long_and_attached_global_options(ap, tarn):
+    for args in (["--device", ap.ip_text, "--timeout", "1", "--retries", "1",
+                  "--interface", "tarnbr0", "info"],
+                 [f"-d{ap.ip_text}", "-t1", "info", "--json"],
+                 ["info", f"--device={mac_text(ap)}", "--user", "admin"]):
+        res = tarn(*args)
+        assert res.returncode == 0 and ap.ip_text in res.stdout, (args, res.stderr)
+
+
+def test_one_json_vocabulary(ap, at):
+    def get(*args):
+        res = at(*args, "--json")
+        assert res.returncode == 0, (args, res.stderr)
+        return json.loads(res.stdout)
+
+    mac = mac_text(ap)
+    for args in (["info"], ["time", "get"], ["ddns", "get"], ["netstatus"], ["verify"],
+                 ["commit"]):
+        assert get(*args)["mac"] == mac, args
+    assert {k: v for k, v in get("verify").items() if k.startswith("result")} == {
+        "result": "administrator", "result_code": 1}
+    assert (get("commit")["result"], get("commit")["result_code"]) == ("done", 0)
+    assert type(get("time", "get")["daylight_saving"]) is bool
+    assert all(op["mac"] == mac for op in get("ops"))
+
+    # What wlan get says, wlan set takes, and reads back the same.
+    networks = get("wlan", "get", "--radio", "2.4", "--show-keys")
+    assert all(n["mac"] == mac and n["security"] in SECURITY_NAMES | {None} for n in networks)
+    main = networks[0]
+    res = at("wlan", "set", "--radio", "2.4", "--vap", "0", "--security", main["security"],
+             "--key", main["key"], "--vlan", "12")
+    assert res.returncode == 0, res.stderr
+    assert get("wlan", "get", "--radio", "2.4", "--show-keys")[0] == dict(main, vlan=12)
+
+    # Text shows the words, not the codes.
+    verify = at("verify").stdout
+    assert re.search(r"^result: +administrator$", verify, re.M) and "code" not in verify, verify
+
+
+def test_neighbor_json_is_sorted_and_empty_is_an_array(ap_factory, tarn):
+    res = tarn("-t", "0.5", "-r", "0", "neighbor", "--json")
+    assert (res.returncode, res.stdout) == (3, "[]\n")
+    three = ap_factory(count=3)
+    neighbors = json.loads(tarn("neighbor", "--json").stdout)
+    assert [n["mac"] for n in neighbors] == sorted(mac_text(d) for d in three)
+
+
+def test_backup_and_restore_report_words(ap, at, tftp):
+    res = at("config", "backup", "--tftp", "192.0.2.1", "words.cfg")
+    assert res.returncode == 0 and re.search(r"^result: +complete$", res.stdout, re.M), res.stderr
+    tftp.wait_file("words.cfg")
+    res = at("config", "restore", "--tftp", "192.0.2.1", "words.cfg", "--wait-timeout", "30",
+             "--json")
+    assert res.returncode == 0, res.stderr
+    done = json.loads(res.stdout)
+    assert (done["mac"], done["result"], done["result_code"]) == (mac_text(ap), "complete", 3)
+
+
+def test_secrets_from_files_environment_or_nowhere(ap, at, util_run):
+    util_run(["sh", "-c", "printf 'ro-file\\n' > /tmp/tarn-ro; printf 'rw-file\\n' > /tmp/tarn-rw;"
+              "printf 'from-a-file-9\\n' > /tmp/tarn-key"])
+    res = at("snmp", "on", "--ro-file", "/tmp/tarn-ro", "--rw-file", "/tmp/tarn-rw", "--json")
+    assert res.returncode == 0 and json.loads(res.stdout) == {"mac": mac_text(ap), "enabled": True}, \
+        res.stderr
+    assert (ap.store_get("snmp", "ro-community"), ap.store_get("snmp", "rw-community")) == \
+        ("ro-file", "rw-file")
+    res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", "TARN_SNMP_RO=ro-env", "TARN_SNMP_RW=rw-env",
+                    TARN, "-d", ap.ip_text, "snmp", "off"])
+    assert res.returncode == 0, res.stderr
+    assert (ap.store_get("snmp", "ro-community"), ap.store_get("snmp", "rw-community")) == \
+        ("ro-env", "rw-env")
+
+    wlan = ["-d", ap.ip_text, "wlan", "set", "--radio", "2.4", "--vap", "2"]
+    def keys():
+        res = at("wlan", "get", "--radio", "2.4", "--show-keys", "--json")
+        return [n["key"] for n in json.loads(res.stdout)]
+
+    res = at(*wlan[2:], "--security", "wpa2-personal", "--key-file", "/tmp/tarn-key")
+    assert res.returncode == 0 and keys()[2] == "from-a-file-9", res.stderr
+    res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", "TARN_WLAN_KEY=from-the-env-7", TARN, *wlan,
+                    "--security", "wpa-personal"])
+    assert res.returncode == 0 and keys()[2] == "from-the-env-7", res.stderr
+    # Without a file, the environment or a terminal there is no secret to send.
+    res = util_run(["setsid", "-w", "env", f"TARN_PASSWORD={PASSWORD}", TARN, *wlan,
+                    "--security", "wpa2-personal"], input="")
+    assert res.returncode == 2
+    assert "a Wi-Fi key is needed: set TARN_WLAN_KEY, use --key-file, or run tarn on a " \
+           "terminal." in res.stderr

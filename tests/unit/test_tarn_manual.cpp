@@ -1,0 +1,108 @@
+// The manual page against the utility: it renders without warnings, the tag
+// of every command holds the options of its usage line, and JSON KEYS
+// covers every command.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+using namespace tarn;
+
+namespace {
+
+std::string manualPath() {
+    const char *source = std::getenv("TARN_SOURCE");
+    return std::string(source ? source : ".") + "/tarn/tarn.1";
+}
+
+std::vector<std::string> manualLines() {
+    std::ifstream in(manualPath());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// A tag as the reader sees it: fonts dropped, escaped hyphens and spaces plain.
+std::string plain(std::string roff) {
+    roff = std::regex_replace(roff, std::regex(R"(\\f[BIRP])"), "");
+    roff = std::regex_replace(roff, std::regex(R"(\\-)"), "-");
+    roff = std::regex_replace(roff, std::regex(R"(\\ )"), " ");
+    roff = std::regex_replace(roff, std::regex(R"(^\.(B|BR|BI|I|IR|RB)\s+)"), "");
+    return std::regex_replace(roff, std::regex("\""), "");
+}
+
+// The tags of each .TP entry of a section (a .TP line's next line and the
+// next line of each .TQ that follows it), keyed by the entry's first word.
+std::map<std::string, std::string> sectionTags(const std::vector<std::string> &lines,
+                                               const std::string &section) {
+    std::map<std::string, std::string> tags;
+    bool inside = false;
+    std::string current;
+    for (size_t i = 0; i + 1 < lines.size(); i++) {
+        if (lines[i].starts_with(".SH"))
+            inside = lines[i] == ".SH " + section;
+        if (!inside)
+            continue;
+        if (lines[i] == ".TP") {
+            const std::string tag = plain(lines[i + 1]);
+            current = tag.substr(0, tag.find_first_of(" ,"));
+            tags[current] += " " + tag;
+        } else if (lines[i] == ".TQ" && !current.empty()) {
+            tags[current] += " " + plain(lines[i + 1]);
+        }
+    }
+    return tags;
+}
+
+}  // namespace
+
+TEST(TarnManual, RendersWithoutWarnings) {
+    const std::string command = "groff -man -Tutf8 -ww '" + manualPath() + "' 2>&1 >/dev/null";
+    FILE *groff = popen(command.c_str(), "r");
+    ASSERT_NE(groff, nullptr);
+    std::string warnings;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, groff))
+        warnings += buf;
+    EXPECT_EQ(pclose(groff), 0);
+    EXPECT_EQ(warnings, "");
+}
+
+TEST(TarnManual, EveryCommandHasItsOptionsInItsTagAndItsJsonKeys) {
+    const std::vector<std::string> lines = manualLines();
+    ASSERT_FALSE(lines.empty()) << manualPath();
+    const std::map<std::string, std::string> commands = sectionTags(lines, "COMMANDS");
+    std::set<std::string> documented;
+    const std::regex word(R"([a-z-]+)");
+    for (const auto &[first, tag] : sectionTags(lines, "JSON KEYS"))
+        for (std::sregex_iterator m(tag.begin(), tag.end(), word), end; m != end; ++m)
+            documented.insert(m->str());
+    const std::regex option(R"(--[a-z0-9-]+)");
+    for (const Command &c : commandTable()) {
+        const std::string name(c.name);
+        if (!commands.count(name)) {
+            ADD_FAILURE() << name << " is not under COMMANDS";
+            continue;
+        }
+        const std::string usage(c.usage);
+        for (std::sregex_iterator m(usage.begin(), usage.end(), option), end; m != end; ++m)
+            EXPECT_NE(commands.at(name).find(m->str()), std::string::npos)
+                << name << ": " << m->str() << " is not in the tag \"" << commands.at(name) << "\"";
+        if (name != "help") {  // prints no JSON
+            EXPECT_TRUE(documented.count(name)) << name << " is not under JSON KEYS";
+        }
+    }
+    for (const char *gone : {"tarnd (8)", "tarnd(8)"})
+        for (const std::string &line : lines)
+            EXPECT_EQ(plain(line).find(gone), std::string::npos) << line;
+}
