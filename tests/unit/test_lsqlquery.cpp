@@ -185,6 +185,11 @@ TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing)
     }
     EXPECT_GE(files, 2u);  // the database and its change counter
     std::filesystem::remove_all(folder);
+    // This program's database is open: its WAL and shared memory exist.
+    for (const char *suffix : {"", "-wal", "-shm", "-changes"})
+        EXPECT_EQ(std::filesystem::status(store.path() + suffix).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+            << suffix;
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ namespace {
 class CreateRegularFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tarn-file-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string pattern = (fs::temp_directory_path() / "tarn-file-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
         oldMask_ = umask(022);
     }
