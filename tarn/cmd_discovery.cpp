@@ -65,13 +65,28 @@ void printEvent(const Session &s, const std::string &event, Record record) {
 
 int cmdDiscover(Session &s, Args &a) {
     a.finish();
-    std::vector<Found> found = s.discover();
-    std::sort(found.begin(), found.end(),
-              [](const Found &x, const Found &y) { return x.info.mac < y.info.mac; });
+    if (!s.options().device.empty())
+        std::fprintf(stderr, "tarn: discover lists every device; it ignores -d %s.\n",
+                     s.options().device.c_str());
+    size_t dropped = 0;
+    const std::vector<Found> found = s.discover(&dropped);
     std::vector<Record> records;
     records.reserve(found.size());
     for (const Found &f : found)
         records.push_back(deviceRecord(f));
+    // The list is sorted by MAC: hosts that answer as one MAC stand together.
+    for (size_t i = 0; i < found.size();) {
+        size_t n = 1;
+        while (i + n < found.size() && found[i + n].info.mac == found[i].info.mac)
+            n++;
+        if (n > 1)
+            std::fprintf(stderr, "tarn: %s devices answer as %s\n",
+                         n == 2 ? "two" : std::to_string(n).c_str(), formatMac(found[i].info.mac).c_str());
+        i += n;
+    }
+    if (dropped > 0)
+        std::fprintf(stderr, "tarn: more than %zu devices answered; %zu replies of further devices are left out\n",
+                     kMaxDevices, dropped);
     if (records.empty()) {
         if (s.options().json)
             emitList(s, records, kDeviceColumns);
@@ -96,8 +111,10 @@ int cmdNeighbor(Session &s, Args &a) {
         const Reply r = s.call(wire::OP_QUERY_NEIGHBOR, {});
         records.push_back(neighborRecord(parseNeighbor(r.body), r.ifname));
     } else {
-        for (const Reply &r : s.collect(wire::OP_QUERY_NEIGHBOR))
-            records.push_back(neighborRecord(parseNeighbor(r.body), r.ifname));
+        const DeviceReplies replies = s.collect(wire::OP_QUERY_NEIGHBOR);
+        for (const auto &[mac, hosts] : replies.devices())
+            for (const Reply &r : hosts)
+                records.push_back(neighborRecord(parseNeighbor(r.body), r.ifname));
     }
     if (records.empty())
         throw NoReplyError("no device answered on " + Transport::listOf(s.interfaces()) +
