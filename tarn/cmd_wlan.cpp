@@ -110,7 +110,8 @@ void takeOtherValues(Args &a, size_t vap, std::array<Given, kVapCount> &given) {
         for (const std::string &v : a.values(field.otherOption)) {
             const size_t eq = v.find('=');
             if (eq == std::string::npos)
-                throw UsageError(std::string(field.otherOption) + " takes N=VALUE, not \"" + v + "\".");
+                throw UsageError(std::string(field.otherOption) +
+                                 " takes N=VALUE: the number of the network, \"=\" and its value.");
             const auto n = static_cast<size_t>(
                 parseInteger(v.substr(0, eq), field.otherOption, 0, kVapCount - 1));
             if (n == vap)
@@ -183,6 +184,7 @@ int wlanSet(Session &s, Args &a) {
     const SecurityMode *before = securityOf(e);
     e.security = mode ? std::to_string(mode->code) : e.security;
     constexpr size_t kKeyField = 2;
+    static_assert(kFields[kKeyField].value == &SsidEntry::key);
     for (size_t k = 0; k < kVapCount; k++) {
         const std::optional<std::string> &key = given[k].values[kKeyField];
         const SecurityMode *sec = securityOf(m.entries[k]);

@@ -45,7 +45,7 @@ Selector parseSelector(const std::string &text) {
     return sel;
 }
 
-Session::Session(Options options) : options_(std::move(options)), random_(std::random_device{}()) {
+Session::Session(Options options) : options_(std::move(options)) {
     if (options_.timeout <= 0)
         throw UsageError("-t takes a positive number of seconds.");
     if (options_.retries < 0)

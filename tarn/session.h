@@ -105,7 +105,10 @@ class Session {
     std::unique_ptr<Transport> transport_;
     std::optional<Found> target_;
     std::optional<Credentials> credentials_;
-    std::mt19937 random_;
+    // The system's random source for every tag: a generator's sequence can
+    // be told from the tags it has produced, so a host that watched them
+    // could answer the next request before it is sent.
+    std::random_device random_;
 };
 
 
