@@ -136,7 +136,7 @@ int followUpgrade(Session &s, Transport &announcements, Clock::time_point deadli
     const Found dev = s.target();
     const std::string mac = formatMac(dev.info.mac);
     const auto start = Clock::now();
-    bool busy = false, silent = false;
+    bool busy = false;
     while (Clock::now() < deadline) {
         const std::optional<std::string> p = upgradeProgress(s);
         if (p && *p == "Validation failed") {
@@ -145,22 +145,16 @@ int followUpgrade(Session &s, Transport &announcements, Clock::time_point deadli
                                      "every further upgrade until it restarts; restart it with tarn -d " +
                                mac + " reboot.");
         }
-        if (p && (silent || busy) && p->empty())
+        if (p && busy && p->empty())
             // The progress is cleared at boot: the device restarted.
             return upgradeDone(s, dev.info.firmware, s.rediscover().info.firmware, start);
-        if (!p && !silent)
-            // What was announced before the silence says nothing about the new firmware.
-            while (nextAnnouncement(announcements, Clock::now()))
-                continue;
-        silent = silent || !p;
         busy = busy || (p && !p->empty());
         progress("upgrading " + mac + ": " + (p ? progressText(*p) : "the device is restarting") + " (" +
                  std::to_string(secondsSince(start)) + " s)");
         const auto wake = std::min(deadline, Clock::now() + 2s);
-        while (std::optional<Heard> h = waitForDevice(announcements, dev.info.mac, wake)) {
-            if (h->announcement.firmware != dev.info.firmware || silent)
+        while (std::optional<Heard> h = waitForDevice(announcements, dev.info.mac, wake))
+            if (h->announcement.firmware != dev.info.firmware)
                 return upgradeDone(s, dev.info.firmware, h->announcement.firmware, start);
-        }
     }
     endProgress();
     throw NoReplyError(mac + " did not come back from the firmware upgrade in time.");
