@@ -129,6 +129,11 @@ int upgradeDone(Session &s, const std::string &oldFirmware, const std::string &f
     return kExitOk;
 }
 
+std::string refusedImageText(const std::string &mac) {
+    return mac + " refused the firmware image (\"Validation failed\") and refuses every further "
+                 "upgrade until it restarts; restart it with tarn -d " + mac + " reboot.";
+}
+
 // Follows an upgrade by its progress until the device comes back: with a
 // new version, or restarted with the same one (a warning), or refusing the
 // image, which it keeps refusing until it restarts.
@@ -141,9 +146,7 @@ int followUpgrade(Session &s, Transport &announcements, Clock::time_point deadli
         const std::optional<std::string> p = upgradeProgress(s);
         if (p && *p == "Validation failed") {
             endProgress();
-            throw RefusedError(mac + " refused the firmware image (\"Validation failed\") and refuses "
-                                     "every further upgrade until it restarts; restart it with tarn -d " +
-                               mac + " reboot.");
+            throw RefusedError(refusedImageText(mac));
         }
         if (p && busy && p->empty())
             // The progress is cleared at boot: the device restarted.
