@@ -20,13 +20,28 @@ const std::vector<Column> kDeviceColumns{
 
 int cmdDiscover(Session &s, Args &a) {
     a.finish();
-    std::vector<Found> found = s.discover();
-    std::sort(found.begin(), found.end(),
-              [](const Found &x, const Found &y) { return x.info.mac < y.info.mac; });
+    if (!s.options().device.empty())
+        std::fprintf(stderr, "tarn: discover lists every device; it ignores -d %s.\n",
+                     s.options().device.c_str());
+    size_t dropped = 0;
+    const std::vector<Found> found = s.discover(&dropped);
     std::vector<Record> records;
     records.reserve(found.size());
     for (const Found &f : found)
         records.push_back(deviceRecord(f));
+    // The list is sorted by MAC: hosts that answer as one MAC stand together.
+    for (size_t i = 0; i < found.size();) {
+        size_t n = 1;
+        while (i + n < found.size() && found[i + n].info.mac == found[i].info.mac)
+            n++;
+        if (n > 1)
+            std::fprintf(stderr, "tarn: %s devices answer as %s\n",
+                         n == 2 ? "two" : std::to_string(n).c_str(), formatMac(found[i].info.mac).c_str());
+        i += n;
+    }
+    if (dropped > 0)
+        std::fprintf(stderr, "tarn: more than %zu devices answered; %zu replies of further devices are left out\n",
+                     kMaxDevices, dropped);
     if (records.empty()) {
         if (s.options().json)
             emitList(s, records, kDeviceColumns);
@@ -47,16 +62,19 @@ int cmdInfo(Session &s, Args &a) {
 int cmdNeighbor(Session &s, Args &a) {
     a.finish();
     std::vector<Reply> replies;
-    if (!s.options().device.empty())
+    if (!s.options().device.empty()) {
         replies.push_back(s.call(wire::OP_QUERY_NEIGHBOR, {}));
-    else
-        replies = s.collect(wire::OP_QUERY_NEIGHBOR);
+    } else {
+        const DeviceReplies answers = s.collect(wire::OP_QUERY_NEIGHBOR);
+        for (const auto &[mac, hosts] : answers.devices())
+            replies.insert(replies.end(), hosts.begin(), hosts.end());
+    }
     std::vector<std::pair<Neighbor, std::string>> found;
     found.reserve(replies.size());
     for (const Reply &r : replies)
         found.emplace_back(parseNeighbor(r.body), r.ifname);
-    std::sort(found.begin(), found.end(),
-              [](const auto &x, const auto &y) { return x.first.mac < y.first.mac; });
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto &x, const auto &y) { return x.first.mac < y.first.mac; });
     std::vector<Record> records;
     records.reserve(found.size());
     for (const auto &[neighbor, ifname] : found)

@@ -6,6 +6,7 @@
 #include "announcements.h"
 #include "commands.h"
 #include "errors.h"
+#include "fetch.h"
 #include "records.h"
 #include "results.h"
 
@@ -69,48 +70,95 @@ std::string elapsedText(Clock::time_point start) {
     return buf;
 }
 
-// An HTTP firmware download and a backup run before the device answers.
+// A start is sent once and never again (each copy would start the work
+// anew), and answered only after the work the device does first: an HTTP
+// firmware download and its validation, or a backup's dump and upload.
 constexpr double kStartPatience = 120;
+
+std::string resultText(const TransferStatus &st) {
+    return st.message.empty() ? "result " + std::to_string(st.result) : st.message;
+}
 
 TransferStatus startTransfer(Session &s, uint16_t op, const Source &src, const std::string &what) {
     TransferStatus st = parseTransfer(
-        s.call(op, transferStartBody(src.serverType, src.server, src.file), kStartPatience).body);
+        s.start(op, transferStartBody(src.serverType, src.server, src.file), kStartPatience).body);
     if (st.result != 0)
-        throw RefusedError(formatMac(s.target().info.mac) + " refused " + what + ": " +
-                           (st.message.empty() ? "result " + std::to_string(st.result) : st.message) +
+        throw RefusedError(formatMac(s.target().info.mac) + " refused " + what + ": " + resultText(st) +
                            ".");
     return st;
 }
 
-// Follows an upgrade until the device comes back: it is back when it
-// announces itself after having stopped answering, or with a new version.
+// The upgrade's progress text, which no query carries: a start request
+// without a valid server type is refused without running anything, and
+// while a progress is set the refusal names it ("\"Validating file\" is
+// under processing"). Empty when the device is idle, nothing when it did
+// not answer.
+std::optional<std::string> upgradeProgress(Session &s) {
+    const std::optional<Reply> r =
+        s.callOnce(wire::OP_FIRMWARE_UPGRADE, transferStartBody(0, Server{}, ""));
+    if (!r)
+        return std::nullopt;
+    const std::string message = parseTransfer(r->body).message;
+    constexpr std::string_view kBusy = "\" is under processing";
+    if (message.size() > kBusy.size() + 1 && message.front() == '"' && message.ends_with(kBusy))
+        return message.substr(1, message.size() - kBusy.size() - 1);
+    return std::string();
+}
+
+std::string progressText(const std::string &progress) {
+    if (progress == "1")
+        return "flashed, restarting";
+    if (progress == "2")
+        return "shutting down";
+    return progress.empty() ? "starting" : progress;
+}
+
+int upgradeDone(Session &s, const std::string &oldFirmware, const std::string &firmware,
+                Clock::time_point start) {
+    endProgress();
+    const std::string mac = formatMac(s.target().info.mac);
+    const bool same = firmware == oldFirmware;
+    if (same)
+        std::fprintf(stderr,
+                     "tarn: warning: %s restarted with the same firmware %s; the image it took carries "
+                     "the version it already ran, or the upgrade did not take.\n",
+                     mac.c_str(), firmware.c_str());
+    emit(s, mac + " is back after " + elapsedText(start) + " with firmware " + firmware +
+                (same ? " (unchanged)." : "."),
+         {text("old_firmware", oldFirmware), text("firmware", firmware),
+          boolean("changed", !same), number("seconds", secondsSince(start))});
+    return kExitOk;
+}
+
+std::string refusedImageText(const std::string &mac) {
+    return mac + " refused the firmware image (\"Validation failed\") and refuses every further "
+                 "upgrade until it restarts; restart it with tarn -d " + mac + " reboot.";
+}
+
+// Follows an upgrade by its progress until the device comes back: with a
+// new version, or restarted with the same one (a warning), or refusing the
+// image, which it keeps refusing until it restarts.
 int followUpgrade(Session &s, Transport &announcements, Clock::time_point deadline) {
     const Found dev = s.target();
     const std::string mac = formatMac(dev.info.mac);
     const auto start = Clock::now();
-    bool silent = false;
+    bool busy = false;
     while (Clock::now() < deadline) {
-        if (s.callOnce(wire::OP_FIRMWARE_UPGRADE, transferQueryBody())) {
-            progress("upgrading " + mac + ": the device is busy (" + std::to_string(secondsSince(start)) + " s)");
-        } else {
-            if (!silent)
-                // What was announced before the silence says nothing about the new firmware.
-                while (nextAnnouncement(announcements, Clock::now()))
-                    continue;
-            silent = true;
-            progress("upgrading " + mac + ": the device is restarting (" + std::to_string(secondsSince(start)) + " s)");
-        }
-        const auto wake = std::min(deadline, Clock::now() + 2s);
-        while (std::optional<Heard> h = waitForDevice(announcements, dev.info.mac, wake)) {
-            if (!silent && h->announcement.firmware == dev.info.firmware)
-                continue;
+        const std::optional<std::string> p = upgradeProgress(s);
+        if (p && *p == "Validation failed") {
             endProgress();
-            emit(s, mac + " is back after " + elapsedText(start) + " with firmware " +
-                        h->announcement.firmware + ".",
-                 {text("mac", mac), text("old_firmware", dev.info.firmware),
-                  text("firmware", h->announcement.firmware), number("seconds", secondsSince(start))});
-            return kExitOk;
+            throw RefusedError(refusedImageText(mac));
         }
+        if (p && busy && p->empty())
+            // The progress is cleared at boot: the device restarted.
+            return upgradeDone(s, dev.info.firmware, s.rediscover().info.firmware, start);
+        busy = busy || (p && !p->empty());
+        progress("upgrading " + mac + ": " + (p ? progressText(*p) : "the device is restarting") + " (" +
+                 std::to_string(secondsSince(start)) + " s)");
+        const auto wake = std::min(deadline, Clock::now() + 2s);
+        while (std::optional<Heard> h = waitForDevice(announcements, dev.info.mac, wake))
+            if (h->announcement.firmware != dev.info.firmware)
+                return upgradeDone(s, dev.info.firmware, h->announcement.firmware, start);
     }
     endProgress();
     throw NoReplyError(mac + " did not come back from the firmware upgrade in time.");
@@ -147,23 +195,48 @@ int configBackup(Session &s, Args &a) {
     const Source src = sourceOption(a, false);
     a.finish();
     startTransfer(s, wire::OP_CONFIG_BACKUP, src, "the configuration backup");
-    // The device finishes the upload before it answers; the query confirms it.
+    // The device finishes the upload before it answers; the query reports
+    // that it ran it, whatever the upload's own outcome.
     const TransferStatus st = parseTransfer(s.call(wire::OP_CONFIG_BACKUP, transferQueryBody()).body);
     if (st.result != 0)
         throw RefusedError(formatMac(s.target().info.mac) + " reports the backup as not complete: " +
-                           (st.message.empty() ? "result " + std::to_string(st.result) : st.message) + ".");
-    emit(s, formatMac(s.target().info.mac) + " sent its configuration to " + src.serverText + " as " +
-                src.file + ".",
+                           resultText(st) + ".");
+    emit(s, formatMac(s.target().info.mac) + " ran the upload of its configuration to " + src.serverText +
+                " as " + src.file +
+                "; the device reports only that it ran it, not that the file arrived: look for it on "
+                "the server.",
          {text("server", src.serverText), text("file", src.file),
-          resultField(kBackupQueryResults, st.result)});
+          resultField(kBackupQueryResults, st.result), boolean("arrival_known", false)});
     return kExitOk;
+}
+
+// Refuses a backup that says it was made on another device: restoring it
+// would give this device the other's MAC, address and name.
+void checkOwner(Session &s, const Source &src) {
+    const Mac mac = s.target().info.mac;
+    const std::string scheme = src.serverType == wire::transfer::kServerTftp ? "tftp" : "http";
+    std::string file;
+    try {
+        file = fetchFile(scheme, src.serverText, src.file, s.options().timeout * 5);
+    } catch (const UsageError &e) {
+        throw UsageError(std::string(e.what()) + " tarn reads the file first to check whose it is; give "
+                                                 "--force to restore it unchecked.");
+    }
+    const std::optional<Mac> owner = backupOwner(file);
+    if (owner && *owner != mac)
+        throw UsageError(src.file + " is the configuration of " + formatMac(*owner) + ", not of " +
+                         formatMac(mac) + ": restoring it would give this device the other's MAC, "
+                         "address and name. Give --force to restore it anyway.");
 }
 
 int configRestore(Session &s, Args &a) {
     const Source src = sourceOption(a, true);
     const Clock::time_point deadline = deadlineAfter(a, 120);
+    const bool force = a.flag("--force");
     a.finish();
     const std::string mac = formatMac(s.target().info.mac);
+    if (!force)
+        checkOwner(s, src);
     // A finished backup or restore leaves its state behind and the device
     // refuses a new restore until a query has collected it. The query does
     // not disturb a restore that is still running: that one refuses the start.
@@ -190,9 +263,7 @@ int configRestore(Session &s, Args &a) {
             return kExitOk;
         default:
             endProgress();
-            throw RefusedError(mac + " could not restore the configuration: " +
-                               (st.message.empty() ? "result " + std::to_string(st.result) : st.message) +
-                               ".");
+            throw RefusedError(mac + " could not restore the configuration: " + resultText(st) + ".");
         }
     }
     endProgress();
@@ -220,7 +291,7 @@ int cmdReboot(Session &s, Args &a) {
     std::optional<Transport> announcements;
     if (wait)
         announcements.emplace(s.interfaces(), wire::kRequestPort);
-    s.call(wire::OP_REBOOT, {});
+    s.start(wire::OP_REBOOT, {}, Session::kRestartPatience);
     if (!wait) {
         emit(s, mac + " is rebooting.", {text("mac", mac), boolean("back", false)});
         return kExitOk;

@@ -1,4 +1,6 @@
 // wlan get and wlan set: the eight networks of one radio.
+#include <algorithm>
+#include <array>
 #include <charconv>
 
 #include "commands.h"
@@ -79,19 +81,107 @@ int wlanGet(Session &s, Args &a) {
     return kExitOk;
 }
 
+// The three fields of a network that tarn reads and writes back, each with
+// its option for the network being changed and the one for the others.
+struct NetworkField {
+    std::string_view name;      // for messages
+    std::string_view option;    // --ssid
+    std::string_view otherOption;  // --ssid-for N=VALUE
+    size_t width;
+    std::string SsidEntry::*value;
+};
+
+constexpr NetworkField kFields[] = {
+    {"SSID", "--ssid", "--ssid-for", wire::multi_ssid::kSsidLen, &SsidEntry::ssid},
+    {"VLAN id", "--vlan", "--vlan-for", wire::multi_ssid::kVlanIdLen, &SsidEntry::vlan},
+    {"key", "--key", "--key-for", wire::multi_ssid::kKeyLen, &SsidEntry::key},
+};
+
+// What the command line gives for one network.
+struct Given {
+    std::optional<std::string> values[std::size(kFields)];
+};
+
+std::string checkedValue(const NetworkField &f, const std::string &value) {
+    if (value.size() > f.width)
+        throw UsageError("the " + std::string(f.name) + " is longer than the device's field of " +
+                         std::to_string(f.width) + " bytes; tarn does not cut it.");
+    if (f.value == &SsidEntry::vlan)
+        return std::to_string(parseInteger(value, "the VLAN id", 1, 4094));
+    if (f.value == &SsidEntry::ssid && value.empty())
+        throw UsageError("the device keeps the old SSID when it is sent an empty one.");
+    return value;
+}
+
+// --ssid-for, --vlan-for and --key-for: N=VALUE for another network of the radio.
+void takeOtherValues(Args &a, size_t vap, std::array<Given, kVapCount> &given) {
+    for (size_t f = 0; f < std::size(kFields); f++) {
+        const NetworkField &field = kFields[f];
+        for (const std::string &v : a.values(field.otherOption)) {
+            const size_t eq = v.find('=');
+            if (eq == std::string::npos)
+                throw UsageError(std::string(field.otherOption) +
+                                 " takes N=VALUE: the number of the network, \"=\" and its value.");
+            const auto n = static_cast<size_t>(
+                parseInteger(v.substr(0, eq), field.otherOption, 0, kVapCount - 1));
+            if (n == vap)
+                throw UsageError("network " + std::to_string(n) + " is the one being changed: give its " +
+                                 std::string(field.name) + " with " + std::string(field.option) + ".");
+            if (given[n].values[f])
+                throw UsageError(std::string(field.otherOption) + " names network " + std::to_string(n) +
+                                 " more than once.");
+            given[n].values[f] = checkedValue(field, v.substr(eq + 1));
+        }
+    }
+}
+
+// Values read back that fill their field and that the command line does not
+// replace: tarn may not write them back. The sentence names each one and
+// the option that supplies it.
+void refuseCutValues(const MultiSsid &m, const std::array<Given, kVapCount> &given, size_t vap,
+                     const Radio &radio) {
+    std::string which, how;
+    for (size_t k = 0; k < kVapCount; k++) {
+        for (size_t f = 0; f < std::size(kFields); f++) {
+            const NetworkField &field = kFields[f];
+            const std::string &value = m.entries[k].*field.value;
+            if (given[k].values[f] || !mayBeCut(value, field.width))
+                continue;
+            which += std::string(which.empty() ? "" : ", ") + "the " + std::string(field.name) +
+                     " of network " + std::to_string(k);
+            how += " " + (k == vap ? std::string(field.option) + " VALUE"
+                                   : std::string(field.otherOption) + " " + std::to_string(k) + "=VALUE");
+        }
+    }
+    if (which.empty())
+        return;
+    throw UsageError(which + " of the " + std::string(radio.band) +
+                     " GHz radio fill their fields of the device's reply, so they may have been cut, "
+                     "and tarn does not write back a value it may have read cut; give them with" +
+                     how + " (nothing was changed).");
+}
+
 int wlanSet(Session &s, Args &a) {
     const Radio &radio = radioOption(a);
     const std::optional<std::string> vapText = a.value("--vap");
-    const std::optional<std::string> ssid = a.value("--ssid");
-    const std::optional<std::string> vlan = a.value("--vlan");
-    const std::optional<std::string> security = a.value("--security");
-    const std::optional<std::string> keyText = a.value(kKeySource.option);
-    const std::optional<std::string> keyFile = a.value(kKeySource.fileOption);
-    a.finish();
     if (!vapText)
         throw UsageError("wlan set needs --vap N (0 is the main network, 1 to 7 the others).");
     const auto vap = static_cast<size_t>(parseInteger(*vapText, "--vap", 0, kVapCount - 1));
-    if (!ssid && !vlan && !security && !keyText && !keyFile)
+    constexpr size_t kKeyField = 2;
+    static_assert(kFields[kKeyField].value == &SsidEntry::key);
+    std::array<Given, kVapCount> given;
+    for (size_t f = 0; f < kKeyField; f++)
+        if (const std::optional<std::string> v = a.value(kFields[f].option))
+            given[vap].values[f] = checkedValue(kFields[f], *v);
+    const std::optional<std::string> security = a.value("--security");
+    const std::optional<std::string> keyText = a.value(kKeySource.option);
+    const std::optional<std::string> keyFile = a.value(kKeySource.fileOption);
+    takeOtherValues(a, vap, given);
+    a.finish();
+    const Given &mine = given[vap];
+    const bool anyField = std::any_of(std::begin(mine.values), std::end(mine.values),
+                                      [](const auto &v) { return v.has_value(); });
+    if (!anyField && !security && !keyText && !keyFile)
         throw UsageError("wlan set: nothing to change; give --ssid, --vlan, --security or --key.");
     const SecurityMode *mode = nullptr;
     if (security) {
@@ -100,40 +190,74 @@ int wlanSet(Session &s, Args &a) {
             throw UsageError("--security takes one of " + securityNames() + ", not \"" + *security +
                              "\".");
     }
-    // Switching to a keyed mode asks for the key unless one is given.
-    const std::optional<std::string> key =
-        keyText || keyFile || (mode && mode->keyed)
-            ? std::optional(readNewSecret(kKeySource, keyText, keyFile))
-            : std::nullopt;
-
-    if (ssid) {
-        checkWidth(*ssid, wire::multi_ssid::kSsidLen, "the SSID");
-        if (ssid->empty())
-            throw UsageError("the device keeps the old SSID when it is sent an empty one.");
-    }
-    const std::optional<long> vlanId =
-        vlan ? std::optional(parseInteger(*vlan, "--vlan", 1, 4094)) : std::nullopt;
-    if (key)
-        checkWidth(*key, wire::multi_ssid::kKeyLen, "the key");
+    // A key given on the command line, in its file or, when the network is
+    // to have a keyed security, in TARN_WLAN_KEY.
+    if (keyText || keyFile || (mode && mode->keyed))
+        if (const std::optional<std::string> key = givenSecret(kKeySource, keyText, keyFile))
+            given[vap].values[kKeyField] = checkedValue(kFields[kKeyField], *key);
 
     // The device replaces all eight networks at once: send back what it has,
-    // with the one change.
+    // with the changes.
     MultiSsid m = readNetworks(s, radio);
     SsidEntry &e = m.entries[vap];
-    e.ssid = ssid.value_or(e.ssid);
-    e.vlan = vlanId ? std::to_string(*vlanId) : e.vlan;
+    const SecurityMode *before = securityOf(e);
     e.security = mode ? std::to_string(mode->code) : e.security;
-    if (key) {
-        const SecurityMode *now = securityOf(e);
-        if (now && !now->keyed)
-            throw UsageError("a key applies only to static-wep and WPA personal networks; network " +
-                             std::to_string(vap) + " is " + std::string(now->name) + ".");
-        e.key = *key;
+    // A switch to a keyed security asks for the key when the network has
+    // none that fits (WPA and WPA2 share the passphrase).
+    if (!mine.values[kKeyField] && mode && mode->keyed && needsNewKey(before, *mode)) {
+        try {
+            given[vap].values[kKeyField] = checkedValue(kFields[kKeyField], promptNewSecret(kKeySource));
+        } catch (const UsageError &err) {
+            throw UsageError("network " + std::to_string(vap) + " becomes " + std::string(mode->name) +
+                             ", which needs a key; " + err.what());
+        }
     }
+    for (size_t k = 0; k < kVapCount; k++) {
+        const std::optional<std::string> &key = given[k].values[kKeyField];
+        const SecurityMode *sec = securityOf(m.entries[k]);
+        if (!key || !sec)
+            continue;
+        if (!sec->keyed)
+            throw UsageError("a key applies only to static-wep and WPA personal networks; network " +
+                             std::to_string(k) + " is " + std::string(sec->name) + ".");
+        if (const std::string problem = keyProblem(*sec, *key); !problem.empty())
+            throw UsageError("network " + std::to_string(k) + ": " + problem);
+    }
+    refuseCutValues(m, given, vap, radio);
+    for (size_t k = 0; k < kVapCount; k++)
+        for (size_t f = 0; f < std::size(kFields); f++)
+            if (given[k].values[f])
+                m.entries[k].*kFields[f].value = *given[k].values[f];
+
     s.call(wire::OP_SET_MULTI_SSID, multiSsidSetBody(radio.index, m));
-    emit(s, formatMac(s.target().info.mac) + " accepted network " + std::to_string(vap) + " of the " +
-                std::string(radio.band) + " GHz radio (save it with tarn commit):",
-         entryRecord(radio, vap, e, false));
+    // Read back what was changed: the device acknowledges every set.
+    const MultiSsid after = readNetworks(s, radio);
+    std::string differs;
+    for (size_t k = 0; k < kVapCount; k++) {
+        const bool changed = k == vap || std::any_of(std::begin(given[k].values), std::end(given[k].values),
+                                                     [](const auto &v) { return v.has_value(); });
+        if (!changed)
+            continue;
+        const std::pair<std::string_view, std::string SsidEntry::*> compared[] = {
+            {"SSID", &SsidEntry::ssid}, {"VLAN id", &SsidEntry::vlan},
+            {"security code", &SsidEntry::security}, {"key", &SsidEntry::key}};
+        for (const auto &[name, member] : compared) {
+            if (after.entries[k].*member == m.entries[k].*member)
+                continue;
+            const bool secret = member == &SsidEntry::key;
+            differs += std::string(differs.empty() ? "" : ", ") + "network " + std::to_string(k) + " " +
+                       std::string(name) +
+                       (secret ? " (not the one sent)" : " \"" + after.entries[k].*member + "\"");
+        }
+    }
+    const std::string mac = formatMac(s.target().info.mac);
+    if (!differs.empty())
+        throw RefusedError(mac + " accepted network " + std::to_string(vap) + " of the " +
+                           std::string(radio.band) + " GHz radio, but the device still reports " +
+                           differs + ".");
+    emit(s, mac + " accepted network " + std::to_string(vap) + " of the " + std::string(radio.band) +
+                " GHz radio and reports it back as sent (save it with tarn commit):",
+         entryRecord(radio, vap, after.entries[vap], false));
     return kExitOk;
 }
 

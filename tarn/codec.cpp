@@ -323,4 +323,8 @@ BasicInfo basicInfoFrom(const DeviceInfo &info) {
     return b;
 }
 
+bool mayBeCut(std::string_view value, size_t width) {
+    return value.size() >= width;
+}
+
 }  // namespace tarn

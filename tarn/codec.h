@@ -73,4 +73,8 @@ std::optional<Announcement> decodeAnnouncement(std::span<const uint8_t> datagram
 // What the set operation must send to leave the device as discovery saw it.
 BasicInfo basicInfoFrom(const DeviceInfo &info);
 
+// A text read from a fixed-width field that fills the field may be the
+// start of a longer value that the device cut to fit: never write it back.
+bool mayBeCut(std::string_view value, size_t width);
+
 }  // namespace tarn

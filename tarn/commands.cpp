@@ -43,8 +43,9 @@ constexpr const char *kGlobalHelp =
     "A short option also takes its value attached (-d192.0.2.12). Give a value that\n"
     "begins with - as --option=VALUE. After listen and watch, --timeout is theirs.\n"
     "\n"
-    "exit status: 0 done, 1 refused by the device or not confirmed, 2 usage error,\n"
-    "3 no reply\n"
+    "exit status: 0 done, 1 refused by the device, accepted but not taken,\n"
+    "conflicting replies or not confirmed, 2 usage error or a value tarn will not\n"
+    "send, 3 no reply\n"
     "\n"
     "commands:\n";
 
@@ -107,8 +108,12 @@ constexpr std::array kCommands{
             "          [--dns DNS1[,DNS2] | --dns-dhcp] [--ipv6-auto | --ipv6 ADDR/PREFIX]",
             "change the name and the management network settings",
             "The device applies every field of this request, so tarn reads the current\n"
-            "values by discovery and changes only those given. --ip, --mask and --gateway\n"
-            "switch DHCP off; a missing one keeps its current value.",
+            "values by discovery and changes only those given, and names the ones it wrote\n"
+            "back. --ip, --mask and --gateway switch DHCP off; a missing one keeps its\n"
+            "current value. A contiguous mask, a gateway on the address's subnet, a name\n"
+            "and at most two DNS servers are required. A name that fills its 64-byte field\n"
+            "may have been cut and must be given with --name. Exits 1 when discovery\n"
+            "still reports other values afterwards.",
             cmdSet},
     Command{"verify", "-d DEVICE verify", "check that the credentials are the administrator's",
             "Exits 0 when user and password are the administrator's, 1 when the password is\n"
@@ -126,7 +131,8 @@ constexpr std::array kCommands{
             "       -d DEVICE ddns set [--user U] [--domain D] [--ddns-password-file FILE]",
             "read or change the dynamic-DNS account",
             "set reads the current values first and changes only those given; the device\n"
-            "switches dynamic DNS on with every set.",
+            "switches dynamic DNS on with every set. Exits 1 when the device still reports\n"
+            "other values afterwards.",
             cmdDdns},
     Command{"commit", "-d DEVICE commit", "save the running settings",
             "Asks the device to save its running settings as its start-up settings.", cmdCommit},
@@ -141,12 +147,16 @@ constexpr std::array kCommands{
             cmdNetstatus},
     Command{"time",
             "-d DEVICE time get\n"
-            "       -d DEVICE time set [--date YYYYMMDDhhmmss|now] [--timezone N] [--dst on|off]\n"
+            "       -d DEVICE time set [--date YYYYMMDDhhmmss|now] [--timezone H] [--dst on|off]\n"
             "                          [--ntp SERVER | --no-ntp]",
             "read or send the date, time and NTP settings",
-            "set reads the current values first and changes only those given.", cmdTime},
+            "set reads the current values first and changes only those given. --timezone\n"
+            "takes whole hours from UTC, -12 to 14. Exits 1 when the device still reports\n"
+            "other values afterwards.",
+            cmdTime},
     Command{"vlan", "-d DEVICE vlan ID", "set the management VLAN",
-            "Sets the management VLAN id (0 to 4094). Result 3 means the device refused it.",
+            "Sets the management VLAN id (0 to 4094). Result 3 means the device refused it.\n"
+            "The protocol cannot read it back.",
             cmdVlan},
     Command{"snmp",
             "-d DEVICE snmp on|off [--ro COMMUNITY | --ro-file FILE]\n"
@@ -154,35 +164,44 @@ constexpr std::array kCommands{
             "switch the SNMP agent and set its communities",
             "The device writes both communities with every request, so both are needed.\n"
             "Each comes from its option, the first line of its file, TARN_SNMP_RO or\n"
-            "TARN_SNMP_RW, or a prompt without echo. This request carries no credentials.",
+            "TARN_SNMP_RW, or a prompt without echo. This request carries no credentials,\n"
+            "and the protocol cannot read it back.",
             cmdSnmp},
     Command{"wlan",
             "-d DEVICE wlan get --radio 2.4|5 [--show-keys]\n"
             "       -d DEVICE wlan set --radio 2.4|5 --vap N [--ssid S] [--vlan V]\n"
-            "                          [--security NAME] [--key K | --key-file FILE]",
+            "                          [--security NAME] [--key K | --key-file FILE]\n"
+            "                          [--ssid-for N=S] [--vlan-for N=V] [--key-for N=K]",
             "read or change the eight wireless networks of a radio",
             "VAP 0 is the radio's main network, 1 to 7 the others. Security names:\n"
             "static-wep, wpa-personal, wpa-enterprise, wpa2-personal, wpa2-enterprise, open.\n"
-            "set reads all eight networks, changes one and writes all eight back. A key\n"
-            "comes from --key, the first line of --key-file, or, when --security names a\n"
-            "keyed mode, TARN_WLAN_KEY or a prompt without echo. Keys are shown only with\n"
+            "set reads all eight networks, changes one and writes all eight back, then reads\n"
+            "them again. A value that fills its field (SSID 32, VLAN 4, key 16 bytes) may\n"
+            "have been cut and is never written back: give it with --ssid-for, --vlan-for\n"
+            "or --key-for N=VALUE for network N. A key comes from --key, the first line of\n"
+            "--key-file, or, when --security names a keyed mode, TARN_WLAN_KEY or a prompt\n"
+            "without echo. Keys: WPA 8 to 16 characters, WEP 5 or 13 characters or 10 hex\n"
+            "digits; switching to a keyed security needs a key. Keys are shown only with\n"
             "--show-keys. Save the change with tarn commit.",
             cmdWlan},
     Command{"firmware",
             "-d DEVICE firmware upgrade --http|--tftp SERVER FILE [--no-wait] [--wait-timeout S]\n"
             "       -d DEVICE firmware status",
             "upgrade the firmware from a file server",
-            "upgrade starts the upgrade and follows it until the device restarts and\n"
-            "announces itself again (default at most 600 s). SERVER is an IPv4 or IPv6\n"
+            "upgrade starts the upgrade and follows its progress until the device restarts\n"
+            "(default at most 600 s); a refused image ends it at once with status 1, and a\n"
+            "restart with the same version with a warning. SERVER is an IPv4 or IPv6\n"
             "address.",
             cmdFirmware},
     Command{"config",
             "-d DEVICE config backup --tftp SERVER FILE\n"
-            "       -d DEVICE config restore --tftp|--http SERVER FILE [--wait-timeout S]",
+            "       -d DEVICE config restore --tftp|--http SERVER FILE [--wait-timeout S] [--force]",
             "back up or restore the configuration",
-            "backup uploads the configuration to a TFTP server. restore downloads, checks\n"
-            "and applies a configuration file and follows it until it completes or fails\n"
-            "(default at most 120 s).",
+            "backup has the device upload its configuration to a TFTP server; the device\n"
+            "reports only that it ran the upload. restore reads the file first and refuses\n"
+            "one made on another device unless --force; the device then downloads, checks\n"
+            "and applies it, and tarn follows it until it completes or fails (default at\n"
+            "most 120 s).",
             cmdConfig},
     Command{"reboot", "-d DEVICE reboot [--yes] [--wait] [--wait-timeout S]", "reboot the device",
             "With --wait, waits until the device announces itself again (default at most\n"

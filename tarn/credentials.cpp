@@ -131,14 +131,19 @@ std::string readSecret(const SecretSource &source, const std::optional<std::stri
     return secret ? *secret : promptSecret(prompt, source);
 }
 
-std::string readNewSecret(const SecretSource &source, const std::optional<std::string> &given,
-                          const std::optional<std::string> &file) {
+std::optional<std::string> givenSecret(const SecretSource &source, const std::optional<std::string> &given,
+                                       const std::optional<std::string> &file) {
     if (given && file)
         throw UsageError(std::string(source.option) + " and " + std::string(source.fileOption) +
                          " exclude each other.");
     if (given)
         return *given;
-    std::optional<std::string> secret = fileOrEnvironment(source, file);
+    return fileOrEnvironment(source, file);
+}
+
+std::string readNewSecret(const SecretSource &source, const std::optional<std::string> &given,
+                          const std::optional<std::string> &file) {
+    std::optional<std::string> secret = givenSecret(source, given, file);
     return secret ? *secret : promptNewSecret(source);
 }
 

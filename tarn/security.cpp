@@ -1,6 +1,8 @@
 #include "security.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 
 namespace tarn {
 
@@ -38,6 +40,40 @@ std::string securityNames() {
     for (const SecurityMode &m : kModes)
         names += (names.empty() ? "" : ", ") + std::string(m.name);
     return names;
+}
+
+namespace {
+
+constexpr uint8_t kWepCode = 1;
+constexpr size_t kKeyField = 16;
+
+bool allOf(std::string_view text, int (*test)(int)) {
+    return std::all_of(text.begin(), text.end(),
+                       [test](char c) { return test(static_cast<unsigned char>(c)) != 0; });
+}
+
+}  // namespace
+
+std::string keyProblem(const SecurityMode &mode, std::string_view key) {
+    const std::string length = std::to_string(key.size());
+    if (mode.code == kWepCode) {
+        if ((key.size() == 10 && allOf(key, isxdigit)) || key.size() == 5 || key.size() == 13)
+            return {};
+        return "a WEP key has 5 or 13 characters or 10 hexadecimal digits here (26 digits do not fit "
+               "the device's key field of " + std::to_string(kKeyField) + " bytes), not " + length +
+               " characters.";
+    }
+    if (key.size() < 8 || key.size() > kKeyField)
+        return "a WPA passphrase has at least 8 characters and the device's key field holds " +
+               std::to_string(kKeyField) + ", so it takes 8 to 16 characters here, not " + length +
+               ".";
+    if (!allOf(key, isprint))
+        return "a WPA passphrase is made of printable ASCII characters only.";
+    return {};
+}
+
+bool needsNewKey(const SecurityMode *from, const SecurityMode &to) {
+    return from == nullptr || !from->keyed || (from->code == kWepCode) != (to.code == kWepCode);
 }
 
 }  // namespace tarn

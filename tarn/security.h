@@ -20,4 +20,14 @@ const SecurityMode *securityByName(std::string_view name);
 // "static-wep, wpa-personal, ..." for messages and help.
 std::string securityNames();
 
+// Why `key` cannot be the key of a network secured with `mode`, or empty
+// when it can: a WEP key has 5 or 13 characters or 10 or 26 hexadecimal
+// digits, a WPA passphrase 8 to 63 printable characters, and the device's
+// key field holds 16 bytes, which leaves out 26 digits and long passphrases.
+std::string keyProblem(const SecurityMode &mode, std::string_view key);
+// Whether a network switched from `from` (nullptr: unknown) to the keyed
+// `to` needs a new key: an open or enterprise network has none, and a WEP
+// key is no WPA passphrase.
+bool needsNewKey(const SecurityMode *from, const SecurityMode &to);
+
 }  // namespace tarn

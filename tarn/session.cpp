@@ -45,7 +45,7 @@ Selector parseSelector(const std::string &text) {
     return sel;
 }
 
-Session::Session(Options options) : options_(std::move(options)), random_(std::random_device{}()) {
+Session::Session(Options options) : options_(std::move(options)) {
     if (options_.timeout <= 0)
         throw UsageError("-t takes a positive number of seconds.");
     if (options_.retries < 0)
@@ -58,9 +58,12 @@ std::vector<std::string> Session::interfaces() const {
     return options_.interfaces.empty() ? broadcastInterfaces() : options_.interfaces;
 }
 
-std::string Session::secondsText(double seconds) {
+std::string Session::secondsText(double seconds, int decimals) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%g s", seconds);
+    if (decimals < 0)
+        std::snprintf(buf, sizeof buf, "%g s", seconds);
+    else
+        std::snprintf(buf, sizeof buf, "%.*f s", decimals, seconds);
     return buf;
 }
 
@@ -84,38 +87,59 @@ const Credentials &Session::credentials() {
 
 Reply Session::toReply(const wire::message_t &h, const Datagram &d, Clock::time_point sent) {
     const auto bodyAt = static_cast<ptrdiff_t>(std::min(d.bytes.size(), wire::kHeaderLen));
-    return Reply{h, Bytes(d.bytes.begin() + bodyAt, d.bytes.end()), d.ifname,
+    return Reply{h, Bytes(d.bytes.begin() + bodyAt, d.bytes.end()), d.ifname, d.from,
                  millisSince(sent, d.at)};
 }
 
-std::vector<Reply> Session::collect(uint16_t op) {
+DeviceReplies Session::collect(uint16_t op) {
     Transport &t = replies();
     const uint16_t tag = newTag();
     const Bytes request = encodeRequest(op, tag, std::nullopt, {}, {});
     const auto sent = Clock::now();
     t.broadcast(request, wire::kRequestPort);
     const auto deadline = sent + seconds(options_.timeout);
-    std::vector<Reply> out;
+    DeviceReplies out;
     while (auto d = t.receive(deadline)) {
         const wire::message_t h = wire::decode_header(d->bytes);
-        if (!isReplyTo(h, op, tag) || h.uStatus != wire::kStatusOk)
-            continue;
-        // These replies carry the device's own MAC; a device reachable on
-        // two interfaces answers twice.
-        const bool seen = std::any_of(out.begin(), out.end(), [&](const Reply &r) {
-            return std::equal(std::begin(r.header.ucMac), std::end(r.header.ucMac), h.ucMac);
-        });
-        if (!seen)
-            out.push_back(toReply(h, *d, sent));
+        if (isReplyTo(h, op, tag) && h.uStatus == wire::kStatusOk)
+            out.add(toReply(h, *d, sent));
     }
     return out;
 }
 
-std::vector<Found> Session::discover() {
+std::vector<Found> Session::discover(size_t *dropped) {
+    const DeviceReplies replies = collect(wire::OP_DISCOVER);
+    if (dropped)
+        *dropped = replies.dropped();
     std::vector<Found> out;
-    for (const Reply &r : collect(wire::OP_DISCOVER))
-        out.push_back(Found{parseDiscover(r.body), r.ifname, r.rttMs});
+    for (const auto &[mac, hosts] : replies.devices())
+        for (const Reply &r : hosts)
+            out.push_back(Found{parseDiscover(r.body), r.ifname, r.rttMs});
     return out;
+}
+
+DeviceReplies Session::findTarget(const Selector &sel) {
+    Transport &t = replies();
+    // A new tag for every try, so that a late answer to an earlier try is
+    // never taken for a second host.
+    const uint16_t tag = newTag();
+    const Bytes request = encodeRequest(wire::OP_DISCOVER, tag, std::nullopt, {}, {});
+    const auto sent = Clock::now();
+    t.broadcast(request, wire::kRequestPort);
+    auto deadline = sent + seconds(options_.timeout);
+    DeviceReplies found;
+    while (auto d = t.receive(deadline)) {
+        const wire::message_t h = wire::decode_header(d->bytes);
+        if (!isReplyTo(h, wire::OP_DISCOVER, tag) || h.uStatus != wire::kStatusOk)
+            continue;
+        Reply r = toReply(h, *d, sent);
+        if (!matches(sel, parseDiscover(r.body)))
+            continue;
+        if (found.devices().empty())
+            deadline = d->at + seconds(kGraceSeconds);
+        found.add(std::move(r));
+    }
+    return found;
 }
 
 const Found &Session::target() {
@@ -124,28 +148,34 @@ const Found &Session::target() {
     if (options_.device.empty())
         throw UsageError("this command needs a device: name it with -d MAC or -d IPv4.");
     const Selector sel = parseSelector(options_.device);
-    Transport &t = replies();
-    const uint16_t tag = newTag();
-    const Bytes request = encodeRequest(wire::OP_DISCOVER, tag, std::nullopt, {}, {});
-    for (int attempt = 0; attempt <= options_.retries; attempt++) {
-        const auto sent = Clock::now();
-        t.broadcast(request, wire::kRequestPort);
-        const auto deadline = sent + seconds(options_.timeout);
-        while (auto d = t.receive(deadline)) {
-            const wire::message_t h = wire::decode_header(d->bytes);
-            if (!isReplyTo(h, wire::OP_DISCOVER, tag) || h.uStatus != wire::kStatusOk)
-                continue;
-            const Reply r = toReply(h, *d, sent);
-            DeviceInfo info = parseDiscover(r.body);
-            if (matches(sel, info)) {
-                target_ = Found{std::move(info), r.ifname, r.rttMs};
-                return *target_;
-            }
-        }
-    }
+    const auto start = Clock::now();
     const int tries = options_.retries + 1;
-    throw NoReplyError("no device " + options_.device + " answered on " + t.interfaceList() +
-                       " within " + timeoutText() + triesText(tries));
+    for (int attempt = 0; attempt < tries; attempt++) {
+        const DeviceReplies found = findTarget(sel);
+        const auto &devices = found.devices();
+        if (devices.empty())
+            continue;
+        if (devices.size() > 1)
+            throw UsageError(options_.device + " is used by " + std::to_string(devices.size()) +
+                             " devices; give the MAC.");
+        const auto &[mac, hosts] = *devices.begin();
+        if (hosts.size() > 1)
+            throw RefusedError(conflictText(mac));
+        const Reply &r = hosts.front();
+        target_ = Found{parseDiscover(r.body), r.ifname, r.rttMs};
+        return *target_;
+    }
+    throw NoReplyError("no device " + options_.device + " answered on " +
+                       replies().interfaceList() + " within " +
+                       secondsText(std::chrono::duration<double>(Clock::now() - start).count(), 1) +
+                       triesText(tries));
+}
+
+const Found &Session::rediscover() {
+    const Mac mac = target().info.mac;
+    options_.device = formatMac(mac);
+    target_.reset();
+    return target();
 }
 
 std::optional<Reply> Session::exchange(uint16_t op, uint16_t tag, const std::optional<Address> &to,
@@ -154,7 +184,8 @@ std::optional<Reply> Session::exchange(uint16_t op, uint16_t tag, const std::opt
     Transport &t = replies();
     const auto sent = Clock::now();
     t.broadcast(request, wire::kRequestPort, ifname);
-    const auto deadline = sent + seconds(wait);
+    auto deadline = sent + seconds(wait);
+    std::optional<Reply> first;
     while (auto d = t.receive(deadline)) {
         const wire::message_t h = wire::decode_header(d->bytes);
         if (!isReplyTo(h, op, tag))
@@ -163,13 +194,19 @@ std::optional<Reply> Session::exchange(uint16_t op, uint16_t tag, const std::opt
         // either copied from the request or as the device's own.
         if (to && !std::equal(to->mac.begin(), to->mac.end(), h.ucMac))
             continue;
-        return toReply(h, *d, sent);
+        Reply r = toReply(h, *d, sent);
+        if (!first) {
+            first = std::move(r);
+            deadline = d->at + seconds(kGraceSeconds);
+        } else if (!sameAnswer(*first, r)) {
+            throw RefusedError(conflictText(macOf(*first)));
+        }
     }
-    return std::nullopt;
+    return first;
 }
 
 std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, int tries,
-                                   double lastWait) {
+                                   double lastWait, double &waited) {
     const Found &dev = target();
     const Address to{dev.info.mac, dev.info.ip};
     const Credentials cred = carriesCredentials(op) ? credentials() : Credentials{};
@@ -177,6 +214,7 @@ std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, i
     // The same tag on every try, so a late answer to an earlier try counts.
     const Bytes request = encodeRequest(op, tag, to, cred, body);
     const std::string mac = formatMac(dev.info.mac);
+    const auto start = Clock::now();
     for (int attempt = 0; attempt < tries; attempt++) {
         const bool last = attempt + 1 == tries;
         const double wait = last ? std::max(options_.timeout, lastWait) : options_.timeout;
@@ -189,20 +227,33 @@ std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, i
             throw RefusedError(mac + " does not support operation " + opLabel(op) + ".");
         return r;
     }
+    waited = std::chrono::duration<double>(Clock::now() - start).count();
     return std::nullopt;
 }
 
 std::optional<Reply> Session::callOnce(uint16_t op, std::span<const uint8_t> body) {
-    return send(op, body, 1, 0);
+    double waited = 0;
+    return send(op, body, 1, 0, waited);
 }
 
 Reply Session::call(uint16_t op, std::span<const uint8_t> body, double lastWait) {
     const int tries = options_.retries + 1;
-    if (std::optional<Reply> r = send(op, body, tries, lastWait))
+    double waited = 0;
+    if (std::optional<Reply> r = send(op, body, tries, lastWait, waited))
         return std::move(*r);
     const Found &dev = target();
     throw NoReplyError(formatMac(dev.info.mac) + " did not answer " + opLabel(op) + " on " +
-                       dev.ifname + " within " + timeoutText() + triesText(tries));
+                       dev.ifname + " within " + secondsText(waited, 1) + triesText(tries));
+}
+
+Reply Session::start(uint16_t op, std::span<const uint8_t> body, double seconds) {
+    double waited = 0;
+    if (std::optional<Reply> r = send(op, body, 1, seconds, waited))
+        return std::move(*r);
+    const Found &dev = target();
+    throw NoReplyError(formatMac(dev.info.mac) + " did not answer " + opLabel(op) + " on " +
+                       dev.ifname + " within " + secondsText(waited, 1) +
+                       "; it was sent once, since another copy would start the work again.");
 }
 
 }  // namespace tarn

@@ -117,11 +117,17 @@ std::optional<Datagram> Transport::receive(Clock::time_point deadline) {
                 continue;
             Datagram d;
             d.bytes.resize(wire::kMaxDatagram);
-            const ssize_t n = recv(fds[i].fd, d.bytes.data(), d.bytes.size(), 0);
+            sockaddr_in from{};
+            socklen_t fromLen = sizeof from;
+            const ssize_t n = recvfrom(fds[i].fd, d.bytes.data(), d.bytes.size(), 0,
+                                       reinterpret_cast<sockaddr *>(&from), &fromLen);
             if (n < 0)
                 continue;
             d.bytes.resize(static_cast<size_t>(n));
             d.ifname = names_[i];
+            const uint32_t sender = ntohl(from.sin_addr.s_addr);
+            d.from = {static_cast<uint8_t>(sender >> 24), static_cast<uint8_t>(sender >> 16),
+                      static_cast<uint8_t>(sender >> 8), static_cast<uint8_t>(sender)};
             d.at = Clock::now();
             return d;
         }

@@ -4,6 +4,7 @@
 // datagrams on and sends from the same socket.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -35,6 +36,7 @@ class Socket {
 struct Datagram {
     std::vector<uint8_t> bytes;
     std::string ifname;
+    std::array<uint8_t, 4> from{};  // the sender's IPv4 address
     Clock::time_point at;
 };
 

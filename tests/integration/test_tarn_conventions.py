@@ -193,9 +193,10 @@ def test_secrets_from_files_environment_or_nowhere(ap, at, util_run):
     res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", "TARN_WLAN_KEY=from-the-env-7", TARN, *wlan,
                     "--security", "wpa-personal"])
     assert res.returncode == 0 and keys()[2] == "from-the-env-7", res.stderr
-    # Without a file, the environment or a terminal there is no secret to send.
+    # Without a file, the environment or a terminal there is no secret to
+    # send (a WEP key is no WPA passphrase: the switch needs a new key).
     res = util_run(["setsid", "-w", "env", f"TARN_PASSWORD={PASSWORD}", TARN, *wlan,
-                    "--security", "wpa2-personal"], input="")
+                    "--security", "static-wep"], input="")
     assert res.returncode == 2
     assert "a Wi-Fi key is needed: set TARN_WLAN_KEY, use --key-file, or run tarn on a " \
            "terminal." in res.stderr

@@ -1,0 +1,82 @@
+"""Transfers with tarn: a start is sent once, a backup claims only what the
+device reports, a restore checks whose backup it is, and a firmware upgrade
+follows the device's progress to its end."""
+import os
+import select
+import subprocess
+import time
+
+import tarnclient as tc
+from servers import http, tftp  # noqa: F401
+from test_tarn import BUILD, PASSWORD, TARN, at, mac_text, tarn  # noqa: F401
+
+
+def offer_image(server, name, version):
+    payload, image = server.root.parent / f"payload-{version}", server.root.parent / f"image-{version}"
+    payload.write_bytes(os.urandom(20000))
+    subprocess.run([BUILD / "platform/device/mkfwimage", version, payload, image], check=True, timeout=30)
+    server.put(name, image.read_bytes())
+    return image.read_bytes()
+
+
+def test_a_backup_start_is_sent_once_and_claims_only_the_upload(ap, segment):
+    """The device answers a backup start only after its upload, here to an
+    address where nobody answers: tarn waits instead of starting it again."""
+    watch = segment.socket(tc.PORT_REQUEST)
+    started = time.monotonic()
+    proc = segment.util_popen([TARN, "-t", "1", "-r", "2", "-d", ap.ip_text, "config", "backup",
+                               "--tftp", "192.0.2.99", "lost.cfg"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    starts = 0
+    try:
+        while proc.poll() is None and time.monotonic() - started < 150:
+            if select.select([watch], [], [], 0.2)[0]:
+                data = watch.recvfrom(65536)[0]
+                h = tc.parse_header(data)
+                if h.type == tc.TYPE_REQUEST and h.op == 0x101 and data[22:23] == b"\x01":
+                    starts += 1
+        out, err = proc.communicate(timeout=30)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait(timeout=5)
+        watch.close()
+    assert proc.returncode == 0, err
+    assert starts == 1
+    assert "the device reports only that it ran it, not that the file arrived" in out
+
+
+def test_restore_refuses_another_devices_backup(ap_factory, tarn, tftp):
+    one, two = ap_factory(count=2)
+    assert tarn("-d", one.ip_text, "config", "backup", "--tftp", "192.0.2.1", "one.cfg").returncode == 0
+    assert tftp.wait_file("one.cfg")
+    seq = two.journal_seq()
+    res = tarn("-d", two.ip_text, "config", "restore", "--tftp", "192.0.2.1", "one.cfg")
+    assert res.returncode == 2
+    assert f"one.cfg is the configuration of {mac_text(one)}, not of {mac_text(two)}" in res.stderr
+    assert "Give --force to restore it anyway." in res.stderr
+    res = tarn("-d", two.ip_text, "config", "restore", "--tftp", "192.0.2.1", "missing.cfg")
+    assert res.returncode == 2
+    assert "cannot read tftp://192.0.2.1/missing.cfg" in res.stderr and "--force" in res.stderr
+    assert two.journal(after=seq) == []
+
+
+def test_a_refused_image_ends_the_upgrade_at_once(ap, at, http):
+    image = offer_image(http, "bad.bin", "6.6.6-bad")
+    http.put("bad.bin", image[:-1] + bytes([image[-1] ^ 0xFF]))
+    res = at("firmware", "upgrade", "--http", "192.0.2.1", "bad.bin", "--wait-timeout", "600",
+             timeout=90)
+    assert res.returncode == 1
+    assert 'refused the firmware image ("Validation failed") and refuses every further upgrade ' \
+           f"until it restarts; restart it with tarn -d {mac_text(ap)} reboot." in res.stderr
+
+
+def test_an_upgrade_to_the_same_version_ends_with_a_warning(ap, at, http):
+    offer_image(http, "same.bin", ap.store_get("system", "version"))
+    res = at("firmware", "upgrade", "--http", "192.0.2.1", "same.bin", "--wait-timeout", "120",
+             timeout=150)
+    assert res.returncode == 0, res.stderr
+    assert f"warning: {mac_text(ap)} restarted with the same firmware 1.0.0" in res.stderr
+    # Not a terminal: one line for each change of progress.
+    steps = [line.split(" (")[0] for line in res.stderr.splitlines() if line.startswith("upgrading")]
+    assert steps and all(a != b for a, b in zip(steps, steps[1:])), steps

@@ -1,0 +1,194 @@
+"""tarn changes only what it was asked to change and claims only what the
+device reports: values that may have been read cut are never written back,
+keys and addresses are checked first, a forged or second answer stops the
+command, and every write is read back where the protocol has a read."""
+import re
+import select
+import subprocess
+
+import pytest
+
+import tarnclient as tc
+from test_tarn import PASSWORD, TARN, at, mac_text, tarn  # noqa: F401
+
+LONG_KEY = "a-29-character-wpa-passphrase"
+
+
+def writes(ap, seq):
+    return [e for e in ap.journal(after=seq) if e.writer == "tarnd"]
+
+
+@pytest.fixture
+def cut_ap(ap_factory):
+    """The main 2.4 GHz network's passphrase and network 7's SSID are longer
+    than the protocol's fields."""
+    return ap_factory(seed=[("interface", "wlan1", "wpa-personal-key", LONG_KEY),
+                            ("interface", "wlan1vap7", "ssid", "S" * 40)])
+
+
+def test_wlan_set_never_writes_back_a_value_it_may_have_read_cut(cut_ap, tarn):
+    at = lambda *a: tarn("-d", cut_ap.ip_text, *a)  # noqa: E731
+    seq = cut_ap.journal_seq()
+    res = at("wlan", "set", "--radio", "2.4", "--vap", "1", "--ssid", "visitors")
+    assert res.returncode == 2, res
+    assert "the key of network 0, the SSID of network 7 of the 2.4 GHz radio" in res.stderr
+    assert "--key-for 0=VALUE --ssid-for 7=VALUE (nothing was changed)" in res.stderr
+    # A new key longer than the field is refused, not cut.
+    res = at("wlan", "set", "--radio", "2.4", "--vap", "1", "--ssid", "visitors",
+             "--key-for", "0=" + LONG_KEY, "--ssid-for", "7=seven")
+    assert res.returncode == 2 and "longer than the device's field of 16 bytes" in res.stderr
+    assert writes(cut_ap, seq) == []
+    assert cut_ap.store_get("interface", "wpa-personal-key", object="wlan1") == LONG_KEY
+    res = at("wlan", "set", "--radio", "2.4", "--vap", "1", "--ssid", "visitors",
+             "--key-for", "0=new-main-key", "--ssid-for", "7=seven")
+    assert res.returncode == 0, res.stderr
+    assert "reports it back as sent" in res.stdout
+    assert [cut_ap.store_get("interface", k, object=o) for o, k in [
+        ("wlan1", "wpa-personal-key"), ("wlan1vap1", "ssid"), ("wlan1vap7", "ssid")]] == \
+        ["new-main-key", "visitors", "seven"]
+
+
+def test_wlan_set_checks_keys_and_keeps_them(ap, at):
+    def wlan_set(vap, *args):
+        return at("wlan", "set", "--radio", "5", "--vap", str(vap), *args)
+    seq = ap.journal_seq()
+    res = wlan_set(2, "--security", "wpa2-personal")            # open: no key to keep
+    assert res.returncode == 2 and "becomes wpa2-personal, which needs a key" in res.stderr
+    for security, key, why in [("wpa2-personal", "abc", "8 to 16 characters"),
+                               ("static-wep", "abc", "5 or 13 characters"),
+                               ("static-wep", "0123456789abcdef0123456789",
+                                "longer than the device's field of 16 bytes")]:
+        res = wlan_set(2, "--security", security, "--key", key)
+        assert res.returncode == 2 and why in res.stderr, (key, res.stderr)
+    assert writes(ap, seq) == []
+    assert wlan_set(2, "--security", "wpa2-personal", "--key", "passphrase2").returncode == 0
+    # Switching between WPA and WPA2 keeps the passphrase.
+    res = wlan_set(2, "--security", "wpa-personal")
+    assert res.returncode == 0, res.stderr
+    assert ap.store_get("interface", "wpa-personal-key", object="wlan0vap2") == "passphrase2"
+    assert wlan_set(3, "--security", "static-wep", "--key", "abcde").returncode == 0
+
+
+def test_writes_are_read_back(ap, at):
+    ap.lsql("lock", "interface", "ssid", "--object", "wlan0vap3", "--error", "read-only")
+    res = at("wlan", "set", "--radio", "5", "--vap", "3", "--ssid", "staff")
+    assert res.returncode == 1
+    assert re.search(r"accepted network 3 of the 5 GHz radio, but the device still reports "
+                     r'network 3 SSID ""\.', res.stderr), res.stderr
+    ap.lsql("lock", "system", "system-name", "--error", "read-only")
+    res = at("set", "--name", "lobby")
+    assert res.returncode == 1
+    assert 'accepted the settings, but the device still reports name "tarn-ap1"' in res.stderr
+    # This device keeps neither the dynamic-DNS account nor the time settings.
+    res = at("ddns", "set", "--user", "someone")
+    assert res.returncode == 1
+    assert "accepted the dynamic-DNS settings, but the device still reports dynamic DNS off, " \
+           'user ""' in res.stderr
+    res = at("time", "set", "--timezone", "-5")
+    assert res.returncode == 1 and "but the device still reports time zone 0" in res.stderr
+    res = at("time", "set", "--date", "now")
+    assert res.returncode == 0 and "reports them back" in res.stdout, res.stderr
+    for cmd in (("vlan", "1"), ("snmp", "off", "--ro", "public", "--rw", "private")):
+        res = at(*cmd)
+        assert res.returncode == 0 and "so tarn cannot read" in res.stdout, res.stderr
+
+
+def test_set_refuses_what_the_device_should_not_apply(ap, at, tarn):
+    seq = ap.journal_seq()
+    for args, why in [
+            (("--ip", "192.0.2.50", "--mask", "255.0.255.0"), "255.0.255.0 is not a network mask"),
+            (("--gateway", "198.51.100.1"),
+             "the gateway 198.51.100.1 is outside the subnet of 192.0.2.11 with mask 255.255.255.0"),
+            (("--name", ""), "the name may not be empty"),
+            (("--dns", "192.0.2.53,192.0.2.54,192.0.2.55"), "--dns takes one or two servers")]:
+        res = at("set", *args)
+        assert res.returncode == 2 and why in res.stderr, (args, res.stderr)
+    assert writes(ap, seq) == []
+    res = at("set", "--name", "lobby")
+    assert res.returncode == 0, res.stderr
+    assert "written back as discovery reported them: DHCP off, address 192.0.2.11, mask " \
+           "255.255.255.0, gateway 192.0.2.1, DNS servers 192.0.2.53, 192.0.2.54" in res.stdout
+    # A name that fills its field may have been cut: it must be given.
+    ap.store_set("system", "system-name", "n" * 70)
+    res = at("set", "--dns-dhcp")
+    assert res.returncode == 2 and "give the name with --name" in res.stderr
+    assert ap.store_get("host", "dns-via-dhcp") == "down"
+
+
+@pytest.mark.parametrize("content", ["\n", "   \n"])
+def test_an_empty_new_password_is_refused(ap, at, util_run, content):
+    util_run(["sh", "-c", f"printf '{content}' > /tmp/tarn-newpw"])
+    res = at("passwd", "--new-password-file", "/tmp/tarn-newpw")
+    assert res.returncode == 2 and "the new password is empty or blank" in res.stderr
+    assert "SET_PASSWD" not in ap.submit_log()
+
+
+def test_dates_and_zones_are_checked_before_sending(ap, at):
+    for args, why in [(("--date", "20261301000000"), "--date takes a date and time"),
+                      (("--date", "20250229120000"), "--date takes a date and time"),
+                      (("--timezone", "99"), "--timezone (hours from UTC) takes a whole number "
+                                             "from -12 to 14")]:
+        res = at("time", "set", *args)
+        assert res.returncode == 2 and why in res.stderr, res.stderr
+    assert "DateTime =" not in ap.stdout_text()
+
+
+def test_a_forged_answer_stops_the_command(ap, client, segment):
+    """A host that answers a multi-SSID get as the device: the utility sees
+    two different answers and writes nothing."""
+    seq = ap.journal_seq()
+    proc = segment.util_popen(["env", f"TARN_PASSWORD={PASSWORD}", TARN, "-d", ap.ip_text, "wlan",
+                               "set", "--radio", "5", "--vap", "1", "--ssid", "visitors"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        forged = sets = 0
+        while proc.poll() is None:
+            ready = select.select([client.reply_sock, client.announce_sock], [], [], 0.2)[0]
+            for sock in ready:
+                data, addr = sock.recvfrom(65536)
+                h = tc.parse_header(data)
+                if sock is client.announce_sock and h.type == tc.TYPE_REQUEST and h.op == 0xD1:
+                    sets += 1
+                if (sock is client.reply_sock and addr[0] == ap.ip_text and h.type == tc.TYPE_REPLY
+                        and h.op == 0xD8 and not forged):
+                    # The same answer with another SSID for network 1, right behind the real one.
+                    body = bytearray(data[22:])
+                    body[3 + 56:3 + 56 + 32] = tc.text_field("attacker", 32)
+                    client.reply_sock.sendto(data[:22] + bytes(body), (tc.BROADCAST, tc.PORT_REPLY))
+                    forged += 1
+        out, err = proc.communicate(timeout=30)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait(timeout=5)
+    assert forged == 1 and sets == 0
+    assert proc.returncode == 1
+    assert err == f"tarn: conflicting replies for {mac_text(ap)}: is another host answering for it?\n"
+    assert writes(ap, seq) == []
+
+
+def test_two_devices_with_one_mac_or_one_address(ap_factory, tarn):
+    first, clone, same_ip = ap_factory(count=3)
+    # The daemon answers with the MAC and the address in use that the store holds.
+    clone.store_set("management", "mac", first.mac_text)
+    res = tarn("discover")
+    assert res.returncode == 0
+    assert res.stderr == f"tarn: two devices answer as {mac_text(first)}\n"
+    assert [line.split()[0] for line in res.stdout.splitlines()[1:]].count(mac_text(first)) == 2
+    res = tarn("-d", mac_text(first), "info")
+    assert res.returncode == 1
+    assert res.stderr == f"tarn: conflicting replies for {mac_text(first)}: " \
+                         "is another host answering for it?\n"
+    same_ip.store_set("management", "ip", first.ip_text)
+    res = tarn("-d", first.ip_text, "info")
+    assert res.returncode == 2
+    assert res.stderr == f"tarn: {first.ip_text} is used by 2 devices; give the MAC.\n"
+    res = tarn("-d", first.ip_text, "discover")
+    assert "tarn: discover lists every device; it ignores -d 192.0.2.11.\n" in res.stderr
+
+
+def test_no_reply_gives_the_time_waited(ap, tarn):
+    res = tarn("-t", "0.5", "-r", "1", "-d", "02:00:00:00:00:99", "info")
+    assert res.returncode == 3
+    waited = re.search(r"within (\d+\.\d) s \(2 tries\)\.$", res.stderr.strip())
+    assert waited and float(waited.group(1)) >= 1.0, res.stderr

@@ -1,0 +1,100 @@
+// What the utility refuses before anything is sent or written back: values
+// that may have been read cut, keys the device could not use, answers from
+// more than one host, and backups made on another device.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "codec.h"
+#include "fetch.h"
+#include "replies.h"
+#include "security.h"
+
+using namespace tarn;
+
+namespace {
+
+Reply answer(uint8_t macEnd, const std::string &ifname, uint8_t fromEnd, std::vector<uint8_t> body = {}) {
+    Reply r;
+    r.header.uMsgType = wire::kTypeReply;
+    r.header.uOP_Code = wire::OP_DISCOVER;
+    r.header.ucMac[0] = 0x02;
+    r.header.ucMac[5] = macEnd;
+    r.ifname = ifname;
+    r.from = {192, 0, 2, fromEnd};
+    r.body = std::move(body);
+    return r;
+}
+
+}  // namespace
+
+TEST(TarnChecks, ValuesThatFillTheirFieldMayBeCut) {
+    EXPECT_TRUE(mayBeCut(std::string(16, 'k'), 16));
+    EXPECT_FALSE(mayBeCut(std::string(15, 'k'), 16));
+    // A reply's text is read to at most its width, so a longer value reads as exactly full.
+    MultiSsid m;
+    m.entries[0].key = "a-passphrase-longer-than-16";
+    m.entries[0].ssid = std::string(40, 's');
+    // The get reply's entries start one byte later than the set request's.
+    Bytes reply = multiSsidSetBody(0, m);
+    reply.insert(reply.begin(), 0);
+    const MultiSsid back = parseMultiSsid(reply);
+    EXPECT_TRUE(mayBeCut(back.entries[0].key, wire::multi_ssid::kKeyLen));
+    EXPECT_TRUE(mayBeCut(back.entries[0].ssid, wire::multi_ssid::kSsidLen));
+    EXPECT_FALSE(mayBeCut(back.entries[1].ssid, wire::multi_ssid::kSsidLen));
+}
+
+TEST(TarnChecks, KeysTheDeviceCanUse) {
+    const SecurityMode &wep = *securityByName("static-wep"), &wpa2 = *securityByName("wpa2-personal");
+    for (const char *ok : {"abcde", "thirteen-char", "0123456789", "aBcDeF0123"})
+        EXPECT_EQ(keyProblem(wep, ok), "") << ok;
+    // 26 hexadecimal digits are a WEP key, but not one the 16-byte field holds.
+    for (const std::string bad : {"abc", "abcdef", "012345678g", "0123456789abcdef", "0123456789abcdef0123456789"})
+        EXPECT_NE(keyProblem(wep, bad), "") << bad;
+    for (const char *ok : {"eightchr", "sixteen-chars-16"})
+        EXPECT_EQ(keyProblem(wpa2, ok), "") << ok;
+    for (const std::string bad : {"abc", "seven77", "seventeen-chars17", "tab\there!"})
+        EXPECT_NE(keyProblem(wpa2, bad), "") << bad;
+    // A new key is needed from an open, enterprise or unknown network, and between WEP and WPA.
+    EXPECT_TRUE(needsNewKey(nullptr, wpa2));
+    EXPECT_TRUE(needsNewKey(securityByName("open"), wpa2));
+    EXPECT_TRUE(needsNewKey(securityByName("wpa2-enterprise"), wpa2));
+    EXPECT_TRUE(needsNewKey(&wep, wpa2));
+    EXPECT_TRUE(needsNewKey(&wpa2, wep));
+    EXPECT_FALSE(needsNewKey(securityByName("wpa-personal"), wpa2));
+}
+
+TEST(TarnChecks, AnswersAreKeptPerMacAndHost) {
+    DeviceReplies replies;
+    replies.add(answer(1, "eth0", 11));
+    replies.add(answer(1, "eth1", 11));  // the same device on a second interface
+    replies.add(answer(2, "eth0", 12));
+    replies.add(answer(2, "eth0", 12));  // a second host with the same MAC and address
+    replies.add(answer(2, "eth1", 13));  // and a third, from another address
+    ASSERT_EQ(replies.devices().size(), 2u);
+    EXPECT_EQ(replies.devices().at(Mac{2, 0, 0, 0, 0, 1}).size(), 1u);
+    EXPECT_EQ(replies.devices().at(Mac{2, 0, 0, 0, 0, 2}).size(), 3u);
+    EXPECT_EQ(replies.dropped(), 0u);
+
+    DeviceReplies few(3);
+    for (uint8_t i = 0; i < 10; i++)
+        few.add(answer(i, "eth0", i));
+    few.add(answer(0, "eth1", 0));  // a device already kept still counts
+    EXPECT_EQ(few.devices().size(), 3u);
+    EXPECT_EQ(few.dropped(), 7u);
+    EXPECT_EQ(few.devices().begin()->second.size(), 1u);
+
+    EXPECT_TRUE(sameAnswer(answer(1, "eth0", 11, {1, 2}), answer(1, "eth1", 99, {1, 2})));
+    EXPECT_FALSE(sameAnswer(answer(1, "eth0", 11, {1, 2}), answer(1, "eth0", 11, {1, 3})));
+    EXPECT_EQ(conflictText(Mac{0, 0x11, 0x22, 0x33, 0x44, 0x55}),
+              "conflicting replies for 00:11:22:33:44:55: is another host answering for it?");
+}
+
+TEST(TarnChecks, ABackupNamesTheDeviceItWasMadeOn) {
+    const std::string file = "TARN-CONFIG 1\nSHA256 00\nsystem\t-\t-\tmac\t02:00:00:00:00:09\n"
+                             "management\t-\t-\tinterface\tbrtrunk\n"
+                             "management\t-\t-\tmac\t02:00:00:00:00:01\n";
+    EXPECT_EQ(backupOwner(file), (Mac{2, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(backupOwner("TARN-CONFIG 1\nmanagement\t-\t-\tip\t192.0.2.11\n"), std::nullopt);
+    EXPECT_EQ(backupOwner("management\tx\t-\tmac\t02:00:00:00:00:01"), std::nullopt);
+}
