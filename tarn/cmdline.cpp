@@ -49,16 +49,16 @@ std::optional<size_t> commandIndex(const std::vector<std::string> &tokens) {
     return std::nullopt;
 }
 
-// The global options of both parts; `after` keeps a --timeout that the
-// command takes itself.
+// The global options of both parts; `after` keeps the long form of a global
+// option that the command takes itself.
 class Globals {
   public:
-    Globals(Args &before, Args &after, bool commandOwnsTimeout)
-        : before_(before), after_(after), ownsTimeout_(commandOwnsTimeout) {}
+    Globals(Args &before, Args &after, std::string_view ownOption)
+        : before_(before), after_(after), ownOption_(ownOption) {}
 
     std::vector<std::string> values(const GlobalOption &g) {
         std::vector<std::string> out = before_.values({g.shortName, g.longName});
-        if (g.longName == kTimeout.longName && ownsTimeout_) {
+        if (g.longName == ownOption_) {
             for (std::string &v : after_.values(g.shortName))
                 out.push_back(std::move(v));
         } else {
@@ -83,7 +83,7 @@ class Globals {
   private:
     Args &before_;
     Args &after_;
-    bool ownsTimeout_;
+    std::string_view ownOption_;
 };
 
 }  // namespace
@@ -98,7 +98,7 @@ CommandLine parseCommandLine(std::vector<std::string> tokens) {
     if (at)
         line.command = tokens[*at];
     const Command *cmd = line.command ? findCommand(*line.command) : nullptr;
-    Globals globals(before, after, cmd != nullptr && cmd->ownsTimeout);
+    Globals globals(before, after, cmd != nullptr ? cmd->ownOption : std::string_view());
 
     Options &o = line.options;
     for (const std::string &list : globals.values(kInterface)) {

@@ -41,7 +41,8 @@ constexpr const char *kGlobalHelp =
     "  --version              print the version of tarn\n"
     "\n"
     "A short option also takes its value attached (-d192.0.2.12). Give a value that\n"
-    "begins with - as --option=VALUE. After listen and watch, --timeout is theirs.\n"
+    "begins with - as --option=VALUE. After listen and watch, --timeout is theirs;\n"
+    "after ddns, --user is.\n"
     "\n"
     "exit status: 0 done, 1 refused by the device, accepted but not taken,\n"
     "conflicting replies or not confirmed, 2 usage error or a value tarn will not\n"
@@ -74,7 +75,7 @@ constexpr std::array kCommands{
             "with the time it arrived (one JSON object per line with --json). Stops after N\n"
             "announcements or S seconds; without either it runs until interrupted. Exits 3\n"
             "when none arrived.",
-            cmdListen, true},
+            cmdListen, "--timeout"},
     Command{"watch", "watch [--timeout S] [--lost-after S] [--exec CMD]",
             "print an event for each change on the segment",
             "Discovers the devices, then follows their announcements and prints one line per\n"
@@ -84,7 +85,7 @@ constexpr std::array kCommands{
             "--exec runs CMD with /bin/sh for each event, one at a time, with the event in its\n"
             "environment (TARN_EVENT, TARN_MAC, TARN_NAME, ..., TARN_JSON). Runs for --timeout\n"
             "seconds or until interrupted.",
-            cmdWatch, true},
+            cmdWatch, "--timeout"},
     Command{"exporter",
             "exporter --listen ADDRESS:PORT [--lost-after S] [--discovery-interval S]",
             "serve Prometheus metrics of the devices on the segment",
@@ -132,8 +133,9 @@ constexpr std::array kCommands{
             "read or change the dynamic-DNS account",
             "set reads the current values first and changes only those given; the device\n"
             "switches dynamic DNS on with every set. Exits 1 when the device still reports\n"
-            "other values afterwards.",
-            cmdDdns},
+            "other values afterwards. After ddns, --user is the account's; give the\n"
+            "administrator as -u or before ddns.",
+            cmdDdns, "--user"},
     Command{"commit", "-d DEVICE commit", "save the running settings",
             "Asks the device to save its running settings as its start-up settings.", cmdCommit},
     Command{"factory-reset", "-d DEVICE factory-reset [--keep-ip] [--yes]", "reset to factory settings",

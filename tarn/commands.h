@@ -18,7 +18,10 @@ struct Command {
     std::string_view summary;  // one line for tarn --help
     std::string_view details;  // the rest of tarn NAME --help
     int (*run)(Session &, Args &);
-    bool ownsTimeout = false;  // its --timeout is how long it runs, not the global -t
+    // A global option's long form that is the command's own after its
+    // command word (listen: --timeout, how long it runs; ddns: --user, the
+    // account's); the global one is then given short or before the word.
+    std::string_view ownOption = {};
 };
 
 std::span<const Command> commandTable();

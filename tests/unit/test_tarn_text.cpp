@@ -131,6 +131,10 @@ TEST(TarnText, GlobalOptionsLongShortAndAttached) {
     EXPECT_EQ(listen.options.timeout, 1.0);
     EXPECT_EQ(listen.args.value("--timeout"), "60");
     EXPECT_EQ(parseCommandLine({"discover", "--timeout", "7"}).options.timeout, 7.0);
+    // After ddns, --user is the dynamic-DNS account's; -u stays the administrator.
+    CommandLine ddns = parseCommandLine({"-d", "a", "ddns", "set", "--user", "someone", "-u", "root"});
+    EXPECT_EQ(ddns.options.user, "root");
+    EXPECT_EQ(ddns.args.value("--user"), "someone");
     // An empty value is a value, not an option without a short name.
     CommandLine empty = parseCommandLine({"wlan", "set", "--ssid", ""});
     EXPECT_FALSE(empty.options.json);
