@@ -173,7 +173,8 @@ def test_secrets_from_files_environment_or_nowhere(ap, at, util_run):
     util_run(["sh", "-c", "printf 'ro-file\\n' > /tmp/tarn-ro; printf 'rw-file\\n' > /tmp/tarn-rw;"
               "printf 'from-a-file-9\\n' > /tmp/tarn-key"])
     res = at("snmp", "on", "--ro-file", "/tmp/tarn-ro", "--rw-file", "/tmp/tarn-rw", "--json")
-    assert res.returncode == 0 and json.loads(res.stdout) == {"mac": mac_text(ap), "enabled": True}, \
+    assert res.returncode == 0 and json.loads(res.stdout) == \
+        {"mac": mac_text(ap), "enabled": True, "read_back": False}, \
         res.stderr
     assert (ap.store_get("snmp", "ro-community"), ap.store_get("snmp", "rw-community")) == \
         ("ro-file", "rw-file")
