@@ -16,7 +16,6 @@ namespace {
 constexpr const char *kTraceMarker = "/system/cfg/debug";
 
 constexpr size_t kCommandLen = 1024;
-constexpr size_t kToolCommandLen = 128;
 
 int runSystem(const char *command) { return std::system(command); }
 
@@ -31,15 +30,23 @@ unsigned exitCodeOf(int status) { return (static_cast<unsigned>(status) >> 8) & 
 // (status -1) reads as code 0xFF, a tool killed by a signal as code 0.
 int toolPassed(int status) { return exitCodeOf(status) == 0 ? 1 : 0; }
 
-// A device tool on one file, its output on the console; the command line is
-// cut to the tools' 127 characters. Returns the wait status.
-int runTool(const char *tool, const char *file) {
+// A device tool on one file, its output on the console. Returns the wait
+// status.
+int runTool(std::string_view tool, const char *file) {
     std::array<char, kToolCommandLen> command;
-    std::snprintf(command.data(), command.size(), "%s %s >/dev/console 2>&1", tool, file);
+    sysFormatToolCommand(command, tool, file);
     return sysShell(command.data());
 }
 
+int textLen(std::string_view text) { return static_cast<int>(text.size()); }
+
 }  // namespace
+
+void sysFormatToolCommand(std::span<char, kToolCommandLen> line, std::string_view tool,
+                          const char *file, std::string_view after) {
+    std::snprintf(line.data(), line.size(), "%.*s %s%.*s%.*s", textLen(tool), tool.data(), file,
+                  textLen(kToolOutput), kToolOutput.data(), textLen(after), after.data());
+}
 
 void sysSetShellExec(ShellExec exec) { g_shellExec.store(exec != nullptr ? exec : &runSystem); }
 
@@ -114,13 +121,13 @@ int sysRunSecretCommand(const char *shown, const char *fmt, ...) {
 }
 
 int sysValidateFirmware(const char *file) {
-    return toolPassed(runTool("/usr/sbin/flash-validate", file));
+    return toolPassed(runTool(kFlashValidateTool, file));
 }
 
 int sysValidateConfigFile(const char *file) {
-    return toolPassed(runTool("/usr/sbin/config-file validate", file));
+    return toolPassed(runTool(kConfigValidateTool, file));
 }
 
 int sysRestoreConfigFile(const char *file) {
-    return runTool("/usr/sbin/config-file restore", file);
+    return runTool(kConfigRestoreTool, file);
 }
