@@ -1,6 +1,7 @@
 // The shell command runner and the device tools with fixed command lines.
 #include "sys_cmd.h"
 
+#include <openssl/crypto.h>
 #include <unistd.h>
 
 #include <array>
@@ -40,6 +41,15 @@ int runTool(std::string_view tool, const char *file) {
 
 int textLen(std::string_view text) { return static_cast<int>(text.size()); }
 
+struct WipeOnExit {
+    std::span<char> buf;
+    bool wanted;
+    ~WipeOnExit() {
+        if (wanted)
+            OPENSSL_cleanse(buf.data(), buf.size());
+    }
+};
+
 }  // namespace
 
 void sysFormatToolCommand(std::span<char, kToolCommandLen> line, std::string_view tool,
@@ -66,6 +76,9 @@ CommandStatus sysDecodeStatus(int status) {
 
 int sysRunCommandV(bool trace, const char *shown, const char *fmt, va_list ap) {
     std::array<char, kCommandLen> command;
+    // A line that carries a secret (it has a masked text) is wiped however
+    // the runner returns, so the plain secret does not linger on the stack.
+    const WipeOnExit wipe{command, shown != nullptr};
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller's va_start is right before; clang 14 loses it
     const int len = std::vsnprintf(command.data(), command.size(), fmt, ap);
     // A cut command line could do something else entirely: refuse it.
