@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -23,9 +24,11 @@ namespace {
 constexpr const char *kSection = "config";
 constexpr const char *kStatus = "status";
 constexpr std::string_view kComplete = "complete";
-// "/usr/sbin/config-file validate %s >/dev/console 2>&1" stays within the
-// tools' 127 characters for names of up to 77 characters.
-constexpr size_t kMaxRestoreNameLen = 77;
+// A restore runs config-file validate and then config-file restore on the
+// name; a name either command line would cut is refused.
+constexpr size_t kMaxRestoreNameLen =
+    std::min(toolMaxFileNameLen(kConfigValidateTool), toolMaxFileNameLen(kConfigRestoreTool));
+static_assert(kMaxRestoreNameLen == 77, "the documented limit of restore names");
 
 struct Status {
     char text[1024];

@@ -4,8 +4,10 @@
 // request of this operation end in a reboot or a shutdown.
 #include "req_func_firmware.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <string_view>
 
 #include "cfg.h"
 #include "debug.h"
@@ -19,14 +21,16 @@ namespace {
 constexpr const char *kSection = "firmware-upgrade";
 constexpr const char *kProgress = "progress";
 
-// The two flash tools' command lines are formatted into 128 bytes:
-// "/usr/sbin/flash-validate NAME >/dev/console 2>&1" holds 44 characters
-// besides the name, "/usr/sbin/flash-upgrade NAME >/dev/console 2>&1 &"
-// 45. A longer name would be cut, losing the redirection and the "&" or
-// even validating one file and flashing another, so an HTTP start refuses
-// it whole.
-constexpr size_t kFlashCommandLen = 128;
-constexpr size_t kMaxFlashNameLen = kFlashCommandLen - 1 - 45;
+// flash-upgrade runs in the background: "... >/dev/console 2>&1 &".
+constexpr std::string_view kFlashUpgradeTool = "/usr/sbin/flash-upgrade";
+constexpr std::string_view kInBackground = " &";
+
+// A name too long for either flash command line would be cut, losing the
+// redirection and the "&" or even validating one file and flashing another,
+// so an HTTP start refuses it whole.
+constexpr size_t kMaxFlashNameLen = std::min(toolMaxFileNameLen(kFlashValidateTool),
+                                             toolMaxFileNameLen(kFlashUpgradeTool, kInBackground));
+static_assert(kMaxFlashNameLen == 82, "the documented limit of HTTP firmware names");
 
 // The progress value read during a request's own call. The post-send call
 // acts on it, so it must outlive the reply; it belongs to this handler alone.
@@ -57,9 +61,9 @@ void httpUpgrade(const TransferTarget &target) {
     }
     cfgSet(kSection, kProgress, "Upgrading firmware");
     runDirect("killall -2 mDNSResponderPosix");
-    char flash[kFlashCommandLen];
-    snprintf(flash, sizeof flash, "/usr/sbin/flash-upgrade %s >/dev/console 2>&1 &", target.fileName);
-    runDirect(flash);
+    std::array<char, kToolCommandLen> flash;
+    sysFormatToolCommand(flash, kFlashUpgradeTool, target.fileName, kInBackground);
+    runDirect(flash.data());
 }
 
 // The device's upgrade tool does everything itself, in the background. The

@@ -30,7 +30,7 @@ using Pipe = std::unique_ptr<FILE, PipeCloser>;
 
 int sysReadTrimmedLine(const char *command, std::span<char> buf) {
     std::ranges::fill(buf, '\0');
-    Pipe pipe(popen(command, "r"));
+    Pipe pipe(popen(command, "re"));  // not inherited by programs other threads start
     if (!pipe)
         return -1;
     char line[kLineLen] = {};

@@ -1,6 +1,7 @@
 // The shell command runner and the device tools with fixed command lines.
 #include "sys_cmd.h"
 
+#include <openssl/crypto.h>
 #include <unistd.h>
 
 #include <array>
@@ -16,7 +17,6 @@ namespace {
 constexpr const char *kTraceMarker = "/system/cfg/debug";
 
 constexpr size_t kCommandLen = 1024;
-constexpr size_t kToolCommandLen = 128;
 
 int runSystem(const char *command) { return std::system(command); }
 
@@ -31,15 +31,32 @@ unsigned exitCodeOf(int status) { return (static_cast<unsigned>(status) >> 8) & 
 // (status -1) reads as code 0xFF, a tool killed by a signal as code 0.
 int toolPassed(int status) { return exitCodeOf(status) == 0 ? 1 : 0; }
 
-// A device tool on one file, its output on the console; the command line is
-// cut to the tools' 127 characters. Returns the wait status.
-int runTool(const char *tool, const char *file) {
+// A device tool on one file, its output on the console. Returns the wait
+// status.
+int runTool(std::string_view tool, const char *file) {
     std::array<char, kToolCommandLen> command;
-    std::snprintf(command.data(), command.size(), "%s %s >/dev/console 2>&1", tool, file);
+    sysFormatToolCommand(command, tool, file);
     return sysShell(command.data());
 }
 
+int textLen(std::string_view text) { return static_cast<int>(text.size()); }
+
+struct WipeOnExit {
+    std::span<char> buf;
+    bool wanted;
+    ~WipeOnExit() {
+        if (wanted)
+            OPENSSL_cleanse(buf.data(), buf.size());
+    }
+};
+
 }  // namespace
+
+void sysFormatToolCommand(std::span<char, kToolCommandLen> line, std::string_view tool,
+                          const char *file, std::string_view after) {
+    std::snprintf(line.data(), line.size(), "%.*s %s%.*s%.*s", textLen(tool), tool.data(), file,
+                  textLen(kToolOutput), kToolOutput.data(), textLen(after), after.data());
+}
 
 void sysSetShellExec(ShellExec exec) { g_shellExec.store(exec != nullptr ? exec : &runSystem); }
 
@@ -59,6 +76,9 @@ CommandStatus sysDecodeStatus(int status) {
 
 int sysRunCommandV(bool trace, const char *shown, const char *fmt, va_list ap) {
     std::array<char, kCommandLen> command;
+    // A line that carries a secret (it has a masked text) is wiped however
+    // the runner returns, so the plain secret does not linger on the stack.
+    const WipeOnExit wipe{command, shown != nullptr};
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller's va_start is right before; clang 14 loses it
     const int len = std::vsnprintf(command.data(), command.size(), fmt, ap);
     // A cut command line could do something else entirely: refuse it.
@@ -114,13 +134,13 @@ int sysRunSecretCommand(const char *shown, const char *fmt, ...) {
 }
 
 int sysValidateFirmware(const char *file) {
-    return toolPassed(runTool("/usr/sbin/flash-validate", file));
+    return toolPassed(runTool(kFlashValidateTool, file));
 }
 
 int sysValidateConfigFile(const char *file) {
-    return toolPassed(runTool("/usr/sbin/config-file validate", file));
+    return toolPassed(runTool(kConfigValidateTool, file));
 }
 
 int sysRestoreConfigFile(const char *file) {
-    return runTool("/usr/sbin/config-file restore", file);
+    return runTool(kConfigRestoreTool, file);
 }

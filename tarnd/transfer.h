@@ -29,9 +29,9 @@ uint8_t transferSubService(std::span<const uint8_t> body);
 // files; a failure is only traced.
 void enterTmp();
 
-// Downloads http://SERVER/FILE into the working directory with wget. A
-// server that stops sending gives up after 60 s of silence instead of
-// holding the daemon for wget's default of 15 minutes.
+// Downloads http://SERVER/FILE into the working directory with wget. Each
+// try times out after 60 s of silence instead of wget's default of 15
+// minutes; wget retries a timed-out try (20 tries by default).
 void httpDownload(const char *server, const char *fileName);
 
 // Reads server type, address and file name. The file name is taken only

@@ -194,7 +194,7 @@ TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
 }
 
 // The kept address is written as a file of its own, never through a
-// symbolic link planted where it goes.
+// symbolic link planted where it goes, and is readable by all.
 TEST_F(Handlers, ResetKeepingTheAddressWritesNoLinkTarget) {
     for (const auto &[section, key, value] : std::vector<Write>{{"management", "dhcp-status", "down"},
                                                                 {"management", "static-ip", "192.0.2.40"},
@@ -212,6 +212,9 @@ TEST_F(Handlers, ResetKeepingTheAddressWritesNoLinkTarget) {
     EXPECT_EQ(call(funcFactoryResetWithoutIP, wire::OP_FACTORY_RESET_KEEP_IP), 0u);
     EXPECT_EQ((std::ostringstream() << std::ifstream(keptAddressFile()).rdbuf()).str(),
               "192.0.2.40,255.255.255.0,192.0.2.1,");
+    // No secret in it: readable by all, whatever the umask.
+    EXPECT_EQ(std::filesystem::status(keptAddressFile()).permissions(),
+              std::filesystem::perms(0644));
     std::filesystem::remove(keptAddressFile());
     std::filesystem::remove(victim);
 }

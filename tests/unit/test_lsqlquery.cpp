@@ -54,16 +54,18 @@ class LsqlqueryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!std::getenv("TARN_BUILD"))
+        const char *build = std::getenv("TARN_BUILD");
+        if (build == nullptr)
             GTEST_SKIP() << "TARN_BUILD is not set";
+        lsqlTool = std::string(build) + "/platform/lsqlquery/lsql";
         store.clear();
     }
     // Runs the built lsql with `args` (plain words); `input` is its standard input.
     ToolRun lsql(const std::string &args, const std::string &input = "")
     {
         std::ofstream(store.path() + ".in") << input;  // beside the database, in its temporary folder
-        const std::string command = std::string(std::getenv("TARN_BUILD")) + "/platform/lsqlquery/lsql " +
-                                    args + " <" + store.path() + ".in 2>" + store.path() + ".err";
+        const std::string command =
+            lsqlTool + " " + args + " <" + store.path() + ".in 2>" + store.path() + ".err";
         ToolRun r;
         FILE *out = popen(command.c_str(), "r");
         char buf[4096];
@@ -75,6 +77,7 @@ protected:
         return r;
     }
     TempStore store;
+    std::string lsqlTool;  // the built lsql
 };
 
 // Each address names its own setting: a write to one never shows in another.
@@ -164,8 +167,7 @@ TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing)
 {
     const std::filesystem::path folder = store.path() + ".fresh";
     const std::string run = "umask 022; LSQLQUERY_DB=" + (folder / "s.db").string() +
-                            " LSQLQUERY_JOURNAL_ROWS=3 " + std::getenv("TARN_BUILD") +
-                            "/platform/lsqlquery/lsql ";
+                            " LSQLQUERY_JOURNAL_ROWS=3 " + lsqlTool + " ";
     for (int i = 1; i <= 5; i++)
         ASSERT_EQ(std::system((run + "set system n" + std::to_string(i) + " v >/dev/null").c_str()), 0);
     std::string journal;

@@ -1,6 +1,6 @@
 // Files the daemon writes as root into folders others may reach: created
 // with the mode asked for, never through a symbolic link, and never into
-// something that is not a regular file.
+// something that is not a regular file of the daemon's own with one name.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -76,6 +76,30 @@ TEST_F(CreateRegularFile, RefusesLinksFifosAndFolders) {
     EXPECT_EQ(contents(at("target")), "kept");
     EXPECT_EQ(modeOf(at("target")), 0644u);
     EXPECT_FALSE(fs::exists(at("missing")));
+}
+
+// Someone else's file stays theirs whatever mode it is given, and a hard
+// link shares its content with another name: neither may receive a capture.
+TEST_F(CreateRegularFile, RefusesOtherUsersFilesAndHardLinks) {
+    constexpr uid_t kNobody = 65534;
+    std::ofstream(at("planted")) << "kept";
+    ASSERT_EQ(chmod(at("planted").c_str(), 0666), 0);
+    ASSERT_EQ(chown(at("planted").c_str(), kNobody, kNobody), 0) << "the tests run as root";
+    std::ofstream(at("secret")) << "kept";
+    ASSERT_EQ(chmod(at("secret").c_str(), 0644), 0);
+    fs::create_hard_link(at("secret"), at("hardlink"));
+
+    for (const char *name : {"planted", "hardlink"})
+        EXPECT_FALSE(write(at(name), 0600, "written")) << name;
+    for (const char *name : {"planted", "secret"})
+        EXPECT_EQ(contents(at(name)), "kept") << name;
+    EXPECT_EQ(modeOf(at("planted")), 0666u);
+    EXPECT_EQ(modeOf(at("secret")), 0644u);
+
+    // Once the other name is gone the file is ours alone again.
+    fs::remove(at("hardlink"));
+    EXPECT_TRUE(write(at("secret"), 0600, "written"));
+    EXPECT_EQ(contents(at("secret")), "written");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // with dates around January 2038 and a date tool of the test's own.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,3 +123,17 @@ TEST(ClockDate, ADateToolThatWrappedGivesAClearedField) {
 }
 
 }  // namespace
+
+// While the reader waits for its command, another thread may start a device
+// program (a restore runs wget or tftp): the reader's end of the pipe must
+// not leak into it. The command looks up, among its parent's descriptors,
+// the one on the pipe it writes to and prints that descriptor's open flags.
+TEST(ReadLine, ThePipeIsCloseOnExec) {
+    std::array<char, 32> flags{};
+    ASSERT_EQ(sysReadTrimmedLine("p=$(readlink /proc/$$/fd/1); for f in /proc/$PPID/fd/*; do "
+                                 "[ \"$(readlink $f)\" = \"$p\" ] && "
+                                 "sed -n 's/^flags:[[:space:]]*//p' /proc/$PPID/fdinfo/${f##*/}; done",
+                                 flags),
+              0);
+    EXPECT_NE(std::stoul(flags.data(), nullptr, 8) & O_CLOEXEC, 0u) << flags.data();
+}
