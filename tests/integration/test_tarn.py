@@ -94,6 +94,10 @@ def test_transfers(ap, at, http, tftp):
     restore = ("config", "restore", "--tftp", "192.0.2.1")
     res = at(*restore, "ap.cfg", "--wait-timeout", "30")
     assert res.returncode == 0 and "restored its configuration" in res.stdout, res.stderr
+    # The device loads the file and reboots two seconds after it reports
+    # completion: the next transfers wait for that reboot.
+    ap.wait_until(lambda: ap.dmand_log().count("started tarnd") == 2, timeout=30,
+                  what="reboot after the restore")
     tftp.put("junk.cfg", b"not a configuration\n")
     res = at(*restore, "junk.cfg", "--wait-timeout", "30")
     assert res.returncode == 1 and "Verify failed" in res.stderr
