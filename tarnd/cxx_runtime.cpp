@@ -21,6 +21,18 @@ void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
     return std::malloc(size != 0 ? size : 1);
 }
 
+// Never used by the daemon; without exceptions a failure can only end it.
+void *operator new(std::size_t size) {
+    void *p = std::malloc(size != 0 ? size : 1);
+    if (p == nullptr)
+        std::abort();
+    return p;
+}
+
+void *operator new[](std::size_t size) {
+    return ::operator new(size);
+}
+
 void operator delete(void *p) noexcept {
     std::free(p);
 }
@@ -37,15 +49,18 @@ void operator delete[](void *p, std::size_t) noexcept {
     std::free(p);
 }
 
+// The library declares both (noreturn); a program built without exceptions
+// may define its own, which keeps the library's exception code out.
+// NOLINTBEGIN(cert-dcl58-cpp)
 namespace std {
 
-[[noreturn]] void __glibcxx_assert_fail(const char *file, int line, const char *function,
-                                        const char *condition) noexcept {
+void __glibcxx_assert_fail(const char *file, int line, const char *function,
+                           const char *condition) noexcept {
     std::fprintf(stderr, "%s:%d: %s: Assertion '%s' failed.\n", file, line, function, condition);
     std::abort();
 }
 
-[[noreturn]] void __throw_out_of_range_fmt(const char *format, ...) {
+void __throw_out_of_range_fmt(const char *format, ...) {
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
@@ -55,3 +70,4 @@ namespace std {
 }
 
 }  // namespace std
+// NOLINTEND(cert-dcl58-cpp)
