@@ -16,10 +16,9 @@ namespace tarn {
 
 namespace {
 
+// Without --timeout, until interrupted.
 Clock::time_point deadlineAfter(double seconds) {
-    return seconds > 0 ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(seconds))
-                       : Clock::time_point::max();
+    return seconds > 0 ? deadlineIn(seconds) : Clock::time_point::max();
 }
 
 double timeoutOption(Args &a) {

@@ -64,8 +64,7 @@ void receive(Shared &sh, Transport &t) {
 }
 
 void discoverEvery(Shared &sh, Session &s, double interval) {
-    const auto period =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval));
+    const Clock::duration period = secondsDuration(interval);
     for (auto next = Clock::now(); !sh.stopping; next += period) {
         std::vector<Found> found;
         bool failed = false;

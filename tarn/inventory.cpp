@@ -8,14 +8,6 @@
 
 namespace tarn {
 
-namespace {
-
-Clock::duration toDuration(double seconds) {
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-}
-
-}  // namespace
-
 std::string Sighting::ipv6Text() const {
     return allZero(ipv6) ? std::string() : formatIpv6(ipv6) + "/" + std::to_string(ipv6Prefix);
 }
@@ -45,7 +37,7 @@ std::string_view eventName(Event::Kind kind) {
     return "";
 }
 
-Inventory::Inventory(double lostAfterSeconds) : lostAfter_(toDuration(lostAfterSeconds)) {}
+Inventory::Inventory(double lostAfterSeconds) : lostAfter_(secondsDuration(lostAfterSeconds)) {}
 
 std::vector<Event> Inventory::heard(const Sighting &s, const Moment &at) {
     std::vector<Event> events;

@@ -51,3 +51,16 @@ TEST(TarnText, CommandLineRefusals) {
     EXPECT_EQ(parseInteger("4094", "--vlan", 1, 4094), 4094);
     EXPECT_THROW(parseInteger("4095", "--vlan", 1, 4094), UsageError);
 }
+
+TEST(TarnText, SecondsAreCappedAndNeverOverflowTheClock) {
+    EXPECT_EQ(parseSeconds("31622400", "-t"), kLongestSeconds);
+    for (const char *tooLong : {"31622401", "9e9", "1e10", "1e300"})
+        EXPECT_THROW(parseSeconds(tooLong, "--lost-after"), UsageError) << tooLong;
+    EXPECT_THROW(parseSeconds("-1", "-t"), UsageError);
+    // The conversion saturates for values that bypass the parser.
+    EXPECT_EQ(secondsDuration(1e300), secondsDuration(kLongestSeconds));
+    EXPECT_EQ(secondsDuration(-5), std::chrono::steady_clock::duration::zero());
+    EXPECT_EQ(secondsDuration(1.5), std::chrono::milliseconds(1500));
+    const auto now = std::chrono::steady_clock::now();
+    EXPECT_GT(deadlineIn(1e300), now + std::chrono::hours(24 * 365));
+}
