@@ -137,13 +137,13 @@ int cmdListen(Session &s, Args &a) {
 
 int cmdWatch(Session &s, Args &a) {
     const Clock::time_point deadline = deadlineAfter(timeoutOption(a));
-    const double lostAfter = lostAfterOption(a.value("--lost-after"), kAnnouncementInterval);
+    const Tracking tracking = trackingOptions(a, kAnnouncementInterval);
     const std::optional<std::string> command = a.value("--exec");
     a.finish();
     if (command && command->empty())
         throw UsageError("--exec needs a command.");
 
-    Inventory inventory(lostAfter);
+    Inventory inventory(tracking);
     auto report = [&](const std::vector<Event> &events) {
         for (const Event &e : events) {
             const Record r = eventRecord(e);

@@ -36,7 +36,7 @@ struct Shared {
     std::condition_variable wake;
     std::atomic<bool> stopping{false};
 
-    explicit Shared(double lostAfter) : inventory(lostAfter) {}
+    explicit Shared(const Tracking &tracking) : inventory(tracking) {}
 };
 
 void receive(Shared &sh, Transport &t) {
@@ -134,14 +134,14 @@ int cmdExporter(Session &s, Args &a) {
     const double gap =
         interval > 0 ? std::min(kAnnouncementInterval, std::max(interval, s.options().timeout))
                      : kAnnouncementInterval;
-    const double lostAfter = lostAfterOption(a.value("--lost-after"), gap);
+    const Tracking tracking = trackingOptions(a, gap);
     a.finish();
     if (!listenText)
         throw UsageError("exporter needs --listen ADDRESS:PORT.");
     const ListenAddress listen = parseListenAddress(*listenText);
 
-    Shared sh(lostAfter);
-    sh.stats.lostAfterSeconds = lostAfter;
+    Shared sh(tracking);
+    sh.stats.lostAfterSeconds = tracking.lostAfter;
     sh.stats.discoveryIntervalSeconds = interval;
     Transport announcements(s.interfaces(), wire::kRequestPort);
 

@@ -44,7 +44,7 @@ std::vector<Seen> kinds(const std::vector<Event> &events) {
 }  // namespace
 
 TEST(TarnInventory, EventsOfADevicesLife) {
-    Inventory inv(95);
+    Inventory inv(Tracking{.lostAfter = 95});
     EXPECT_EQ(kinds(inv.heard(device(1), at(0s))), (std::vector<Seen>{{"appeared", "", ""}}));
     EXPECT_TRUE(inv.heard(device(1), at(30s)).empty()) << "an unchanged announcement is no event";
 
@@ -78,7 +78,7 @@ TEST(TarnInventory, EventsOfADevicesLife) {
 }
 
 TEST(TarnInventory, DiscoveryAddsModelAndRoundTripThatAnnouncementsKeep) {
-    Inventory inv(95);
+    Inventory inv(Tracking{.lostAfter = 95});
     Sighting discovered = device(2);
     discovered.model = "TAP-2400";
     discovered.rttSeconds = 0.004;
@@ -95,12 +95,54 @@ TEST(TarnInventory, DiscoveryAddsModelAndRoundTripThatAnnouncementsKeep) {
     EXPECT_EQ(inv.expire(at(107s)).size(), 1u);
 }
 
-TEST(TarnInventory, LostThresholdBelowTheShortestGapIsRefused) {
-    EXPECT_EQ(lostAfterOption(std::nullopt, kAnnouncementInterval), 95);
-    EXPECT_EQ(lostAfterOption("30", kAnnouncementInterval), 30);
-    EXPECT_THROW(lostAfterOption("29.5", kAnnouncementInterval), UsageError);
-    EXPECT_EQ(lostAfterOption("3", 1), 3) << "discoveries every second allow a short threshold";
-    EXPECT_THROW(lostAfterOption("-1", 1), UsageError);
+TEST(TarnInventory, DevicesAreCappedAndForgottenWhenLongDown) {
+    Inventory inv(Tracking{.lostAfter = 95, .forgetAfter = 3600, .maxDevices = 2});
+    inv.heard(device(1), at(0s));
+    inv.heard(device(2), at(0s));
+    EXPECT_TRUE(inv.heard(device(3), at(1s)).empty()) << "a third device is dropped";
+    EXPECT_EQ(inv.dropped(), 1u);
+    EXPECT_FALSE(inv.devices().contains(device(3).mac));
+    EXPECT_TRUE(inv.heard(device(2, "renamed"), at(2s)).size() == 1) << "known devices still count";
+    inv.heard(device(1), at(3550s));  // the first stays up, the second falls silent
+
+    EXPECT_EQ(inv.expire(at(3601s)).size(), 1u) << "the second is lost";
+    EXPECT_EQ(inv.devices().size(), 2u) << "not yet silent for the forget threshold";
+    EXPECT_TRUE(inv.expire(at(3602s)).empty());
+    EXPECT_EQ(inv.devices().size(), 1u) << "down for the forget threshold: forgotten";
+    EXPECT_FALSE(inv.devices().contains(device(2).mac));
+    EXPECT_EQ(kinds(inv.heard(device(3), at(3603s))), (std::vector<Seen>{{"appeared", "", ""}}));
+    EXPECT_EQ(kinds(inv.heard(device(2), at(3604s))), std::vector<Seen>{})
+        << "full again: the forgotten device is dropped like any new one";
+
+    // A full inventory forgets long-silent devices before dropping a new one.
+    EXPECT_EQ(inv.expire(at(3700s)).size(), 2u);
+    EXPECT_TRUE(inv.heard(device(4), at(3550s + 3599s)).empty());
+    EXPECT_EQ(kinds(inv.heard(device(4), at(3550s + 3600s))),
+              (std::vector<Seen>{{"appeared", "", ""}}));
+    EXPECT_EQ(inv.dropped(), 3u);
+    EXPECT_FALSE(inv.devices().contains(device(1).mac));
+}
+
+TEST(TarnInventory, TrackingOptions) {
+    const auto parse = [](std::vector<std::string> argv, double gap) {
+        Args a(std::move(argv));
+        return trackingOptions(a, gap);
+    };
+    const Tracking defaults = parse({}, kAnnouncementInterval);
+    EXPECT_EQ(defaults.lostAfter, 95);
+    EXPECT_EQ(defaults.forgetAfter, 86400);
+    EXPECT_EQ(defaults.maxDevices, 4096u);
+    EXPECT_EQ(parse({"--lost-after", "31"}, kAnnouncementInterval).lostAfter, 31);
+    EXPECT_THROW(parse({"--lost-after", "30"}, kAnnouncementInterval), UsageError)
+        << "a threshold equal to the announcement interval flaps";
+    EXPECT_EQ(parse({"--lost-after", "3"}, 1).lostAfter, 3)
+        << "discoveries every second allow a short threshold";
+    EXPECT_THROW(parse({"--lost-after", "-1"}, 1), UsageError);
+    EXPECT_EQ(parse({"--lost-after", "172800"}, 30).forgetAfter, 172800)
+        << "never forgotten before being lost";
+    EXPECT_THROW(parse({"--lost-after", "100", "--forget-after", "99"}, 30), UsageError);
+    EXPECT_EQ(parse({"--max-devices", "10"}, 30).maxDevices, 10u);
+    EXPECT_THROW(parse({"--max-devices", "0"}, 30), UsageError);
     EXPECT_EQ(rfc3339(WallClock::time_point{} + 1796558523250ms), "2026-12-06T12:02:03.250Z");
 }
 
@@ -111,7 +153,7 @@ TEST(TarnMetrics, LabelValuesAreEscapedAndValidUtf8) {
 }
 
 TEST(TarnMetrics, ExpositionOfUpAndDownDevices) {
-    Inventory inv(3);
+    Inventory inv(Tracking{.lostAfter = 3});
     Sighting one = device(1, "lob\"by");
     one.model = "TAP-2400";
     one.rttSeconds = 0.0125;
@@ -137,6 +179,8 @@ TEST(TarnMetrics, ExpositionOfUpAndDownDevices) {
              "# TYPE tarn_exporter_announcements_total counter\ntarn_exporter_announcements_total "
              "7\n",
              "tarn_exporter_devices{state=\"up\"} 1\ntarn_exporter_devices{state=\"down\"} 1\n",
+             "# TYPE tarn_exporter_devices_dropped_total counter\n"
+             "tarn_exporter_devices_dropped_total 0\n",
              "tarn_exporter_lost_after_seconds 3\n",
              "process_resident_memory_bytes 4096\n",
          })
