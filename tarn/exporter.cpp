@@ -65,7 +65,8 @@ void receive(Shared &sh, Transport &t) {
 
 void discoverEvery(Shared &sh, Session &s, double interval) {
     const Clock::duration period = secondsDuration(interval);
-    for (auto next = Clock::now(); !sh.stopping; next += period) {
+    for (auto next = Clock::now(); !sh.stopping;) {
+        const Moment sent = Moment::now();
         std::vector<Found> found;
         bool failed = false;
         try {
@@ -78,11 +79,20 @@ void discoverEvery(Shared &sh, Session &s, double interval) {
         sh.stats.discoveries++;
         sh.stats.discoveryFailures += failed;
         sh.stats.lastDiscovery = WallClock::now();
-        for (const Found &f : found)
-            sh.inventory.heard(Sighting::from(f), Moment::now());
+        // Each reply counts from when it arrived, not from the end of the
+        // window that collected it.
+        for (const Found &f : found) {
+            const Clock::duration rtt = secondsDuration(f.rttMs / 1000);
+            sh.inventory.heard(Sighting::from(f),
+                               {sent.steady + rtt,
+                                sent.wall + std::chrono::duration_cast<WallClock::duration>(rtt)});
+        }
         if (interval <= 0)
             return;
-        sh.wake.wait_until(lock, next + period, [&] { return sh.stopping.load(); });
+        // After a discovery that ran late (a busy host, a slow lock) the
+        // next ones keep their period instead of running back to back.
+        next = std::max(next + period, Clock::now());
+        sh.wake.wait_until(lock, next, [&] { return sh.stopping.load(); });
     }
 }
 
