@@ -28,6 +28,10 @@ namespace {
 constexpr double kDefaultDiscoveryInterval = 60;
 // The receiver wakes this often to see whether the exporter is stopping.
 constexpr auto kStopCheck = std::chrono::seconds(1);
+// How often, and how many times, a stop signal asks the HTTP server to
+// stop: stopping is ignored until the server runs (five seconds).
+constexpr auto kServerStopRetry = std::chrono::milliseconds(10);
+constexpr int kServerStopTries = 500;
 
 struct Shared {
     std::mutex mutex;
@@ -177,11 +181,17 @@ int cmdExporter(Session &s, Args &a) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::atomic<bool> listenReturned{false};
     std::thread signals([&] {
         int sig = 0;
         sigwait(&stopSignals, &sig);
         sh.stopping = true;
-        server.stop();
+        // A signal right after start comes before the server runs, when
+        // stop() does nothing: ask again until listening has ended.
+        for (int i = 0; i < kServerStopTries && !listenReturned; i++) {
+            server.stop();
+            std::this_thread::sleep_for(kServerStopRetry);
+        }
     });
     std::thread receiver([&] { receive(sh, announcements); });
     std::thread discoverer([&] { discoverEvery(sh, s, interval); });
@@ -190,6 +200,7 @@ int cmdExporter(Session &s, Args &a) {
                  "tarn exporter: serving http://%s/metrics, following announcements on %s\n",
                  listenText->c_str(), announcements.interfaceList().c_str());
     const bool served = server.listen_after_bind();
+    listenReturned = true;
     if (!sh.stopping.exchange(true))
         kill(getpid(), SIGTERM);  // the server failed: end the signal thread's wait
     {

@@ -64,30 +64,43 @@ class Lines:
             return list(self.lines)
 
 
+def stop(proc):
+    """SIGTERM, then the exit status; a process still running 10 s later is
+    killed and None returned."""
+    if proc.poll() is None:
+        proc.send_signal(signal.SIGTERM)
+    try:
+        return proc.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait(timeout=10)
+        return None
+
+
 @pytest.fixture
 def background(segment, tmp_path):
-    """background(argv, **popen) starts a program in the utility namespace,
-    its standard error in a file (proc.errors() reads it); every one is
-    stopped by its PID in teardown."""
+    """background(argv, clean_stop=False, **popen) starts a program in the
+    utility namespace, its standard error in a file (proc.errors() reads it);
+    every one is stopped by its PID in teardown, and the test fails if one
+    ignores SIGTERM, or if one started with clean_stop does not exit 0."""
     procs = []
 
-    def start(argv, **kw):
+    def start(argv, clean_stop=False, **kw):
         kw.setdefault("stdout", subprocess.PIPE)
         err = tmp_path / f"stderr-{len(procs)}"
         with open(err, "w") as f:
             proc = segment.util_popen(argv, text=True, stderr=f, **kw)
         proc.errors = err.read_text
+        proc.clean_stop = clean_stop
         procs.append(proc)
         return proc
     yield start
+    failures = []
     for proc in procs:
-        if proc.poll() is None:
-            proc.send_signal(signal.SIGTERM)
-            try:
-                proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait(timeout=10)
+        status = stop(proc)
+        if status is None or (proc.clean_stop and status != 0):
+            failures.append(f"{proc.args} stopped with {status}: {proc.errors()}")
+    assert not failures, failures
 
 
 def http_get(segment, url):
@@ -97,7 +110,7 @@ def http_get(segment, url):
 
 def start_exporter(background, *options):
     return background([TARN, "-i", tarnsim.BRIDGE, "-t", "0.5", "exporter", "--listen", EXPORTER,
-                       *options])
+                       *options], clean_stop=True)
 
 
 def samples(text, name):
@@ -251,6 +264,15 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
                           "--discovery-interval", "10"], 10)):
         short = segment.util_run([TARN, *argv], timeout=30)
         assert (short.returncode, f"more than {least} seconds" in short.stderr) == (2, True), short
+
+
+def test_exporter_stops_on_sigterm_right_after_start(segment, background):
+    # The signal comes while the HTTP server is still starting: the
+    # exporter must stop all the same, and cleanly.
+    for _ in range(3):
+        exporter = start_exporter(background, "--discovery-interval", "0")
+        wait_for("the exporter's start", 15, lambda: "serving" in exporter.errors())
+        assert stop(exporter) == 0, exporter.errors()
 
 
 def test_check_statuses(ap, segment, tmp_path):
