@@ -160,7 +160,11 @@ int cmdExporter(Session &s, Args &a) {
     Transport announcements(s.interfaces(), wire::kRequestPort);
 
     httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(2); };
+    // A worker serves one connection at a time, and an idle keep-alive
+    // connection holds one until it times out: a few workers and a short
+    // keep-alive keep idle clients from starving a scrape.
+    server.new_task_queue = [] { return new httplib::ThreadPool(4); };
+    server.set_keep_alive_timeout(2);
     server.set_read_timeout(5, 0);
     server.set_write_timeout(5, 0);
     server.Get("/metrics", [&](const httplib::Request &, httplib::Response &res) {
