@@ -196,7 +196,10 @@ def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, backgroun
 def test_watch_events_and_their_command(ap, segment, background, tmp_path):
     out = tmp_path / "events"
     pwned = tmp_path / "pwned"
-    hook = f'printf "%s\\n" "$TARN_JSON" >> {out}; env | grep -c ^TARN_PASSWORD= >> {out}.password'
+    # The hook also prints, which must not reach watch's JSON lines, and
+    # fails, which watch reports.
+    hook = (f'printf "%s\\n" "$TARN_JSON" >> {out}; echo hook-output; '
+            f'env | grep -c ^TARN_PASSWORD= >> {out}.password')
     watch = background(["env", "TARN_PASSWORD=secret", TARN, "-i", tarnsim.BRIDGE, "-t", "0.5",
                         "--json", "watch", "--lost-after", "31", "--exec", hook], cwd=tmp_path)
     listen = background([TARN, "-i", tarnsim.BRIDGE, "--json", "listen", "--count", "2"])
@@ -246,6 +249,9 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
     assert [e for e in hooked if e["mac"] == FAKE_MAC] == seen
     assert set(Path(f"{out}.password").read_text().split()) == {"0"}
     assert not pwned.exists()
+    errors = watch.errors()
+    assert "hook-output" in errors
+    assert f"--exec command failed (status 1) for event lost of {FAKE_MAC}." in errors, errors
 
     # listen and the exporter heard the same broadcasts beside watch.
     assert listen.wait(timeout=10) == 0
