@@ -282,9 +282,10 @@ def test_exporter_stops_on_sigterm_right_after_start(segment, background):
 
 
 def test_check_statuses(ap, segment, tmp_path):
-    def check(device, *options, state=tmp_path / "state"):
-        res = segment.util_run([TARN, "-i", tarnsim.BRIDGE, "-t", "0.5", "-r", "0", "-d", device,
-                                "check", "--state-dir", str(state), *options], timeout=30)
+    def check(device, *options, state=tmp_path / "state", env=()):
+        state_dir = ["--state-dir", str(state)] if state else []
+        res = segment.util_run(["env", *env, TARN, "-i", tarnsim.BRIDGE, "-t", "0.5", "-r", "0",
+                                "-d", device, "check", *state_dir, *options], timeout=30)
         assert res.stdout.count("\n") == 1 and not res.stderr, res
         return res.returncode, res.stdout.strip()
 
@@ -295,8 +296,17 @@ def test_check_statuses(ap, segment, tmp_path):
         r"\| rtt=[\d.]+s;;;0 age=0s;;90;0", line), line
     status, line = check(ap.ip_text, "--firmware", "2.0.0")
     assert (status, "runs firmware 1.0.0, not 2.0.0 |" in line) == (1, True), line
+    # A state folder that cannot be written is noted, not UNKNOWN.
     status, line = check(mac, state="/proc/no/such")
-    assert (status, line.startswith("TARN UNKNOWN - cannot create")) == (3, True), line
+    assert status == 0 and line.startswith("TARN OK - ") and (
+        "(answer not recorded: cannot create the state folder /proc/no/such: " in line), line
+    # Missing parents are created; systemd's StateDirectory= is honoured.
+    fresh = tmp_path / "fresh" / "lib" / "check"
+    assert check(mac, state=fresh)[0] == 0
+    assert (fresh / mac.replace(":", "-")).is_file() and fresh.stat().st_mode & 0o777 == 0o700
+    unit_state = tmp_path / "unit-state"
+    assert check(mac, state=None, env=[f"STATE_DIRECTORY={unit_state}:/elsewhere"])[0] == 0
+    assert (unit_state / mac.replace(":", "-")).is_file()
 
     ap.stop_daemon()
     status, line = check(mac)

@@ -211,6 +211,15 @@ TEST(TarnCheck, StatusesAndPerformanceData) {
     EXPECT_EQ(r.line,
               "TARN OK - hall/west wing (02:00:00:00:00:01, 192.0.2.11) answered in 1.2 ms, "
               "firmware 1.0.0 | rtt=0.001250s;;;0 age=0s;;90;0");
+    // A state that cannot be written does not hide the device's status.
+    in.unsaved = "cannot create the state folder /x|y: Permission denied";
+    r = evaluateCheck(in);
+    EXPECT_EQ(r.status, kPluginOk);
+    EXPECT_NE(r.line.find("firmware 1.0.0 (answer not recorded: cannot create the state folder "
+                          "/x/y: Permission denied) | rtt="),
+              std::string::npos)
+        << r.line;
+    in.unsaved.clear();
     in.firmware = "1.1.0";
     r = evaluateCheck(in);
     EXPECT_EQ(r.status, kPluginWarning);
