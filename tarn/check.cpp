@@ -153,9 +153,13 @@ int cmdCheck(Session &s, Args &a) {
         std::printf("%s\n", r.line.c_str());
         return r.status;
     } catch (const std::exception &e) {
-        std::printf("TARN UNKNOWN - %s\n", plain(e.what()).c_str());
-        return kPluginUnknown;
+        return printCheckUnknown(e.what());
     }
+}
+
+int printCheckUnknown(std::string_view reason) {
+    std::printf("TARN UNKNOWN - %s\n", plain(reason).c_str());
+    return kPluginUnknown;
 }
 
 }  // namespace tarn

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "args.h"
 #include "session.h"
@@ -36,5 +37,7 @@ struct CheckResult {
 CheckResult evaluateCheck(const CheckInput &in);
 
 int cmdCheck(Session &s, Args &a);
+// Prints the plugin's UNKNOWN line; returns its exit status.
+int printCheckUnknown(std::string_view reason);
 
 }  // namespace tarn

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "check.h"
 #include "commands.h"
 #include "errors.h"
 
@@ -42,9 +43,18 @@ void printCommandHelp(const Command &c) {
                 std::string(c.summary).c_str(), std::string(c.details).c_str());
 }
 
+// Every option is taken before any is parsed, so that after a refusal
+// what remains still names the command.
 Options globalOptions(Args &args) {
     Options o;
-    for (const std::string &list : args.values("-i")) {
+    const std::vector<std::string> lists = args.values("-i");
+    o.device = args.value("-d").value_or("");
+    const std::optional<std::string> t = args.value("-t");
+    const std::optional<std::string> r = args.value("-r");
+    o.user = args.value("-u").value_or("admin");
+    o.passwordFile = args.value("--password-file").value_or("");
+    o.json = args.flag("--json");
+    for (const std::string &list : lists) {
         size_t start = 0;
         while (start <= list.size()) {
             const size_t comma = std::min(list.find(',', start), list.size());
@@ -53,22 +63,27 @@ Options globalOptions(Args &args) {
             start = comma + 1;
         }
     }
-    o.device = args.value("-d").value_or("");
-    if (std::optional<std::string> t = args.value("-t"))
+    if (t)
         o.timeout = parseSeconds(*t, "-t");
-    if (std::optional<std::string> r = args.value("-r"))
+    if (r)
         o.retries = static_cast<int>(parseInteger(*r, "-r", 0, 100));
-    o.user = args.value("-u").value_or("admin");
-    o.passwordFile = args.value("--password-file").value_or("");
-    o.json = args.flag("--json");
     return o;
 }
 
-int run(int argc, char **argv) {
+// `command` is set as soon as the command is known, even when the global
+// options are refused.
+int run(int argc, char **argv, std::string &command) {
     Args args(std::vector<std::string>(argv + 1, argv + argc));
-    const Options options = globalOptions(args);
+    Options options;
+    try {
+        options = globalOptions(args);
+    } catch (const UsageError &) {
+        command = args.positional().value_or("");
+        throw;
+    }
     const bool help = args.flag("--help") | args.flag("-h");
     const std::optional<std::string> name = args.positional();
+    command = name.value_or("");
     if (!name) {
         if (!help)
             throw UsageError("missing command; see tarn --help.");
@@ -89,9 +104,14 @@ int run(int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    std::string command;
     try {
-        return run(argc, argv);
+        return run(argc, argv, command);
     } catch (const tarn::Error &e) {
+        // A monitoring plugin answers in its own terms, also to a wrong
+        // global option.
+        if (command == "check")
+            return tarn::printCheckUnknown(e.what());
         std::fflush(stdout);
         std::fprintf(stderr, "tarn: %s\n", e.what());
         return e.code();

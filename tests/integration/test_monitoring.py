@@ -318,6 +318,11 @@ def test_check_statuses(ap, segment, tmp_path):
     assert (status, line.endswith("It has not answered a check before.")) == (2, True), line
     assert check(mac, "--max-age", "soon") == (
         3, 'TARN UNKNOWN - --max-age takes a number of seconds, not "soon".')
+    # Wrong global options get the plugin's UNKNOWN too, not tarn's usage error.
+    for argv, reason in ((["-t", "x", "-d", mac, "check"], '-t takes a number of seconds, not "x".'),
+                         (["-d", mac, "-t", "0", "check"], "-t takes a positive number of seconds.")):
+        res = segment.util_run([TARN, *argv], timeout=30)
+        assert (res.returncode, res.stdout, res.stderr) == (3, f"TARN UNKNOWN - {reason}\n", ""), res
 
 
 def test_alerting_rules_and_exporter_unit(tmp_path):
