@@ -22,7 +22,7 @@ SOURCE = Path(os.environ.get("TARN_SOURCE") or Path(__file__).resolve().parents[
 TARN = str(BUILD / "tarn" / "tarn")
 RULES = SOURCE / "contrib" / "prometheus" / "tarn.rules.yml"
 DASHBOARD = SOURCE / "contrib" / "grafana" / "tarn-dashboard.json"
-UNIT = SOURCE / "packaging" / "systemd" / "tarn-exporter.service"
+UNIT = BUILD / "packaging" / "systemd" / "tarn-exporter.service"
 EXPORTER = f"{tarnsim.UTIL_IPV4}:9472"
 PROMETHEUS = f"{tarnsim.UTIL_IPV4}:9090"
 FAKE_MAC = "02:00:00:00:00:99"
@@ -330,9 +330,14 @@ def test_alerting_rules_and_exporter_unit(tmp_path):
                  ["test", "rules", str(RULES.with_name("tarn.rules.test.yml"))]):
         res = subprocess.run(["promtool", *args], capture_output=True, text=True, timeout=60)
         assert res.returncode == 0, res.stdout + res.stderr
-    # The unit as installed would run the built tarn.
+    # The unit runs tarn from the configured prefix; as installed it would
+    # run the built tarn.
+    prefix = re.search(r"^CMAKE_INSTALL_PREFIX:PATH=(.*)$", (BUILD / "CMakeCache.txt").read_text(),
+                       re.M).group(1)
+    installed = f"{prefix.rstrip('/')}/bin/tarn"
+    assert f"\nExecStart={installed} exporter " in UNIT.read_text()
     unit = tmp_path / UNIT.name
-    unit.write_text(UNIT.read_text().replace("/usr/bin/tarn", TARN))
+    unit.write_text(UNIT.read_text().replace(installed, TARN))
     verify = subprocess.run(["systemd-analyze", "verify", "--man=no", str(unit)],
                             capture_output=True, text=True, timeout=60)
     assert verify.returncode == 0 and not verify.stderr, verify.stderr
