@@ -44,14 +44,8 @@ std::string plain(std::string_view s) {
     return out;
 }
 
-std::string fixed(double value, int decimals) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-    return buf;
-}
-
 std::string ageData(double age, double maxAge) {
-    return "age=" + fixed(age, 0) + "s;;" + fixed(maxAge, 0) + ";0";
+    return "age=" + fixedDecimals(age, 0) + "s;;" + fixedDecimals(maxAge, 0) + ";0";
 }
 
 // The state file of a device, named by the canonical form of -d, so the
@@ -92,7 +86,7 @@ std::string saveLastAnswer(const std::string &dir, const std::string &path, doub
     const std::string tmp = path + ".new";
     {
         std::ofstream out(tmp, std::ios::trunc);
-        out << fixed(when, 3) << "\n";
+        out << fixedDecimals(when, 3) << "\n";
         if (!out.flush())
             return "cannot write " + tmp;
     }
@@ -109,7 +103,7 @@ CheckResult evaluateCheck(const CheckInput &in) {
         std::string line =
             std::string(recent ? "TARN WARNING - " : "TARN CRITICAL - ") + in.silence;
         if (in.lastAnswerAge)
-            line += " Last answered " + fixed(*in.lastAnswerAge, 0) + " s ago. | " +
+            line += " Last answered " + fixedDecimals(*in.lastAnswerAge, 0) + " s ago. | " +
                     ageData(*in.lastAnswerAge, in.maxAge);
         else
             line += " It has not answered a check before.";
@@ -119,11 +113,11 @@ CheckResult evaluateCheck(const CheckInput &in) {
     const std::string who = plain(d.name) + " (" + formatMac(d.mac) + ", " + formatIpv4(d.ip) + ")";
     const std::string perf =
         (in.unsaved.empty() ? "" : " (answer not recorded: " + plain(in.unsaved) + ")") +
-        " | rtt=" + fixed(in.found->rttMs / 1000, 6) + "s;;;0 " + ageData(0, in.maxAge);
+        " | rtt=" + fixedDecimals(in.found->rttMs / 1000, 6) + "s;;;0 " + ageData(0, in.maxAge);
     if (in.firmware && d.firmware != *in.firmware)
         return {kPluginWarning, "TARN WARNING - " + who + " runs firmware " + plain(d.firmware) +
                                     ", not " + plain(*in.firmware) + perf};
-    return {kPluginOk, "TARN OK - " + who + " answered in " + fixed(in.found->rttMs, 1) +
+    return {kPluginOk, "TARN OK - " + who + " answered in " + fixedDecimals(in.found->rttMs, 1) +
                            " ms, firmware " + plain(d.firmware) + perf};
 }
 
@@ -135,10 +129,10 @@ int cmdCheck(Session &s, Args &a) {
         in.firmware = a.value("--firmware");
         const std::string dir = stateDirOption(a);
         a.finish();
-        in.device = s.options().device;
-        if (in.device.empty())
+        const std::string &device = s.options().device;
+        if (device.empty())
             throw UsageError("check needs a device: name it with -d MAC or -d IPv4.");
-        const std::string path = stateFile(dir, in.device);
+        const std::string path = stateFile(dir, device);
         try {
             in.found = s.target();
         } catch (const NoReplyError &e) {

@@ -20,7 +20,6 @@ enum PluginStatus : int {
 };
 
 struct CheckInput {
-    std::string device;                   // as given with -d
     std::optional<Found> found;           // the device's discovery reply, if it answered
     std::string silence;                  // why it did not: the no-reply sentence
     std::optional<double> lastAnswerAge;  // seconds since an earlier check saw it answer

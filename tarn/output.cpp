@@ -37,6 +37,18 @@ size_t utf8Sequence(std::string_view s) {
     return cp < min || cp > 0x10FFFF || surrogate ? 0 : len;
 }
 
+// Calls `each` with every character of `s` (an ASCII byte or a whole valid
+// UTF-8 sequence), and with an empty view for each byte that is not part
+// of one.
+template <typename Each>
+void forEachCharacter(std::string_view s, Each each) {
+    for (size_t i = 0; i < s.size();) {
+        const size_t len = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8Sequence(s.substr(i));
+        each(s.substr(i, len));
+        i += len == 0 ? 1 : len;
+    }
+}
+
 std::string displayValue(const Field &f) {
     switch (f.kind) {
     case Field::Kind::Null:
@@ -71,10 +83,14 @@ Field number(std::string key, int64_t value) {
     return {std::move(key), std::to_string(value), Field::Kind::Number};
 }
 
-Field decimal(std::string key, double value, int decimals) {
+std::string fixedDecimals(double value, int decimals) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-    return {std::move(key), buf, Field::Kind::Number};
+    return buf;
+}
+
+Field decimal(std::string key, double value, int decimals) {
+    return {std::move(key), fixedDecimals(value, decimals), Field::Kind::Number};
 }
 
 Field boolean(std::string key, bool value) {
@@ -87,10 +103,13 @@ Field null(std::string key) {
 
 std::string jsonString(std::string_view s) {
     std::string out = "\"";
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c == '"' || c == '\\') {
+    forEachCharacter(s, [&](std::string_view ch) {
+        const auto c = ch.empty() ? 0u : static_cast<unsigned char>(ch[0]);
+        if (ch.empty()) {
+            out += "\\ufffd";
+        } else if (ch.size() > 1) {
+            out.append(ch);
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
         } else if (c == '\n') {
@@ -103,19 +122,10 @@ std::string jsonString(std::string_view s) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", c);
             out += buf;
-        } else if (c >= 0x80) {
-            const size_t len = utf8Sequence(s.substr(i));
-            if (len == 0) {
-                out += "\\ufffd";
-            } else {
-                out.append(s.substr(i, len));
-                i += len - 1;
-            }
         } else {
             out += static_cast<char>(c);
         }
-        i++;
-    }
+    });
     return out + "\"";
 }
 
@@ -188,11 +198,7 @@ std::string toTable(const std::vector<Record> &records, const std::vector<Column
 std::string validUtf8(std::string_view s) {
     std::string out;
     out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        const size_t len = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8Sequence(s.substr(i));
-        out.append(len == 0 ? "\xef\xbf\xbd" : s.substr(i, len));
-        i += len == 0 ? 1 : len;
-    }
+    forEachCharacter(s, [&](std::string_view ch) { out.append(ch.empty() ? "\xef\xbf\xbd" : ch); });
     return out;
 }
 

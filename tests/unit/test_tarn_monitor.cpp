@@ -199,7 +199,6 @@ TEST(TarnExporter, ListenAddresses) {
 
 TEST(TarnCheck, StatusesAndPerformanceData) {
     CheckInput in;
-    in.device = "02:00:00:00:00:01";
     in.found = Found{};
     in.found->info.mac = {2, 0, 0, 0, 0, 1};
     in.found->info.ip = {192, 0, 2, 11};
