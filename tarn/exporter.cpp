@@ -112,6 +112,13 @@ constexpr const char *kIndexPage =
 
 }  // namespace
 
+void stopServer(httplib::Server &server, const std::atomic<bool> &listenReturned) {
+    for (int i = 0; i < kServerStopTries && !listenReturned; i++) {
+        server.stop();
+        std::this_thread::sleep_for(kServerStopRetry);
+    }
+}
+
 ListenAddress parseListenAddress(const std::string &text) {
     const size_t colon = text.rfind(':');
     const auto bad = [&] {
@@ -190,12 +197,7 @@ int cmdExporter(Session &s, Args &a) {
         int sig = 0;
         sigwait(&stopSignals, &sig);
         sh.stopping = true;
-        // A signal right after start comes before the server runs, when
-        // stop() does nothing: ask again until listening has ended.
-        for (int i = 0; i < kServerStopTries && !listenReturned; i++) {
-            server.stop();
-            std::this_thread::sleep_for(kServerStopRetry);
-        }
+        stopServer(server, listenReturned);
     });
     std::thread receiver([&] { receive(sh, announcements); });
     std::thread discoverer([&] { discoverEvery(sh, s, interval); });

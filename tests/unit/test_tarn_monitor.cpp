@@ -1,6 +1,12 @@
 // What the exporter, watch and check make of what they hear: the events of a
 // device's life, the metrics text Prometheus parses, and the plugin's status.
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <future>
+#include <thread>
 
 #include "check.h"
 #include "errors.h"
@@ -195,6 +201,32 @@ TEST(TarnExporter, ListenAddresses) {
     for (const char *bad : {"9472", "192.0.2.1:", "192.0.2.1:0", "192.0.2.1:65536", "host:80",
                             "2001:db8::1:80", "[192.0.2.1]:80"})
         EXPECT_THROW(parseListenAddress(bad), UsageError) << bad;
+}
+
+TEST(TarnExporter, AStopBeforeTheServerListensIsNotLost) {
+    // On a Unix socket in a private folder: no network interface involved.
+    char dir[] = "/tmp/tarn-stop-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/http";
+    httplib::Server server;
+    server.set_address_family(AF_UNIX);
+    ASSERT_TRUE(server.bind_to_port(path, 80));
+    std::atomic<bool> listenReturned{false};
+    std::thread stopper([&] { stopServer(server, listenReturned); });  // before listening
+    std::this_thread::sleep_for(50ms);
+    auto listening = std::async(std::launch::async, [&] {
+        const bool ok = server.listen_after_bind();
+        listenReturned = true;
+        return ok;
+    });
+    const bool stopped = listening.wait_for(10s) == std::future_status::ready;
+    if (!stopped)
+        server.stop();  // now that it listens, so that the test ends
+    EXPECT_TRUE(stopped) << "the server kept listening after the stop";
+    stopper.join();
+    listening.wait();
+    unlink(path.c_str());
+    rmdir(dir);
 }
 
 TEST(TarnCheck, StatusesAndPerformanceData) {
