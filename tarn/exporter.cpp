@@ -112,6 +112,16 @@ constexpr const char *kIndexPage =
 
 }  // namespace
 
+void configureServer(httplib::Server &server) {
+    // A worker serves one connection at a time, and an idle keep-alive
+    // connection holds one until it times out: a few workers and a short
+    // keep-alive keep idle clients from starving a scrape.
+    server.new_task_queue = [] { return new httplib::ThreadPool(4); };
+    server.set_keep_alive_timeout(2);
+    server.set_read_timeout(5, 0);
+    server.set_write_timeout(5, 0);
+}
+
 void stopServer(httplib::Server &server, const std::atomic<bool> &listenReturned) {
     for (int i = 0; i < kServerStopTries && !listenReturned; i++) {
         server.stop();
@@ -167,13 +177,7 @@ int cmdExporter(Session &s, Args &a) {
     Transport announcements(s.interfaces(), wire::kRequestPort);
 
     httplib::Server server;
-    // A worker serves one connection at a time, and an idle keep-alive
-    // connection holds one until it times out: a few workers and a short
-    // keep-alive keep idle clients from starving a scrape.
-    server.new_task_queue = [] { return new httplib::ThreadPool(4); };
-    server.set_keep_alive_timeout(2);
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
+    configureServer(server);
     server.Get("/metrics", [&](const httplib::Request &, httplib::Response &res) {
         res.set_content(metricsPage(sh, readProcessStats()),
                         "text/plain; version=0.0.4; charset=utf-8");

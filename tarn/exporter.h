@@ -23,6 +23,9 @@ struct ListenAddress {
 };
 ListenAddress parseListenAddress(const std::string &text);
 
+// The HTTP server's workers and time-outs.
+void configureServer(httplib::Server &server);
+
 // Stops the HTTP server, also one that is not listening yet, whose stop()
 // does nothing: asks again until `listenReturned` is set (for at most five
 // seconds), so that a stop signal right after start is not lost.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <future>
@@ -203,14 +204,63 @@ TEST(TarnExporter, ListenAddresses) {
         EXPECT_THROW(parseListenAddress(bad), UsageError) << bad;
 }
 
-TEST(TarnExporter, AStopBeforeTheServerListensIsNotLost) {
-    // On a Unix socket in a private folder: no network interface involved.
-    char dir[] = "/tmp/tarn-stop-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/http";
+// The exporter's HTTP server on a Unix socket in a private folder: no
+// network interface involved.
+struct UnixServer {
+    char dir[24] = "/tmp/tarn-http-XXXXXX";
+    std::string path;
     httplib::Server server;
-    server.set_address_family(AF_UNIX);
-    ASSERT_TRUE(server.bind_to_port(path, 80));
+
+    UnixServer() {
+        if (mkdtemp(dir) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path = std::string(dir) + "/http";
+        configureServer(server);
+        server.set_address_family(AF_UNIX);
+        server.Get("/metrics", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("up 1\n", "text/plain");
+        });
+        if (!server.bind_to_port(path, 80))
+            throw std::runtime_error("cannot bind " + path);
+    }
+    ~UnixServer() {
+        unlink(path.c_str());
+        rmdir(dir);
+    }
+    // A connection that sends nothing, as an idle keep-alive client.
+    int connectIdle() const {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr), 0);
+        return fd;
+    }
+};
+
+TEST(TarnExporter, IdleConnectionsDoNotStarveAScrape) {
+    UnixServer http;
+    std::thread listening([&] { http.server.listen_after_bind(); });
+    std::vector<int> idle;
+    for (int i = 0; i < 3; i++)
+        idle.push_back(http.connectIdle());
+    httplib::Client client(http.path, 80);
+    client.set_address_family(AF_UNIX);
+    // Idle connections hold a worker each for the keep-alive time (2 s);
+    // with a worker left free, the scrape need not wait for them.
+    client.set_connection_timeout(3, 0);
+    client.set_read_timeout(3, 0);
+    const httplib::Result res = client.Get("/metrics");
+    EXPECT_TRUE(res && res->status == 200 && res->body == "up 1\n");
+    http.server.stop();
+    listening.join();
+    for (int fd : idle)
+        close(fd);
+}
+
+TEST(TarnExporter, AStopBeforeTheServerListensIsNotLost) {
+    UnixServer http;
+    httplib::Server &server = http.server;
     std::atomic<bool> listenReturned{false};
     std::thread stopper([&] { stopServer(server, listenReturned); });  // before listening
     std::this_thread::sleep_for(50ms);
@@ -225,8 +275,6 @@ TEST(TarnExporter, AStopBeforeTheServerListensIsNotLost) {
     EXPECT_TRUE(stopped) << "the server kept listening after the stop";
     stopper.join();
     listening.wait();
-    unlink(path.c_str());
-    rmdir(dir);
 }
 
 TEST(TarnCheck, StatusesAndPerformanceData) {
