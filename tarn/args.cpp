@@ -121,6 +121,10 @@ double parseSeconds(const std::string &text, std::string_view what) {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v) || v < 0)
         throw UsageError(std::string(what) + " takes a number of seconds, not \"" + text + "\".");
+    if (v > kLongestSeconds)
+        throw UsageError(std::string(what) + " takes at most " +
+                         std::to_string(static_cast<long>(kLongestSeconds)) +
+                         " seconds (a year), not \"" + text + "\".");
     return v;
 }
 
@@ -131,6 +135,16 @@ long parseInteger(const std::string &text, std::string_view what, long min, long
         throw UsageError(std::string(what) + " takes a whole number from " + std::to_string(min) +
                          " to " + std::to_string(max) + ", not \"" + text + "\".");
     return v;
+}
+
+std::chrono::steady_clock::duration secondsDuration(double seconds) {
+    const double clamped = seconds > 0 ? std::min(seconds, kLongestSeconds) : 0;
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(clamped));
+}
+
+std::chrono::steady_clock::time_point deadlineIn(double seconds) {
+    return std::chrono::steady_clock::now() + secondsDuration(seconds);
 }
 
 }  // namespace tarn

@@ -2,6 +2,7 @@
 // arguments from; whatever is left over is a usage error.
 #pragma once
 
+#include <chrono>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -37,8 +38,19 @@ class Args {
     std::vector<std::string> tokens_;
 };
 
-// Number parsing with usage errors that name the option.
+// The longest time any option takes: a year, so that every threshold and
+// deadline fits the steady clock's 64-bit nanoseconds with room to spare.
+inline constexpr double kLongestSeconds = 366.0 * 24 * 3600;
+
+// Number parsing with usage errors that name the option. Seconds are
+// from 0 to kLongestSeconds.
 double parseSeconds(const std::string &text, std::string_view what);
 long parseInteger(const std::string &text, std::string_view what, long min, long max);
+
+// Seconds as a steady-clock duration, clamped to 0..kLongestSeconds: the
+// one conversion, so that no value overflows the clock.
+std::chrono::steady_clock::duration secondsDuration(double seconds);
+// Now plus that many seconds, clamped likewise.
+std::chrono::steady_clock::time_point deadlineIn(double seconds);
 
 }  // namespace tarn

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -16,6 +17,19 @@ namespace tarn {
 namespace {
 
 constexpr const char *kDefaultStateDir = "/var/lib/tarn/check";
+
+// The state folder: --state-dir, else the one systemd made for the unit
+// (StateDirectory=, the first when it names several), else the default.
+std::string stateDirOption(Args &a) {
+    if (std::optional<std::string> dir = a.value("--state-dir"))
+        return *dir;
+    const char *systemd = std::getenv("STATE_DIRECTORY");
+    if (systemd != nullptr && *systemd != '\0') {
+        const std::string_view dirs(systemd);
+        return std::string(dirs.substr(0, dirs.find(':')));
+    }
+    return kDefaultStateDir;
+}
 
 // Device texts in the status line: valid UTF-8, on one line, and without
 // the "|" that starts the performance data.
@@ -30,14 +44,8 @@ std::string plain(std::string_view s) {
     return out;
 }
 
-std::string fixed(double value, int decimals) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-    return buf;
-}
-
 std::string ageData(double age, double maxAge) {
-    return "age=" + fixed(age, 0) + "s;;" + fixed(maxAge, 0) + ";0";
+    return "age=" + fixedDecimals(age, 0) + "s;;" + fixedDecimals(maxAge, 0) + ";0";
 }
 
 // The state file of a device, named by the canonical form of -d, so the
@@ -58,20 +66,33 @@ std::optional<double> loadLastAnswer(const std::string &path) {
     return when;
 }
 
-void saveLastAnswer(const std::string &dir, const std::string &path, double when) {
-    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
-        throw UsageError("cannot create the state folder " + dir + ": " + std::strerror(errno) +
-                         "; name another with --state-dir.");
+// Creates the folder and its missing parents: the parents readable by all
+// (as /var/lib is), the folder itself for its owner only.
+bool makeFolders(const std::string &dir) {
+    for (size_t slash = dir.find('/', 1); slash != std::string::npos;
+         slash = dir.find('/', slash + 1)) {
+        if (mkdir(dir.substr(0, slash).c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+    }
+    return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+// Records when the device answered; returns why it could not, or "".
+std::string saveLastAnswer(const std::string &dir, const std::string &path, double when) {
+    if (!makeFolders(dir)) {
+        const int error = errno;
+        return "cannot create the state folder " + dir + ": " + std::strerror(error);
+    }
     const std::string tmp = path + ".new";
     {
         std::ofstream out(tmp, std::ios::trunc);
-        out << fixed(when, 3) << "\n";
+        out << fixedDecimals(when, 3) << "\n";
         if (!out.flush())
-            throw UsageError("cannot write " + tmp +
-                             "; name another state folder with --state-dir.");
+            return "cannot write " + tmp;
     }
     if (std::rename(tmp.c_str(), path.c_str()) != 0)
-        throw UsageError("cannot write " + path + ": " + std::strerror(errno) + ".");
+        return "cannot write " + path + ": " + std::strerror(errno);
+    return "";
 }
 
 }  // namespace
@@ -82,7 +103,7 @@ CheckResult evaluateCheck(const CheckInput &in) {
         std::string line =
             std::string(recent ? "TARN WARNING - " : "TARN CRITICAL - ") + in.silence;
         if (in.lastAnswerAge)
-            line += " Last answered " + fixed(*in.lastAnswerAge, 0) + " s ago. | " +
+            line += " Last answered " + fixedDecimals(*in.lastAnswerAge, 0) + " s ago. | " +
                     ageData(*in.lastAnswerAge, in.maxAge);
         else
             line += " It has not answered a check before.";
@@ -91,11 +112,12 @@ CheckResult evaluateCheck(const CheckInput &in) {
     const DeviceInfo &d = in.found->info;
     const std::string who = plain(d.name) + " (" + formatMac(d.mac) + ", " + formatIpv4(d.ip) + ")";
     const std::string perf =
-        " | rtt=" + fixed(in.found->rttMs / 1000, 6) + "s;;;0 " + ageData(0, in.maxAge);
+        (in.unsaved.empty() ? "" : " (answer not recorded: " + plain(in.unsaved) + ")") +
+        " | rtt=" + fixedDecimals(in.found->rttMs / 1000, 6) + "s;;;0 " + ageData(0, in.maxAge);
     if (in.firmware && d.firmware != *in.firmware)
         return {kPluginWarning, "TARN WARNING - " + who + " runs firmware " + plain(d.firmware) +
                                     ", not " + plain(*in.firmware) + perf};
-    return {kPluginOk, "TARN OK - " + who + " answered in " + fixed(in.found->rttMs, 1) +
+    return {kPluginOk, "TARN OK - " + who + " answered in " + fixedDecimals(in.found->rttMs, 1) +
                            " ms, firmware " + plain(d.firmware) + perf};
 }
 
@@ -105,12 +127,12 @@ int cmdCheck(Session &s, Args &a) {
         if (std::optional<std::string> v = a.value("--max-age"))
             in.maxAge = parseSeconds(*v, "--max-age");
         in.firmware = a.value("--firmware");
-        const std::string dir = a.value("--state-dir").value_or(kDefaultStateDir);
+        const std::string dir = stateDirOption(a);
         a.finish();
-        in.device = s.options().device;
-        if (in.device.empty())
+        const std::string &device = s.options().device;
+        if (device.empty())
             throw UsageError("check needs a device: name it with -d MAC or -d IPv4.");
-        const std::string path = stateFile(dir, in.device);
+        const std::string path = stateFile(dir, device);
         try {
             in.found = s.target();
         } catch (const NoReplyError &e) {
@@ -118,16 +140,20 @@ int cmdCheck(Session &s, Args &a) {
         }
         const double now = unixSeconds(WallClock::now());
         if (in.found)
-            saveLastAnswer(dir, path, now);
+            in.unsaved = saveLastAnswer(dir, path, now);
         else if (std::optional<double> last = loadLastAnswer(path))
             in.lastAnswerAge = std::max(0.0, now - *last);
         const CheckResult r = evaluateCheck(in);
         std::printf("%s\n", r.line.c_str());
         return r.status;
     } catch (const std::exception &e) {
-        std::printf("TARN UNKNOWN - %s\n", plain(e.what()).c_str());
-        return kPluginUnknown;
+        return printCheckUnknown(e.what());
     }
+}
+
+int printCheckUnknown(std::string_view reason) {
+    std::printf("TARN UNKNOWN - %s\n", plain(reason).c_str());
+    return kPluginUnknown;
 }
 
 }  // namespace tarn

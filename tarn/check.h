@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "args.h"
 #include "session.h"
@@ -19,12 +20,12 @@ enum PluginStatus : int {
 };
 
 struct CheckInput {
-    std::string device;                   // as given with -d
     std::optional<Found> found;           // the device's discovery reply, if it answered
     std::string silence;                  // why it did not: the no-reply sentence
     std::optional<double> lastAnswerAge;  // seconds since an earlier check saw it answer
     double maxAge = 90;
     std::optional<std::string> firmware;  // the firmware version it should run
+    std::string unsaved;  // why its answer could not be recorded, if it could not
 };
 
 struct CheckResult {
@@ -35,5 +36,7 @@ struct CheckResult {
 CheckResult evaluateCheck(const CheckInput &in);
 
 int cmdCheck(Session &s, Args &a);
+// Prints the plugin's UNKNOWN line; returns its exit status.
+int printCheckUnknown(std::string_view reason);
 
 }  // namespace tarn

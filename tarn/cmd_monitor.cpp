@@ -16,10 +16,9 @@ namespace tarn {
 
 namespace {
 
+// Without --timeout, until interrupted.
 Clock::time_point deadlineAfter(double seconds) {
-    return seconds > 0 ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(seconds))
-                       : Clock::time_point::max();
+    return seconds > 0 ? deadlineIn(seconds) : Clock::time_point::max();
 }
 
 double timeoutOption(Args &a) {
@@ -73,9 +72,18 @@ Record eventRecord(const Event &e) {
     return r;
 }
 
+std::string fieldValue(const Record &record, std::string_view key) {
+    for (const Field &f : record)
+        if (f.key == key)
+            return f.value;
+    return "";
+}
+
 // Runs the --exec command for one event through /bin/sh, with the event in
 // its environment only: device texts never become part of a command line.
-// Commands run one at a time, in the order of the events.
+// Commands run one at a time, in the order of the events, and watch waits
+// for each. Their standard output goes to watch's standard error, so that
+// watch's own output stays one event per line.
 void runForEvent(const std::string &command, const Record &record) {
     std::vector<std::string> env;
     for (char **e = environ; *e != nullptr; e++) {
@@ -96,8 +104,13 @@ void runForEvent(const std::string &command, const Record &record) {
     envp.push_back(nullptr);
     std::string sh = "sh", dashC = "-c", cmd = command;
     char *argv[] = {sh.data(), dashC.data(), cmd.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
     pid_t pid = 0;
-    if (const int err = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, envp.data())) {
+    const int err = posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (err != 0) {
         std::fprintf(stderr, "tarn: cannot run --exec command: %s.\n", std::strerror(err));
         return;
     }
@@ -108,7 +121,7 @@ void runForEvent(const std::string &command, const Record &record) {
         std::fprintf(stderr, "tarn: --exec command failed (%s %d) for event %s of %s.\n",
                      WIFEXITED(status) ? "status" : "signal",
                      WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status),
-                     record[0].value.c_str(), record[2].value.c_str());
+                     fieldValue(record, "event").c_str(), fieldValue(record, "mac").c_str());
 }
 
 }  // namespace
@@ -138,13 +151,13 @@ int cmdListen(Session &s, Args &a) {
 
 int cmdWatch(Session &s, Args &a) {
     const Clock::time_point deadline = deadlineAfter(timeoutOption(a));
-    const double lostAfter = lostAfterOption(a.value("--lost-after"), kAnnouncementInterval);
+    const Tracking tracking = trackingOptions(a, kAnnouncementInterval);
     const std::optional<std::string> command = a.value("--exec");
     a.finish();
     if (command && command->empty())
         throw UsageError("--exec needs a command.");
 
-    Inventory inventory(lostAfter);
+    Inventory inventory(tracking);
     auto report = [&](const std::vector<Event> &events) {
         for (const Event &e : events) {
             const Record r = eventRecord(e);

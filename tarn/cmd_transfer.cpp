@@ -55,8 +55,7 @@ Source sourceOption(Args &a, bool httpAllowed) {
 Clock::time_point deadlineAfter(Args &a, double fallback) {
     const std::optional<std::string> v = a.value("--wait-timeout");
     const double seconds = v ? parseSeconds(*v, "--wait-timeout") : fallback;
-    return Clock::now() +
-           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    return deadlineIn(seconds);
 }
 
 long secondsSince(Clock::time_point start) {

@@ -88,6 +88,11 @@ class Globals {
 
 }  // namespace
 
+std::optional<std::string> commandWord(const std::vector<std::string> &tokens) {
+    const std::optional<size_t> at = commandIndex(tokens);
+    return at ? std::optional(tokens[*at]) : std::nullopt;
+}
+
 CommandLine parseCommandLine(std::vector<std::string> tokens) {
     CommandLine line;
     const std::optional<size_t> at = commandIndex(tokens);
@@ -95,8 +100,7 @@ CommandLine parseCommandLine(std::vector<std::string> tokens) {
     Args before(std::vector<std::string>(tokens.begin(), tokens.begin() + static_cast<ptrdiff_t>(split)));
     Args after(at ? std::vector<std::string>(tokens.begin() + static_cast<ptrdiff_t>(split) + 1, tokens.end())
                   : std::vector<std::string>{});
-    if (at)
-        line.command = tokens[*at];
+    line.command = commandWord(tokens);
     const Command *cmd = line.command ? findCommand(*line.command) : nullptr;
     Globals globals(before, after, cmd != nullptr ? cmd->ownOption : std::string_view());
 

@@ -24,4 +24,7 @@ struct CommandLine {
 // global one.
 CommandLine parseCommandLine(std::vector<std::string> tokens);
 
+// The command word alone, known even when the options around it are wrong.
+std::optional<std::string> commandWord(const std::vector<std::string> &tokens);
+
 }  // namespace tarn

@@ -76,24 +76,30 @@ constexpr std::array kCommands{
             "announcements or S seconds; without either it runs until interrupted. Exits 3\n"
             "when none arrived.",
             cmdListen, "--timeout"},
-    Command{"watch", "watch [--timeout S] [--lost-after S] [--exec CMD]",
+    Command{"watch",
+            "watch [--timeout S] [--lost-after S] [--forget-after S] [--max-devices N]\n"
+            "            [--exec CMD]",
             "print an event for each change on the segment",
             "Discovers the devices, then follows their announcements and prints one line per\n"
             "event, with its time: appeared, lost (silent for --lost-after seconds, default\n"
-            "95: three missed announcements; at least 30), back, and changed (for ipv4, ipv6,\n"
+            "95: three missed announcements; more than 30), back, and changed (for ipv4, ipv6,\n"
             "name or firmware, with the previous value). --json prints one object per line.\n"
             "--exec runs CMD with /bin/sh for each event, one at a time, with the event in its\n"
             "environment (TARN_EVENT, TARN_MAC, TARN_NAME, ..., TARN_JSON). Runs for --timeout\n"
-            "seconds or until interrupted.",
+            "seconds or until interrupted. --forget-after and --max-devices as for exporter.",
             cmdWatch, "--timeout"},
     Command{"exporter",
-            "exporter --listen ADDRESS:PORT [--lost-after S] [--discovery-interval S]",
+            "exporter --listen ADDRESS:PORT [--lost-after S] [--discovery-interval S]\n"
+            "               [--forget-after S] [--max-devices N]",
             "serve Prometheus metrics of the devices on the segment",
             "Follows the announcements, discovers the devices at start and every\n"
             "--discovery-interval seconds (default 60; 0: at start only), and serves\n"
             "/metrics over HTTP on ADDRESS:PORT (192.0.2.1:9472, [2001:db8::1]:9472, :9472).\n"
             "A device is down after --lost-after seconds of silence (default 95), which must\n"
-            "be at least the time between two signs of life. Stops on SIGINT or SIGTERM.",
+            "be more than the time between two signs of life, and forgotten after\n"
+            "--forget-after seconds (default 86400). At most --max-devices devices are kept\n"
+            "(default 4096); new ones beyond are dropped and counted. Stops on SIGINT or\n"
+            "SIGTERM.",
             cmdExporter},
     Command{"check", "-d DEVICE check [--max-age S] [--firmware VERSION] [--state-dir DIR]",
             "check one device, as a monitoring plugin",

@@ -28,6 +28,10 @@ namespace {
 constexpr double kDefaultDiscoveryInterval = 60;
 // The receiver wakes this often to see whether the exporter is stopping.
 constexpr auto kStopCheck = std::chrono::seconds(1);
+// How often, and how many times, a stop signal asks the HTTP server to
+// stop: stopping is ignored until the server runs (five seconds).
+constexpr auto kServerStopRetry = std::chrono::milliseconds(10);
+constexpr int kServerStopTries = 500;
 
 struct Shared {
     std::mutex mutex;
@@ -36,7 +40,7 @@ struct Shared {
     std::condition_variable wake;
     std::atomic<bool> stopping{false};
 
-    explicit Shared(double lostAfter) : inventory(lostAfter) {}
+    explicit Shared(const Tracking &tracking) : inventory(tracking) {}
 };
 
 void receive(Shared &sh, Transport &t) {
@@ -64,9 +68,9 @@ void receive(Shared &sh, Transport &t) {
 }
 
 void discoverEvery(Shared &sh, Session &s, double interval) {
-    const auto period =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval));
-    for (auto next = Clock::now(); !sh.stopping; next += period) {
+    const Clock::duration period = secondsDuration(interval);
+    for (auto next = Clock::now(); !sh.stopping;) {
+        const Moment sent = Moment::now();
         std::vector<Found> found;
         bool failed = false;
         try {
@@ -79,11 +83,20 @@ void discoverEvery(Shared &sh, Session &s, double interval) {
         sh.stats.discoveries++;
         sh.stats.discoveryFailures += failed;
         sh.stats.lastDiscovery = WallClock::now();
-        for (const Found &f : found)
-            sh.inventory.heard(Sighting::from(f), Moment::now());
+        // Each reply counts from when it arrived, not from the end of the
+        // window that collected it.
+        for (const Found &f : found) {
+            const Clock::duration rtt = secondsDuration(f.rttMs / 1000);
+            sh.inventory.heard(Sighting::from(f),
+                               {sent.steady + rtt,
+                                sent.wall + std::chrono::duration_cast<WallClock::duration>(rtt)});
+        }
         if (interval <= 0)
             return;
-        sh.wake.wait_until(lock, next + period, [&] { return sh.stopping.load(); });
+        // After a discovery that ran late (a busy host, a slow lock) the
+        // next ones keep their period instead of running back to back.
+        next = std::max(next + period, Clock::now());
+        sh.wake.wait_until(lock, next, [&] { return sh.stopping.load(); });
     }
 }
 
@@ -98,6 +111,23 @@ constexpr const char *kIndexPage =
     "<p><a href=\"/metrics\">Metrics</a></p></body></html>\n";
 
 }  // namespace
+
+void configureServer(httplib::Server &server) {
+    // A worker serves one connection at a time, and an idle keep-alive
+    // connection holds one until it times out: a few workers and a short
+    // keep-alive keep idle clients from starving a scrape.
+    server.new_task_queue = [] { return new httplib::ThreadPool(4); };
+    server.set_keep_alive_timeout(2);
+    server.set_read_timeout(5, 0);
+    server.set_write_timeout(5, 0);
+}
+
+void stopServer(httplib::Server &server, const std::atomic<bool> &listenReturned) {
+    for (int i = 0; i < kServerStopTries && !listenReturned; i++) {
+        server.stop();
+        std::this_thread::sleep_for(kServerStopRetry);
+    }
+}
 
 ListenAddress parseListenAddress(const std::string &text) {
     const size_t colon = text.rfind(':');
@@ -135,21 +165,19 @@ int cmdExporter(Session &s, Args &a) {
     const double gap =
         interval > 0 ? std::min(kAnnouncementInterval, std::max(interval, s.options().timeout))
                      : kAnnouncementInterval;
-    const double lostAfter = lostAfterOption(a.value("--lost-after"), gap);
+    const Tracking tracking = trackingOptions(a, gap);
     a.finish();
     if (!listenText)
         throw UsageError("exporter needs --listen ADDRESS:PORT.");
     const ListenAddress listen = parseListenAddress(*listenText);
 
-    Shared sh(lostAfter);
-    sh.stats.lostAfterSeconds = lostAfter;
+    Shared sh(tracking);
+    sh.stats.lostAfterSeconds = tracking.lostAfter;
     sh.stats.discoveryIntervalSeconds = interval;
     Transport announcements(s.interfaces(), wire::kRequestPort);
 
     httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(2); };
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
+    configureServer(server);
     server.Get("/metrics", [&](const httplib::Request &, httplib::Response &res) {
         res.set_content(metricsPage(sh, readProcessStats()),
                         "text/plain; version=0.0.4; charset=utf-8");
@@ -168,11 +196,12 @@ int cmdExporter(Session &s, Args &a) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::atomic<bool> listenReturned{false};
     std::thread signals([&] {
         int sig = 0;
         sigwait(&stopSignals, &sig);
         sh.stopping = true;
-        server.stop();
+        stopServer(server, listenReturned);
     });
     std::thread receiver([&] { receive(sh, announcements); });
     std::thread discoverer([&] { discoverEvery(sh, s, interval); });
@@ -181,6 +210,7 @@ int cmdExporter(Session &s, Args &a) {
                  "tarn exporter: serving http://%s/metrics, following announcements on %s\n",
                  listenText->c_str(), announcements.interfaceList().c_str());
     const bool served = server.listen_after_bind();
+    listenReturned = true;
     if (!sh.stopping.exchange(true))
         kill(getpid(), SIGTERM);  // the server failed: end the signal thread's wait
     {

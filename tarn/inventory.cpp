@@ -1,5 +1,6 @@
 #include "inventory.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -7,14 +8,6 @@
 #include "errors.h"
 
 namespace tarn {
-
-namespace {
-
-Clock::duration toDuration(double seconds) {
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-}
-
-}  // namespace
 
 std::string Sighting::ipv6Text() const {
     return allZero(ipv6) ? std::string() : formatIpv6(ipv6) + "/" + std::to_string(ipv6Prefix);
@@ -45,10 +38,20 @@ std::string_view eventName(Event::Kind kind) {
     return "";
 }
 
-Inventory::Inventory(double lostAfterSeconds) : lostAfter_(toDuration(lostAfterSeconds)) {}
+Inventory::Inventory(const Tracking &tracking)
+    : lostAfter_(secondsDuration(tracking.lostAfter)),
+      forgetAfter_(secondsDuration(tracking.forgetAfter)),
+      maxDevices_(tracking.maxDevices) {}
 
 std::vector<Event> Inventory::heard(const Sighting &s, const Moment &at) {
     std::vector<Event> events;
+    if (devices_.size() >= maxDevices_ && !devices_.contains(s.mac)) {
+        forget(at);
+        if (devices_.size() >= maxDevices_) {
+            dropped_++;
+            return events;
+        }
+    }
     auto [it, isNew] = devices_.try_emplace(s.mac);
     TrackedDevice &d = it->second;
     const Sighting before = d.last;
@@ -90,7 +93,15 @@ std::vector<Event> Inventory::expire(const Moment &now) {
             events.push_back({Event::Kind::Lost, now.wall, d, {}, {}});
         }
     }
+    forget(now);
     return events;
+}
+
+void Inventory::forget(const Moment &now) {
+    std::erase_if(devices_, [&](const auto &entry) {
+        const TrackedDevice &d = entry.second;
+        return !d.up && now.steady - d.heard.steady >= forgetAfter_;
+    });
 }
 
 std::optional<Clock::time_point> Inventory::nextExpiry() const {
@@ -102,19 +113,34 @@ std::optional<Clock::time_point> Inventory::nextExpiry() const {
     return next;
 }
 
-double lostAfterOption(const std::optional<std::string> &text, double shortestGap) {
-    if (!text)
-        return kDefaultLostAfter;
-    const double v = parseSeconds(*text, "--lost-after");
-    if (v < shortestGap) {
-        char buf[160];
-        std::snprintf(buf, sizeof buf,
-                      "--lost-after must be at least %g seconds: a device that is up can go "
-                      "that long without being heard.",
-                      shortestGap);
-        throw UsageError(buf);
+Tracking trackingOptions(Args &a, double shortestGap) {
+    Tracking t;
+    char buf[160];
+    if (const std::optional<std::string> v = a.value("--lost-after")) {
+        t.lostAfter = parseSeconds(*v, "--lost-after");
+        if (t.lostAfter <= shortestGap) {
+            std::snprintf(buf, sizeof buf,
+                          "--lost-after must be more than %g seconds: a device that is up can go "
+                          "that long without being heard.",
+                          shortestGap);
+            throw UsageError(buf);
+        }
     }
-    return v;
+    if (const std::optional<std::string> v = a.value("--forget-after")) {
+        t.forgetAfter = parseSeconds(*v, "--forget-after");
+        if (t.forgetAfter < t.lostAfter) {
+            std::snprintf(buf, sizeof buf,
+                          "--forget-after must be at least the lost threshold, %g seconds: only "
+                          "devices that are down are forgotten.",
+                          t.lostAfter);
+            throw UsageError(buf);
+        }
+    } else {
+        t.forgetAfter = std::max(t.forgetAfter, t.lostAfter);
+    }
+    if (const std::optional<std::string> v = a.value("--max-devices"))
+        t.maxDevices = static_cast<size_t>(parseInteger(*v, "--max-devices", 1, 1000000));
+    return t;
 }
 
 std::string rfc3339(WallClock::time_point t) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "args.h"
 #include "model.h"
 #include "session.h"
 
@@ -21,6 +22,24 @@ using WallClock = std::chrono::system_clock;
 inline constexpr double kAnnouncementInterval = 30;
 // Three missed announcements and a margin for a late one.
 inline constexpr double kDefaultLostAfter = 95;
+// A device down for a day is taken as retired: it stops being listed (and
+// alerted on) until it is heard again.
+inline constexpr double kDefaultForgetAfter = 24 * 3600;
+// Announcements are not authenticated: anyone on the segment can make up
+// MAC addresses, so the devices kept are capped.
+inline constexpr size_t kDefaultMaxDevices = 4096;
+
+// How long devices are kept, and how many.
+struct Tracking {
+    double lostAfter = kDefaultLostAfter;      // silence after which a device is lost
+    double forgetAfter = kDefaultForgetAfter;  // silence after which it is forgotten
+    size_t maxDevices = kDefaultMaxDevices;
+};
+
+// --lost-after, --forget-after and --max-devices. The lost threshold must
+// be more than `shortestGap` seconds, the longest a device that is up can
+// stay unheard: a threshold equal to it flaps with every late datagram.
+Tracking trackingOptions(Args &a, double shortestGap);
 
 // A moment on both clocks: the steady one measures silence, the wall one
 // is what people and Prometheus read.
@@ -69,26 +88,31 @@ std::string_view eventName(Event::Kind kind);
 
 class Inventory {
   public:
-    explicit Inventory(double lostAfterSeconds);
+    explicit Inventory(const Tracking &tracking);
 
     // Records a sighting; returns what it changed, in order: "appeared" or
-    // "back", then one "changed" per field that differs.
+    // "back", then one "changed" per field that differs. A new device
+    // while the inventory is full is dropped, without an event.
     std::vector<Event> heard(const Sighting &s, const Moment &at);
-    // Marks the devices silent for the lost threshold as lost, once each.
+    // Marks the devices silent for the lost threshold as lost, once each,
+    // and forgets those silent for the forget threshold.
     std::vector<Event> expire(const Moment &now);
     // When the next device would be lost, if any is up.
     std::optional<Clock::time_point> nextExpiry() const;
 
     const std::map<Mac, TrackedDevice> &devices() const { return devices_; }
+    // Sightings of new devices dropped because the inventory was full.
+    uint64_t dropped() const { return dropped_; }
 
   private:
+    void forget(const Moment &now);
+
     Clock::duration lostAfter_;
+    Clock::duration forgetAfter_;
+    size_t maxDevices_;
+    uint64_t dropped_ = 0;
     std::map<Mac, TrackedDevice> devices_;
 };
-
-// The lost threshold from --lost-after: at least `shortestGap` seconds,
-// the longest a device that is up can stay unheard.
-double lostAfterOption(const std::optional<std::string> &text, double shortestGap);
 
 // "2026-12-06T11:52:03.250Z".
 std::string rfc3339(WallClock::time_point t);

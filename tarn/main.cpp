@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "check.h"
 #include "cmdline.h"
 #include "commands.h"
 #include "errors.h"
@@ -10,8 +11,8 @@ namespace {
 
 using namespace tarn;
 
-int run(int argc, char **argv) {
-    CommandLine line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+int run(const std::vector<std::string> &tokens) {
+    CommandLine line = parseCommandLine(tokens);
     if (line.version) {
         std::printf("tarn %s\n", TARN_VERSION);
         return kExitOk;
@@ -42,9 +43,14 @@ void report(const char *message) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    const std::vector<std::string> tokens(argv + 1, argv + argc);
     try {
-        return run(argc, argv);
+        return run(tokens);
     } catch (const tarn::Error &e) {
+        // A monitoring plugin answers in its own terms, also to a wrong
+        // global option.
+        if (tarn::commandWord(tokens) == "check")
+            return tarn::printCheckUnknown(e.what());
         report(e.what());
         return e.code();
     } catch (const std::exception &e) {

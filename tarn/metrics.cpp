@@ -174,6 +174,9 @@ std::string renderMetrics(const Inventory &inventory, const ExporterStats &stats
         up += d.up;
     x.sample("tarn_exporter_devices", "state=\"up\"", std::to_string(up));
     x.sample("tarn_exporter_devices", "state=\"down\"", std::to_string(devices.size() - up));
+    x.single("tarn_exporter_devices_dropped_total", "counter",
+             "Sightings of new devices ignored because the exporter knew --max-devices already.",
+             std::to_string(inventory.dropped()));
     x.single("tarn_exporter_lost_after_seconds", "gauge",
              "Silence after which a device counts as down.", number(stats.lostAfterSeconds));
     x.single("tarn_exporter_discovery_interval_seconds", "gauge",

@@ -48,11 +48,12 @@ unsigned codePoint(std::string_view seq) {
     return cp;
 }
 
-// C1 controls, which some terminals obey as escape sequences, and the
-// bidirectional embeddings, overrides and isolates, which reorder the rest
-// of a line.
+// C1 controls, which some terminals obey as escape sequences, the
+// bidirectional marks, embeddings, overrides and isolates, which reorder the
+// rest of a line, and the Unicode line and paragraph separators.
 bool unsafeCodePoint(unsigned cp) {
-    return (cp >= 0x80 && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
+    return (cp >= 0x80 && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+           cp == 0x2028 || cp == 0x2029 || (cp >= 0x202A && cp <= 0x202E) ||
            (cp >= 0x2066 && cp <= 0x2069);
 }
 
@@ -62,6 +63,18 @@ std::string hexEscape(char letter, unsigned value, int digits) {
     for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
         out += "0123456789abcdef"[(value >> shift) & 0xFu];
     return out;
+}
+
+// Calls `each(bytes, valid)` with every character of `s`: an ASCII byte or
+// a whole valid UTF-8 sequence (valid), or a single byte that is not part
+// of one (not valid).
+template <typename Each>
+void forEachCharacter(std::string_view s, Each each) {
+    for (size_t i = 0; i < s.size();) {
+        const size_t len = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8Sequence(s.substr(i));
+        each(s.substr(i, len == 0 ? 1 : len), len != 0);
+        i += len == 0 ? 1 : len;
+    }
 }
 
 std::string displayValue(const Field &f) {
@@ -112,10 +125,14 @@ Field number(std::string key, int64_t value) {
     return {std::move(key), std::to_string(value), Field::Kind::Number};
 }
 
-Field decimal(std::string key, double value, int decimals) {
+std::string fixedDecimals(double value, int decimals) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-    return {std::move(key), buf, Field::Kind::Number};
+    return buf;
+}
+
+Field decimal(std::string key, double value, int decimals) {
+    return {std::move(key), fixedDecimals(value, decimals), Field::Kind::Number};
 }
 
 Field boolean(std::string key, bool value) {
@@ -133,25 +150,15 @@ Field coded(std::string key, int64_t code, std::string_view word) {
 std::string terminalText(std::string_view s) {
     std::string out;
     out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x80) {
-            const size_t len = utf8Sequence(s.substr(i));
-            if (len == 0) {
-                out += hexEscape('x', c, 2);
-                i++;
-                continue;
-            }
-            const unsigned cp = codePoint(s.substr(i, len));
-            if (unsafeCodePoint(cp))
-                out += hexEscape('u', cp, 4);
-            else
-                out.append(s.substr(i, len));
-            i += len;
-            continue;
-        }
-        if (c == '\n')
+    forEachCharacter(s, [&](std::string_view ch, bool valid) {
+        const auto c = static_cast<unsigned char>(ch[0]);
+        if (!valid)
+            out += hexEscape('x', c, 2);
+        else if (ch.size() > 1)
+            out += unsafeCodePoint(codePoint(ch)) ? hexEscape('u', codePoint(ch), 4) : std::string(ch);
+        else if (c == '\\')
+            out += "\\\\";  // so that a device's "\x1b" never reads as an escape
+        else if (c == '\n')
             out += "\\n";
         else if (c == '\t')
             out += "\\t";
@@ -161,8 +168,7 @@ std::string terminalText(std::string_view s) {
             out += hexEscape('x', c, 2);
         else
             out += static_cast<char>(c);
-        i++;
-    }
+    });
     return out;
 }
 
@@ -173,18 +179,11 @@ size_t displayWidth(std::string_view s) {
     static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
     const locale_t previous = utf8 ? uselocale(utf8) : static_cast<locale_t>(nullptr);
     size_t width = 0;
-    size_t i = 0;
-    while (i < s.size()) {
-        const size_t len = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8Sequence(s.substr(i));
-        if (len == 0) {  // a stray byte: one column, as a replacement character
-            width++;
-            i++;
-            continue;
-        }
-        const int w = utf8 ? wcwidth(static_cast<wchar_t>(codePoint(s.substr(i, len)))) : 1;
+    forEachCharacter(s, [&](std::string_view ch, bool valid) {
+        // A stray byte takes one column, as a replacement character would.
+        const int w = utf8 && valid ? wcwidth(static_cast<wchar_t>(codePoint(ch))) : 1;
         width += w < 0 ? 1 : static_cast<size_t>(w);
-        i += len;
-    }
+    });
     if (utf8)
         uselocale(previous);
     return width;
@@ -192,10 +191,13 @@ size_t displayWidth(std::string_view s) {
 
 std::string jsonString(std::string_view s) {
     std::string out = "\"";
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c == '"' || c == '\\') {
+    forEachCharacter(s, [&](std::string_view ch, bool valid) {
+        const auto c = static_cast<unsigned char>(ch[0]);
+        if (!valid) {
+            out += "\\ufffd";
+        } else if (ch.size() > 1) {
+            out.append(ch);
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
         } else if (c == '\n') {
@@ -206,19 +208,10 @@ std::string jsonString(std::string_view s) {
             out += "\\r";
         } else if (c < 0x20 || c == 0x7F) {
             out += hexEscape('u', c, 4);
-        } else if (c >= 0x80) {
-            const size_t len = utf8Sequence(s.substr(i));
-            if (len == 0) {
-                out += "\\ufffd";
-            } else {
-                out.append(s.substr(i, len));
-                i += len - 1;
-            }
         } else {
             out += static_cast<char>(c);
         }
-        i++;
-    }
+    });
     return out + "\"";
 }
 
@@ -291,11 +284,7 @@ std::string toTable(const std::vector<Record> &records, const std::vector<Column
 std::string validUtf8(std::string_view s) {
     std::string out;
     out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        const size_t len = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : utf8Sequence(s.substr(i));
-        out.append(len == 0 ? "\xef\xbf\xbd" : s.substr(i, len));
-        i += len == 0 ? 1 : len;
-    }
+    forEachCharacter(s, [&](std::string_view ch, bool valid) { out.append(valid ? ch : "\xef\xbf\xbd"); });
     return out;
 }
 

@@ -24,6 +24,7 @@ Field text(std::string key, std::string value);
 Field number(std::string key, int64_t value);
 // A number with a fixed count of decimals, e.g. a round-trip time.
 Field decimal(std::string key, double value, int decimals);
+std::string fixedDecimals(double value, int decimals);
 Field boolean(std::string key, bool value);
 Field null(std::string key);
 // A protocol code: its word in text, word and number in JSON.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "args.h"
 #include "credentials.h"
 #include "errors.h"
 #include "ops.h"
@@ -16,7 +17,7 @@ double millisSince(Clock::time_point start, Clock::time_point end) {
 }
 
 Clock::duration seconds(double s) {
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+    return secondsDuration(s);
 }
 
 bool isReplyTo(const wire::message_t &h, uint16_t op, uint16_t tag) {

@@ -22,7 +22,7 @@ SOURCE = Path(os.environ.get("TARN_SOURCE") or Path(__file__).resolve().parents[
 TARN = str(BUILD / "tarn" / "tarn")
 RULES = SOURCE / "contrib" / "prometheus" / "tarn.rules.yml"
 DASHBOARD = SOURCE / "contrib" / "grafana" / "tarn-dashboard.json"
-UNIT = SOURCE / "packaging" / "systemd" / "tarn-exporter.service"
+UNIT = BUILD / "packaging" / "systemd" / "tarn-exporter.service"
 EXPORTER = f"{tarnsim.UTIL_IPV4}:9472"
 PROMETHEUS = f"{tarnsim.UTIL_IPV4}:9090"
 FAKE_MAC = "02:00:00:00:00:99"
@@ -64,30 +64,43 @@ class Lines:
             return list(self.lines)
 
 
+def stop(proc):
+    """SIGTERM, then the exit status; a process still running 10 s later is
+    killed and None returned."""
+    if proc.poll() is None:
+        proc.send_signal(signal.SIGTERM)
+    try:
+        return proc.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait(timeout=10)
+        return None
+
+
 @pytest.fixture
 def background(segment, tmp_path):
-    """background(argv, **popen) starts a program in the utility namespace,
-    its standard error in a file (proc.errors() reads it); every one is
-    stopped by its PID in teardown."""
+    """background(argv, clean_stop=False, **popen) starts a program in the
+    utility namespace, its standard error in a file (proc.errors() reads it);
+    every one is stopped by its PID in teardown, and the test fails if one
+    ignores SIGTERM, or if one started with clean_stop does not exit 0."""
     procs = []
 
-    def start(argv, **kw):
+    def start(argv, clean_stop=False, **kw):
         kw.setdefault("stdout", subprocess.PIPE)
         err = tmp_path / f"stderr-{len(procs)}"
         with open(err, "w") as f:
             proc = segment.util_popen(argv, text=True, stderr=f, **kw)
         proc.errors = err.read_text
+        proc.clean_stop = clean_stop
         procs.append(proc)
         return proc
     yield start
+    failures = []
     for proc in procs:
-        if proc.poll() is None:
-            proc.send_signal(signal.SIGTERM)
-            try:
-                proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait(timeout=10)
+        status = stop(proc)
+        if status is None or (proc.clean_stop and status != 0):
+            failures.append(f"{proc.args} stopped with {status}: {proc.errors()}")
+    assert not failures, failures
 
 
 def http_get(segment, url):
@@ -97,7 +110,7 @@ def http_get(segment, url):
 
 def start_exporter(background, *options):
     return background([TARN, "-i", tarnsim.BRIDGE, "-t", "0.5", "exporter", "--listen", EXPORTER,
-                       *options])
+                       *options], clean_stop=True)
 
 
 def samples(text, name):
@@ -183,9 +196,12 @@ def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, backgroun
 def test_watch_events_and_their_command(ap, segment, background, tmp_path):
     out = tmp_path / "events"
     pwned = tmp_path / "pwned"
-    hook = f'printf "%s\\n" "$TARN_JSON" >> {out}; env | grep -c ^TARN_PASSWORD= >> {out}.password'
+    # The hook also prints, which must not reach watch's JSON lines, and
+    # fails, which watch reports.
+    hook = (f'printf "%s\\n" "$TARN_JSON" >> {out}; echo hook-output; '
+            f'env | grep -c ^TARN_PASSWORD= >> {out}.password')
     watch = background(["env", "TARN_PASSWORD=secret", TARN, "-i", tarnsim.BRIDGE, "-t", "0.5",
-                        "--json", "watch", "--lost-after", "30", "--exec", hook], cwd=tmp_path)
+                        "--json", "watch", "--lost-after", "31", "--exec", hook], cwd=tmp_path)
     listen = background([TARN, "-i", tarnsim.BRIDGE, "--json", "listen", "--count", "2"])
     exporter = start_exporter(background, "--discovery-interval", "0")
     events = Lines(watch)
@@ -208,7 +224,7 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
         wait_for("appeared", 10, lambda: fake_events(1))
         announce("spare", "192.0.2.98")
         wait_for("two changes", 10, lambda: fake_events(3))
-        wait_for("lost after 30 s", 40, lambda: fake_events(4))
+        wait_for("lost after 31 s", 40, lambda: fake_events(4))
         announce("spare", "192.0.2.98", "1.1.0")
         seen = wait_for("back with a new firmware", 10, lambda: fake_events(6))
     finally:
@@ -224,7 +240,7 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
     ]
     times = [datetime.fromisoformat(e["time"].replace("Z", "+00:00")) for e in seen]
     assert times == sorted(times)
-    assert (times[3] - times[1]).total_seconds() >= 30 - 1
+    assert (times[3] - times[1]).total_seconds() >= 31 - 1
     assert seen[3]["last_seen"] == seen[2]["time"] and seen[5]["name"] == "spare"
 
     # The hook saw every event in its environment, never the password of
@@ -233,6 +249,9 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
     assert [e for e in hooked if e["mac"] == FAKE_MAC] == seen
     assert set(Path(f"{out}.password").read_text().split()) == {"0"}
     assert not pwned.exists()
+    errors = watch.errors()
+    assert "hook-output" in errors
+    assert f"--exec command failed (status 1) for event lost of {FAKE_MAC}." in errors, errors
 
     # listen and the exporter heard the same broadcasts beside watch.
     assert listen.wait(timeout=10) == 0
@@ -243,20 +262,30 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
     assert f'mac="{FAKE_MAC}",name="spare",model="",firmware="1.1.0"' in text
     assert exporter.poll() is None and watch.poll() is None
 
-    # Shorter than a device that is up may stay unheard is refused: 30 s of
-    # announcements, or the discovery interval when that is shorter.
-    for argv, least in ((["watch", "--lost-after", "29"], 30),
+    # No longer than a device that is up may stay unheard is refused: 30 s
+    # of announcements, or the discovery interval when that is shorter.
+    for argv, least in ((["watch", "--lost-after", "30"], 30),
                         (["exporter", "--listen", EXPORTER, "--lost-after", "5"], 30),
-                        (["exporter", "--listen", EXPORTER, "--lost-after", "5",
+                        (["exporter", "--listen", EXPORTER, "--lost-after", "10",
                           "--discovery-interval", "10"], 10)):
         short = segment.util_run([TARN, *argv], timeout=30)
-        assert (short.returncode, f"at least {least} seconds" in short.stderr) == (2, True), short
+        assert (short.returncode, f"more than {least} seconds" in short.stderr) == (2, True), short
+
+
+def test_exporter_stops_on_sigterm_right_after_start(segment, background):
+    # The signal comes while the HTTP server is still starting: the
+    # exporter must stop all the same, and cleanly.
+    for _ in range(3):
+        exporter = start_exporter(background, "--discovery-interval", "0")
+        wait_for("the exporter's start", 15, lambda: "serving" in exporter.errors())
+        assert stop(exporter) == 0, exporter.errors()
 
 
 def test_check_statuses(ap, segment, tmp_path):
-    def check(device, *options, state=tmp_path / "state"):
-        res = segment.util_run([TARN, "-i", tarnsim.BRIDGE, "-t", "0.5", "-r", "0", "-d", device,
-                                "check", "--state-dir", str(state), *options], timeout=30)
+    def check(device, *options, state=tmp_path / "state", env=()):
+        state_dir = ["--state-dir", str(state)] if state else []
+        res = segment.util_run(["env", *env, TARN, "-i", tarnsim.BRIDGE, "-t", "0.5", "-r", "0",
+                                "-d", device, "check", *state_dir, *options], timeout=30)
         assert res.stdout.count("\n") == 1 and not res.stderr, res
         return res.returncode, res.stdout.strip()
 
@@ -267,8 +296,17 @@ def test_check_statuses(ap, segment, tmp_path):
         r"\| rtt=[\d.]+s;;;0 age=0s;;90;0", line), line
     status, line = check(ap.ip_text, "--firmware", "2.0.0")
     assert (status, "runs firmware 1.0.0, not 2.0.0 |" in line) == (1, True), line
+    # A state folder that cannot be written is noted, not UNKNOWN.
     status, line = check(mac, state="/proc/no/such")
-    assert (status, line.startswith("TARN UNKNOWN - cannot create")) == (3, True), line
+    assert status == 0 and line.startswith("TARN OK - ") and (
+        "(answer not recorded: cannot create the state folder /proc/no/such: " in line), line
+    # Missing parents are created; systemd's StateDirectory= is honoured.
+    fresh = tmp_path / "fresh" / "lib" / "check"
+    assert check(mac, state=fresh)[0] == 0
+    assert (fresh / mac.replace(":", "-")).is_file() and fresh.stat().st_mode & 0o777 == 0o700
+    unit_state = tmp_path / "unit-state"
+    assert check(mac, state=None, env=[f"STATE_DIRECTORY={unit_state}:/elsewhere"])[0] == 0
+    assert (unit_state / mac.replace(":", "-")).is_file()
 
     ap.stop_daemon()
     status, line = check(mac)
@@ -280,6 +318,11 @@ def test_check_statuses(ap, segment, tmp_path):
     assert (status, line.endswith("It has not answered a check before.")) == (2, True), line
     assert check(mac, "--max-age", "soon") == (
         3, 'TARN UNKNOWN - --max-age takes a number of seconds, not "soon".')
+    # Wrong global options get the plugin's UNKNOWN too, not tarn's usage error.
+    for argv, reason in ((["-t", "x", "-d", mac, "check"], '-t takes a number of seconds, not "x".'),
+                         (["-d", mac, "-t", "0", "check"], "-t takes a positive number of seconds.")):
+        res = segment.util_run([TARN, *argv], timeout=30)
+        assert (res.returncode, res.stdout, res.stderr) == (3, f"TARN UNKNOWN - {reason}\n", ""), res
 
 
 def test_alerting_rules_and_exporter_unit(tmp_path):
@@ -287,9 +330,14 @@ def test_alerting_rules_and_exporter_unit(tmp_path):
                  ["test", "rules", str(RULES.with_name("tarn.rules.test.yml"))]):
         res = subprocess.run(["promtool", *args], capture_output=True, text=True, timeout=60)
         assert res.returncode == 0, res.stdout + res.stderr
-    # The unit as installed would run the built tarn.
+    # The unit runs tarn from the configured prefix; as installed it would
+    # run the built tarn.
+    prefix = re.search(r"^CMAKE_INSTALL_PREFIX:PATH=(.*)$", (BUILD / "CMakeCache.txt").read_text(),
+                       re.M).group(1)
+    installed = f"{prefix.rstrip('/')}/bin/tarn"
+    assert f"\nExecStart={installed} exporter " in UNIT.read_text()
     unit = tmp_path / UNIT.name
-    unit.write_text(UNIT.read_text().replace("/usr/bin/tarn", TARN))
+    unit.write_text(UNIT.read_text().replace(installed, TARN))
     verify = subprocess.run(["systemd-analyze", "verify", "--man=no", str(unit)],
                             capture_output=True, text=True, timeout=60)
     assert verify.returncode == 0 and not verify.stderr, verify.stderr

@@ -1,6 +1,13 @@
 // What the exporter, watch and check make of what they hear: the events of a
 // device's life, the metrics text Prometheus parses, and the plugin's status.
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <future>
+#include <thread>
 
 #include "check.h"
 #include "errors.h"
@@ -44,7 +51,7 @@ std::vector<Seen> kinds(const std::vector<Event> &events) {
 }  // namespace
 
 TEST(TarnInventory, EventsOfADevicesLife) {
-    Inventory inv(95);
+    Inventory inv(Tracking{.lostAfter = 95});
     EXPECT_EQ(kinds(inv.heard(device(1), at(0s))), (std::vector<Seen>{{"appeared", "", ""}}));
     EXPECT_TRUE(inv.heard(device(1), at(30s)).empty()) << "an unchanged announcement is no event";
 
@@ -78,7 +85,7 @@ TEST(TarnInventory, EventsOfADevicesLife) {
 }
 
 TEST(TarnInventory, DiscoveryAddsModelAndRoundTripThatAnnouncementsKeep) {
-    Inventory inv(95);
+    Inventory inv(Tracking{.lostAfter = 95});
     Sighting discovered = device(2);
     discovered.model = "TAP-2400";
     discovered.rttSeconds = 0.004;
@@ -95,12 +102,54 @@ TEST(TarnInventory, DiscoveryAddsModelAndRoundTripThatAnnouncementsKeep) {
     EXPECT_EQ(inv.expire(at(107s)).size(), 1u);
 }
 
-TEST(TarnInventory, LostThresholdBelowTheShortestGapIsRefused) {
-    EXPECT_EQ(lostAfterOption(std::nullopt, kAnnouncementInterval), 95);
-    EXPECT_EQ(lostAfterOption("30", kAnnouncementInterval), 30);
-    EXPECT_THROW(lostAfterOption("29.5", kAnnouncementInterval), UsageError);
-    EXPECT_EQ(lostAfterOption("3", 1), 3) << "discoveries every second allow a short threshold";
-    EXPECT_THROW(lostAfterOption("-1", 1), UsageError);
+TEST(TarnInventory, DevicesAreCappedAndForgottenWhenLongDown) {
+    Inventory inv(Tracking{.lostAfter = 95, .forgetAfter = 3600, .maxDevices = 2});
+    inv.heard(device(1), at(0s));
+    inv.heard(device(2), at(0s));
+    EXPECT_TRUE(inv.heard(device(3), at(1s)).empty()) << "a third device is dropped";
+    EXPECT_EQ(inv.dropped(), 1u);
+    EXPECT_FALSE(inv.devices().contains(device(3).mac));
+    EXPECT_TRUE(inv.heard(device(2, "renamed"), at(2s)).size() == 1) << "known devices still count";
+    inv.heard(device(1), at(3550s));  // the first stays up, the second falls silent
+
+    EXPECT_EQ(inv.expire(at(3601s)).size(), 1u) << "the second is lost";
+    EXPECT_EQ(inv.devices().size(), 2u) << "not yet silent for the forget threshold";
+    EXPECT_TRUE(inv.expire(at(3602s)).empty());
+    EXPECT_EQ(inv.devices().size(), 1u) << "down for the forget threshold: forgotten";
+    EXPECT_FALSE(inv.devices().contains(device(2).mac));
+    EXPECT_EQ(kinds(inv.heard(device(3), at(3603s))), (std::vector<Seen>{{"appeared", "", ""}}));
+    EXPECT_EQ(kinds(inv.heard(device(2), at(3604s))), std::vector<Seen>{})
+        << "full again: the forgotten device is dropped like any new one";
+
+    // A full inventory forgets long-silent devices before dropping a new one.
+    EXPECT_EQ(inv.expire(at(3700s)).size(), 2u);
+    EXPECT_TRUE(inv.heard(device(4), at(3550s + 3599s)).empty());
+    EXPECT_EQ(kinds(inv.heard(device(4), at(3550s + 3600s))),
+              (std::vector<Seen>{{"appeared", "", ""}}));
+    EXPECT_EQ(inv.dropped(), 3u);
+    EXPECT_FALSE(inv.devices().contains(device(1).mac));
+}
+
+TEST(TarnInventory, TrackingOptions) {
+    const auto parse = [](std::vector<std::string> argv, double gap) {
+        Args a(std::move(argv));
+        return trackingOptions(a, gap);
+    };
+    const Tracking defaults = parse({}, kAnnouncementInterval);
+    EXPECT_EQ(defaults.lostAfter, 95);
+    EXPECT_EQ(defaults.forgetAfter, 86400);
+    EXPECT_EQ(defaults.maxDevices, 4096u);
+    EXPECT_EQ(parse({"--lost-after", "31"}, kAnnouncementInterval).lostAfter, 31);
+    EXPECT_THROW(parse({"--lost-after", "30"}, kAnnouncementInterval), UsageError)
+        << "a threshold equal to the announcement interval flaps";
+    EXPECT_EQ(parse({"--lost-after", "3"}, 1).lostAfter, 3)
+        << "discoveries every second allow a short threshold";
+    EXPECT_THROW(parse({"--lost-after", "-1"}, 1), UsageError);
+    EXPECT_EQ(parse({"--lost-after", "172800"}, 30).forgetAfter, 172800)
+        << "never forgotten before being lost";
+    EXPECT_THROW(parse({"--lost-after", "100", "--forget-after", "99"}, 30), UsageError);
+    EXPECT_EQ(parse({"--max-devices", "10"}, 30).maxDevices, 10u);
+    EXPECT_THROW(parse({"--max-devices", "0"}, 30), UsageError);
     EXPECT_EQ(rfc3339(WallClock::time_point{} + 1796558523250ms), "2026-12-06T12:02:03.250Z");
 }
 
@@ -111,7 +160,7 @@ TEST(TarnMetrics, LabelValuesAreEscapedAndValidUtf8) {
 }
 
 TEST(TarnMetrics, ExpositionOfUpAndDownDevices) {
-    Inventory inv(3);
+    Inventory inv(Tracking{.lostAfter = 3});
     Sighting one = device(1, "lob\"by");
     one.model = "TAP-2400";
     one.rttSeconds = 0.0125;
@@ -137,6 +186,8 @@ TEST(TarnMetrics, ExpositionOfUpAndDownDevices) {
              "# TYPE tarn_exporter_announcements_total counter\ntarn_exporter_announcements_total "
              "7\n",
              "tarn_exporter_devices{state=\"up\"} 1\ntarn_exporter_devices{state=\"down\"} 1\n",
+             "# TYPE tarn_exporter_devices_dropped_total counter\n"
+             "tarn_exporter_devices_dropped_total 0\n",
              "tarn_exporter_lost_after_seconds 3\n",
              "process_resident_memory_bytes 4096\n",
          })
@@ -153,9 +204,81 @@ TEST(TarnExporter, ListenAddresses) {
         EXPECT_THROW(parseListenAddress(bad), UsageError) << bad;
 }
 
+// The exporter's HTTP server on a Unix socket in a private folder: no
+// network interface involved.
+struct UnixServer {
+    char dir[24] = "/tmp/tarn-http-XXXXXX";
+    std::string path;
+    httplib::Server server;
+
+    UnixServer() {
+        if (mkdtemp(dir) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path = std::string(dir) + "/http";
+        configureServer(server);
+        server.set_address_family(AF_UNIX);
+        server.Get("/metrics", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("up 1\n", "text/plain");
+        });
+        if (!server.bind_to_port(path, 80))
+            throw std::runtime_error("cannot bind " + path);
+    }
+    ~UnixServer() {
+        unlink(path.c_str());
+        rmdir(dir);
+    }
+    // A connection that sends nothing, as an idle keep-alive client.
+    int connectIdle() const {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr), 0);
+        return fd;
+    }
+};
+
+TEST(TarnExporter, IdleConnectionsDoNotStarveAScrape) {
+    UnixServer http;
+    std::thread listening([&] { http.server.listen_after_bind(); });
+    std::vector<int> idle;
+    for (int i = 0; i < 3; i++)
+        idle.push_back(http.connectIdle());
+    httplib::Client client(http.path, 80);
+    client.set_address_family(AF_UNIX);
+    // Idle connections hold a worker each for the keep-alive time (2 s);
+    // with a worker left free, the scrape need not wait for them.
+    client.set_connection_timeout(3, 0);
+    client.set_read_timeout(3, 0);
+    const httplib::Result res = client.Get("/metrics");
+    EXPECT_TRUE(res && res->status == 200 && res->body == "up 1\n");
+    http.server.stop();
+    listening.join();
+    for (int fd : idle)
+        close(fd);
+}
+
+TEST(TarnExporter, AStopBeforeTheServerListensIsNotLost) {
+    UnixServer http;
+    httplib::Server &server = http.server;
+    std::atomic<bool> listenReturned{false};
+    std::thread stopper([&] { stopServer(server, listenReturned); });  // before listening
+    std::this_thread::sleep_for(50ms);
+    auto listening = std::async(std::launch::async, [&] {
+        const bool ok = server.listen_after_bind();
+        listenReturned = true;
+        return ok;
+    });
+    const bool stopped = listening.wait_for(10s) == std::future_status::ready;
+    if (!stopped)
+        server.stop();  // now that it listens, so that the test ends
+    EXPECT_TRUE(stopped) << "the server kept listening after the stop";
+    stopper.join();
+    listening.wait();
+}
+
 TEST(TarnCheck, StatusesAndPerformanceData) {
     CheckInput in;
-    in.device = "02:00:00:00:00:01";
     in.found = Found{};
     in.found->info.mac = {2, 0, 0, 0, 0, 1};
     in.found->info.ip = {192, 0, 2, 11};
@@ -167,6 +290,15 @@ TEST(TarnCheck, StatusesAndPerformanceData) {
     EXPECT_EQ(r.line,
               "TARN OK - hall/west wing (02:00:00:00:00:01, 192.0.2.11) answered in 1.2 ms, "
               "firmware 1.0.0 | rtt=0.001250s;;;0 age=0s;;90;0");
+    // A state that cannot be written does not hide the device's status.
+    in.unsaved = "cannot create the state folder /x|y: Permission denied";
+    r = evaluateCheck(in);
+    EXPECT_EQ(r.status, kPluginOk);
+    EXPECT_NE(r.line.find("firmware 1.0.0 (answer not recorded: cannot create the state folder "
+                          "/x/y: Permission denied) | rtt="),
+              std::string::npos)
+        << r.line;
+    in.unsaved.clear();
     in.firmware = "1.1.0";
     r = evaluateCheck(in);
     EXPECT_EQ(r.status, kPluginWarning);

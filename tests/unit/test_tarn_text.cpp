@@ -65,7 +65,9 @@ TEST(TarnText, DeviceTextsReachTheTerminalEscaped) {
         {"csi\xc2\x9b" "31m", "csi\\u009b31m"},          // C1 control as UTF-8
         {"evil\xe2\x80\xaetxt.exe", "evil\\u202etxt.exe"},  // right-to-left override
         {"raw\x9b\xff", "raw\\x9b\\xff"},                 // not UTF-8
-        {"caf\xc3\xa9 \xe6\x97\xa5 a\\b", "caf\xc3\xa9 \xe6\x97\xa5 a\\b"}};
+        {"lrm\xe2\x80\x8e ls\xe2\x80\xa8", "lrm\\u200e ls\\u2028"},      // marks and separators
+        {"a\\x1b", "a\\\\x1b"},                                // a device's own backslash
+        {"caf\xc3\xa9 \xe6\x97\xa5", "caf\xc3\xa9 \xe6\x97\xa5"}};
     for (const auto &[in, out] : cases)
         EXPECT_EQ(terminalText(in), out);
     const std::string name = "\x1b[2Jlobby";
@@ -169,4 +171,17 @@ TEST(TarnText, SecretFilesSayWhyTheyCannotBeRead) {
     EXPECT_EQ(readNewSecret(key, std::string("given"), std::nullopt), "given");
     EXPECT_THROW(readNewSecret(key, std::string("given"), std::string(name)), UsageError);
     unlink(name);
+}
+
+TEST(TarnText, SecondsAreCappedAndNeverOverflowTheClock) {
+    EXPECT_EQ(parseSeconds("31622400", "-t"), kLongestSeconds);
+    for (const char *tooLong : {"31622401", "9e9", "1e10", "1e300"})
+        EXPECT_THROW(parseSeconds(tooLong, "--lost-after"), UsageError) << tooLong;
+    EXPECT_THROW(parseSeconds("-1", "-t"), UsageError);
+    // The conversion saturates for values that bypass the parser.
+    EXPECT_EQ(secondsDuration(1e300), secondsDuration(kLongestSeconds));
+    EXPECT_EQ(secondsDuration(-5), std::chrono::steady_clock::duration::zero());
+    EXPECT_EQ(secondsDuration(1.5), std::chrono::milliseconds(1500));
+    const auto now = std::chrono::steady_clock::now();
+    EXPECT_GT(deadlineIn(1e300), now + std::chrono::hours(24 * 365));
 }
