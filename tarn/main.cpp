@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "tarn_version.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ constexpr const char *kGlobalHelp =
     "                      TARN_PASSWORD, otherwise a prompt without echo\n"
     "  --json              print JSON instead of tables and text\n"
     "  -h, --help          show this help, or a command's help after the command\n"
+    "  --version           print the version and exit\n"
     "\n"
     "exit status: 0 done, 1 refused by the device, 2 usage error, 3 no reply\n"
     "\n"
@@ -66,6 +68,10 @@ Options globalOptions(Args &args) {
 
 int run(int argc, char **argv) {
     Args args(std::vector<std::string>(argv + 1, argv + argc));
+    if (args.flag("--version")) {
+        std::printf("tarn %s\n", TARN_VERSION);
+        return kExitOk;
+    }
     const Options options = globalOptions(args);
     const bool help = args.flag("--help") | args.flag("-h");
     const std::optional<std::string> name = args.positional();
