@@ -6,6 +6,7 @@
 
 #include "announcements.h"
 #include "commands.h"
+#include "device_cache.h"
 #include "errors.h"
 #include "ops.h"
 #include "records.h"
@@ -79,6 +80,7 @@ int cmdDiscover(Session &s, Args &a) {
                            " within " + s.timeoutText() + ".");
     }
     emitList(s, records, kDeviceColumns);
+    rememberDevices(found);
     return kExitOk;
 }
 

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "commands.h"
+#include "completion.h"
 #include "errors.h"
 #include "tarn_version.h"
 
@@ -67,6 +68,10 @@ Options globalOptions(Args &args) {
 }
 
 int run(int argc, char **argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "__complete") {  // for the shells only
+        const std::vector<std::string> words(argv + 2, argv + argc);
+        return printCompletion(complete(kGlobalHelp, words));
+    }
     Args args(std::vector<std::string>(argv + 1, argv + argc));
     if (args.flag("--version")) {
         std::printf("tarn %s\n", TARN_VERSION);
