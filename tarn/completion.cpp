@@ -77,7 +77,7 @@ void addOptions(const std::vector<std::string> &toks, std::vector<OptionSpec> &o
     }
 }
 
-std::vector<OptionSpec> globalOptions(std::string_view help) {
+std::vector<OptionSpec> helpOptions(std::string_view help) {
     std::vector<OptionSpec> out;
     for (const std::string &line : split(std::string(help), '\n')) {
         // "  -i IFACE            use this interface": the option, then two spaces.
@@ -159,7 +159,7 @@ void keepMatching(Completion &c, std::string_view prefix) {
 
 Completion complete(std::string_view globalHelp, std::span<const std::string> words) {
     const std::string current = words.empty() ? "" : words.back();
-    const std::vector<OptionSpec> globals = globalOptions(globalHelp);
+    const std::vector<OptionSpec> globals = helpOptions(globalHelp);
 
     // Every option a command knows, so that its value is skipped wherever
     // it stands, before or after the command.
