@@ -7,6 +7,7 @@
 #   make fuzz          libFuzzer campaign (clang; FUZZ_SECONDS for the request path)
 #   make tsan          the restore worker's tests under ThreadSanitizer
 #   make lint          clang-tidy and cppcheck
+#   make deb           Debian packages in $(BUILD)-deb, checked with lintian
 
 BUILD ?= build
 SANITIZE ?=
@@ -17,7 +18,7 @@ BUILD := build-asan
 CMAKE_FLAGS += -DTARN_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 endif
 
-.PHONY: all bootstrap configure build check unit integration demo bench fuzz tsan lint install clean
+.PHONY: all bootstrap configure build check unit integration demo bench fuzz tsan lint install clean deb
 
 all: build
 
@@ -31,7 +32,7 @@ build: configure
 	cmake --build $(BUILD) -j$$(nproc)
 
 check: build
-	cd $(BUILD) && ctest --output-on-failure -j1
+	cd $(BUILD) && TARN_PACKAGE_TESTS=1 ctest --output-on-failure -j1
 
 unit: build
 	cd $(BUILD) && ctest --output-on-failure -E '^integration$$'
@@ -61,5 +62,8 @@ tsan: bootstrap
 lint: bootstrap
 	scripts/lint
 
+deb: configure
+	scripts/build-deb $(BUILD)
+
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-lint
+	rm -rf build build-asan build-tsan build-fuzz build-lint build-deb build-asan-deb
