@@ -1,0 +1,36 @@
+"""--version of tarn and tarnd: the one version CMake took for the build."""
+import os
+import re
+import subprocess
+from pathlib import Path
+
+SOURCE = Path(os.environ.get("TARN_SOURCE", Path(__file__).resolve().parents[2]))
+BUILD = Path(os.environ.get("TARN_BUILD", SOURCE / "build"))
+
+
+def build_version():
+    return (BUILD / "tarn-version").read_text().strip()
+
+
+def test_the_version_is_git_describe_in_debian_form():
+    head = subprocess.run(["git", "-C", SOURCE, "rev-parse", "--short=7", "HEAD"],
+                          capture_output=True, text=True)
+    version = build_version()
+    assert re.fullmatch(r"\d+\.\d+\.\d+(\+[0-9a-z.]+)?", version), version
+    if head.returncode == 0 and "+" in version:
+        assert f".g{head.stdout.strip()}" in version
+
+
+def test_tarn_prints_it():
+    res = subprocess.run([BUILD / "tarn" / "tarn", "--version"], capture_output=True, text=True)
+    assert (res.returncode, res.stdout, res.stderr) == (0, f"tarn {build_version()}\n", "")
+
+
+def test_tarnd_prints_it_and_its_usage_is_unchanged(ap_factory):
+    ap = ap_factory(start=False)
+    res = ap.run(["tarnd", "--version"])
+    assert (res.returncode, res.stdout) == (0, f"tarnd {build_version()}\n")
+    # Long form only: -V is still an unknown option, answered with the usage.
+    res = ap.run(["tarnd", "-V"])
+    assert res.returncode == 0
+    assert res.stdout == "main:\n\t-d, --debug: set debug level\n"
