@@ -64,6 +64,7 @@ void rememberDevices(const std::vector<Found> &found) {
     if (home.empty() || found.empty())
         return;
     std::vector<CachedDevice> all;
+    all.reserve(found.size() + kCachedDevices);
     for (const Found &f : found)
         all.push_back({formatMac(f.info.mac), formatIpv4(f.info.ip), f.info.name});
     for (CachedDevice &old : readDeviceCache()) {
