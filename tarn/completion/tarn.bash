@@ -11,9 +11,12 @@ _tarn()
     # MACs contain colons and --option=value an equals sign: keep them whole.
     _init_completion -n =: || return
 
+    # The program as typed, so that a build's own tarn completes itself.
+    local tarn=${words[0]}
+    __expand_tilde_by_ref tarn
     local IFS=$'\n' line
     local -a reply
-    reply=($("${words[0]}" __complete "${words[@]:1:cword}" 2>/dev/null)) || return
+    reply=($("$tarn" __complete "${words[@]:1:cword}" 2>/dev/null)) || return
     case ${reply[0]-} in
         files)
             _filedir

@@ -4,6 +4,7 @@ printers, and the device cache that `tarn discover` writes for them.
 """
 import os
 import re
+import shutil
 import subprocess
 from pathlib import Path
 
@@ -93,6 +94,18 @@ def test_options_follow_the_action_given():
 def test_the_value_of_an_option_is_not_taken_for_the_command():
     # -u takes a value: "set" here is the user name, "wlan" the command.
     assert bash_complete("tarn -u set wlan ") == ["get", "set"]
+
+
+def test_a_program_typed_with_a_tilde_completes_itself(tmp_path):
+    (tmp_path / "bin").mkdir()
+    shutil.copy(TARN, tmp_path / "bin" / "tarn")
+    script = (f"source {BASH_COMPLETION}; source {BASH_SCRIPT}\n"
+              "COMP_WORDS=('~/bin/tarn' wl); COMP_CWORD=1\n"
+              "COMP_LINE='~/bin/tarn wl'; COMP_POINT=13\n"
+              "_tarn; printf '%s\\n' \"${COMPREPLY[@]}\"\n")
+    res = subprocess.run(["bash", "-c", script], capture_output=True, text=True, timeout=30,
+                         env={**os.environ, "HOME": str(tmp_path)})
+    assert res.stdout == "wlan\n", res.stderr
 
 
 def test_password_files_complete_as_file_names(tmp_path):
