@@ -37,3 +37,12 @@ def test_tarnd_prints_it_and_its_usage_is_unchanged(ap_factory):
     res = ap.run(["tarnd", "-V"])
     assert res.returncode == 0
     assert res.stdout == "main:\n\t-d, --debug: set debug level\n"
+
+
+def test_the_changelog_names_the_project_version():
+    # Without git the version falls back to the changelog's, then the
+    # project's: the two must not drift apart.
+    project = re.search(r"project\(tarnd VERSION ([0-9.]+)", (SOURCE / "CMakeLists.txt").read_text())
+    changelog = re.match(r"tarnd \(([^)]+)\)", (SOURCE / "debian" / "changelog").read_text())
+    assert project and changelog
+    assert changelog.group(1) == project.group(1)
