@@ -88,11 +88,14 @@ def test_packages_install_into_a_fresh_root_and_run_there(installed, segment):
     ap.start_daemon()
     assert "tarnd" in running_programs(ap)
 
-    # The utility from the package, on the sandbox's segment.
+    # The utility from the package, on the sandbox's segment; its device
+    # cache in the AP's fresh /tmp, not in the host's home seen through the
+    # overlay.
+    cache = {"XDG_CACHE_HOME": "/tmp/cache"}
     res = tarnsim.run(["nsenter", "-t", str(ap.holder), "-m", "-u", "-r", "-w",
                        f"--net=/run/netns/{segment.util_ns}", "--",
                        "/usr/bin/tarn", "-t", "2", "--json", "discover"],
-                      check=False, env=tarnsim.AP_ENV)
+                      check=False, env={**tarnsim.AP_ENV, **cache})
     assert res.returncode == 0, res.stderr
     found = json.loads(res.stdout)
     assert [(d["mac"], d["ipv4"], d["name"]) for d in found] == \
@@ -100,7 +103,8 @@ def test_packages_install_into_a_fresh_root_and_run_there(installed, segment):
 
     # The installed bash completion offers the device that discovery cached.
     line = "tarn -d "
-    res = ap.run(["bash", "-c", "source /usr/share/bash-completion/bash_completion\n"
+    res = ap.run(["env", f"XDG_CACHE_HOME={cache['XDG_CACHE_HOME']}", "bash", "-c",
+                  "source /usr/share/bash-completion/bash_completion\n"
                   "source /usr/share/bash-completion/completions/tarn\n"
                   f"COMP_WORDS=(tarn -d ''); COMP_CWORD=2; COMP_LINE='{line}'; "
                   f"COMP_POINT={len(line)}\n"
