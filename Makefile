@@ -9,6 +9,7 @@
 #   make fuzz          libFuzzer campaign (clang; FUZZ_SECONDS for the request path)
 #   make tsan          the restore worker's tests under ThreadSanitizer
 #   make lint          clang-tidy and cppcheck
+#   make deb           Debian packages in $(BUILD)-deb, checked with lintian
 
 BUILD ?= build
 SANITIZE ?=
@@ -38,7 +39,7 @@ export TARN_TARGET := $(or $(TARGET),native)
 # and libraries in the build's sysroot.
 EMULATION = QEMU_LD_PREFIX=$$(sed -n 's/^sysroot=//p' $(abspath $(BUILD))/tarn-target.txt)
 
-.PHONY: all bootstrap configure build check unit integration host-store demo bench fuzz tsan lint install clean
+.PHONY: all bootstrap configure build check unit integration host-store demo bench fuzz tsan lint install clean deb
 
 all: build
 
@@ -54,7 +55,7 @@ build: configure
 	cmake --build $(BUILD) -j$$(nproc)
 
 check: build
-	cd $(BUILD) && $(EMULATION) ctest --output-on-failure -j1
+	cd $(BUILD) && $(EMULATION) TARN_PACKAGE_TESTS=1 ctest --output-on-failure -j1
 
 unit: build
 	cd $(BUILD) && $(EMULATION) ctest --output-on-failure -E '^integration$$'
@@ -95,5 +96,8 @@ tsan: bootstrap
 lint: bootstrap
 	scripts/lint
 
+deb: configure
+	scripts/build-deb $(BUILD)
+
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-lint build-s390x build-armhf
+	rm -rf build build-asan build-tsan build-fuzz build-lint build-s390x build-armhf build-deb build-asan-deb

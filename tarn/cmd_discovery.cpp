@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "device_cache.h"
 #include "errors.h"
 #include "ops.h"
 #include "records.h"
@@ -49,6 +50,7 @@ int cmdDiscover(Session &s, Args &a) {
                            " within " + s.timeoutText() + ".");
     }
     emitList(s, records, kDeviceColumns);
+    rememberDevices(found);
     return kExitOk;
 }
 

@@ -233,6 +233,10 @@ const Command *findCommand(std::string_view name) {
     return nullptr;
 }
 
+std::string_view globalHelpText() {
+    return kGlobalHelp;
+}
+
 void printGlobalHelp() {
     std::printf("%s", kGlobalHelp);
     for (const Command &c : kCommands)

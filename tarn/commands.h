@@ -27,6 +27,8 @@ struct Command {
 std::span<const Command> commandTable();
 const Command *findCommand(std::string_view name);
 void printGlobalHelp();
+// The usage lines and global options that printGlobalHelp starts with.
+std::string_view globalHelpText();
 void printCommandHelp(const Command &c);
 
 // ---- Output shared by the commands -------------------------------------------

@@ -5,13 +5,17 @@
 #include "check.h"
 #include "cmdline.h"
 #include "commands.h"
+#include "completion.h"
 #include "errors.h"
+#include "tarn_version.h"
 
 namespace {
 
 using namespace tarn;
 
 int run(const std::vector<std::string> &tokens) {
+    if (!tokens.empty() && tokens[0] == "__complete")  // for the shells only
+        return printCompletion(complete(globalHelpText(), std::span(tokens).subspan(1)));
     CommandLine line = parseCommandLine(tokens);
     if (line.version) {
         std::printf("tarn %s\n", TARN_VERSION);

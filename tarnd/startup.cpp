@@ -7,6 +7,7 @@
 #include "reserved_ip.h"
 #include "sys.h"
 #include "sys_cmd.h"
+#include "tarn_version.h"
 #include "transfer.h"
 #include "wire.h"
 
@@ -80,6 +81,8 @@ void parseCommandLine(int argc, char **argv) {
         {"debug", no_argument, nullptr, 'd'},
         {"folder", required_argument, nullptr, 'f'},
         {"help", no_argument, nullptr, 'h'},
+        // Long form only: -V stays an unknown option, as before.
+        {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
     };
     int opt = 0;
@@ -91,6 +94,9 @@ void parseCommandLine(int argc, char **argv) {
         case 'f':
             setCaptureFolder(optarg);
             break;
+        case 'V':
+            std::printf("tarnd %s\n", TARN_VERSION);
+            std::exit(0);
         default:  // 'h' and '?'
             printUsage();
             std::exit(0);

@@ -77,6 +77,13 @@ def pytest_runtest_makereport(item, call):
             rep.sections.append(("sandbox logs", text))
 
 
+@pytest.fixture(autouse=True, scope="session")
+def _cache_home(tmp_path_factory):
+    """tarn keeps the devices it discovers in the user's cache folder: the
+    suite's runs keep theirs in the session's folder, not in root's home."""
+    os.environ["XDG_CACHE_HOME"] = str(tmp_path_factory.mktemp("cache"))
+
+
 @pytest.fixture
 def segment():
     seg = tarnsim.Segment()

@@ -1,0 +1,186 @@
+"""Shell completion of tarn: bash's completion function run in a subshell
+with bash-completion loaded, zsh's with its completion helpers replaced by
+printers, and the device cache that `tarn discover` writes for them.
+"""
+import os
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+SOURCE = Path(os.environ.get("TARN_SOURCE", Path(__file__).resolve().parents[2]))
+BUILD = Path(os.environ.get("TARN_BUILD", SOURCE / "build"))
+TARN = BUILD / "tarn" / "tarn"
+BASH_SCRIPT = SOURCE / "tarn" / "completion" / "tarn.bash"
+ZSH_SCRIPT = SOURCE / "tarn" / "completion" / "_tarn"
+BASH_COMPLETION = Path("/usr/share/bash-completion/bash_completion")
+
+# Readline ends a word at these characters and makes them words of their own.
+WORD_BREAKS = "\"'><=;|&(:"
+WORD = re.compile(rf"[^\s{re.escape(WORD_BREAKS)}]+|[{re.escape(WORD_BREAKS)}]+")
+
+CACHED = [("02:00:00:00:00:01", "192.0.2.11", "lobby"),
+          ("02:00:00:00:00:02", "192.0.2.12", "attic"),
+          ("0a:00:00:00:00:03", "192.0.2.13", "cellar")]
+
+
+def bash_complete(line, cwd=None, env=None):
+    """What bash offers at the end of `line` ("tarn ..."), as the completion
+    function leaves it in COMPREPLY."""
+    words = WORD.findall(line)
+    if line.endswith(" "):
+        words.append("")
+    words[0] = str(TARN)
+    line = str(TARN) + line[len("tarn"):]
+    quoted = " ".join("'" + w.replace("'", "'\\''") + "'" for w in words)
+    script = (f"source {BASH_COMPLETION}; source {BASH_SCRIPT}\n"
+              f"COMP_WORDS=({quoted}); COMP_CWORD={len(words) - 1}\n"
+              f"COMP_LINE='{line}'; COMP_POINT={len(line)}\n"
+              "_tarn; printf '%s\\n' \"${COMPREPLY[@]}\"\n")
+    res = subprocess.run(["bash", "-c", script], capture_output=True, text=True, timeout=30,
+                         cwd=cwd, env=env)
+    assert res.returncode == 0, res.stderr
+    return sorted(filter(None, res.stdout.split("\n")))
+
+
+def help_commands():
+    out = subprocess.run([TARN, "--help"], capture_output=True, text=True, check=True).stdout
+    return sorted(re.findall(r"^  ([a-z][a-z-]*) ", out.split("commands:\n")[1], re.M))
+
+
+@pytest.fixture
+def cache_home(tmp_path, monkeypatch):
+    (tmp_path / "tarn").mkdir()
+    (tmp_path / "tarn" / "devices").write_text(
+        "".join(f"{m}\t{ip}\t{name}\n" for m, ip, name in CACHED))
+    monkeypatch.setenv("XDG_CACHE_HOME", str(tmp_path))
+    return tmp_path
+
+
+def test_commands_are_those_of_the_help_and_the_hidden_one_is_not_offered():
+    offered = bash_complete("tarn ")
+    assert offered == help_commands()
+    assert "__complete" not in offered
+    assert bash_complete("tarn -t 3 wl") == ["wlan"]
+
+
+@pytest.mark.parametrize("line,expected", [
+    ("tarn -d 192.0.2.11 wlan ", ["get", "set"]),
+    ("tarn config ", ["backup", "restore"]),
+    ("tarn snmp ", ["off", "on"]),
+    ("tarn wlan set --radio ", ["2.4", "5"]),
+    ("tarn -d 192.0.2.11 wlan set --radio 5 --vap 1 --security wpa2",
+     ["wpa2-enterprise", "wpa2-personal"]),
+    ("tarn time set --dst ", ["off", "on"]),
+    ("tarn time set --dst=o", ["off", "on"]),
+    ("tarn time set --date ", ["now"]),
+    ("tarn -i lo", ["lo"]),
+])
+def test_words_and_option_values(line, expected):
+    assert bash_complete(line) == expected
+
+
+def test_options_follow_the_action_given():
+    get = bash_complete("tarn -d 192.0.2.11 wlan get --")
+    assert {"--radio", "--show-keys", "--json", "--password-file"} <= set(get)
+    assert "--vap" not in get
+    assert {"--vap", "--ssid", "--security", "--key"} <= set(
+        bash_complete("tarn wlan set --radio 2.4 --"))
+    assert "-d" in bash_complete("tarn discover -")
+
+
+def test_the_value_of_an_option_is_not_taken_for_the_command():
+    # -u takes a value: "set" here is the user name, "wlan" the command.
+    assert bash_complete("tarn -u set wlan ") == ["get", "set"]
+
+
+def test_a_program_typed_with_a_tilde_completes_itself(tmp_path):
+    (tmp_path / "bin").mkdir()
+    shutil.copy(TARN, tmp_path / "bin" / "tarn")
+    script = (f"source {BASH_COMPLETION}; source {BASH_SCRIPT}\n"
+              "COMP_WORDS=('~/bin/tarn' wl); COMP_CWORD=1\n"
+              "COMP_LINE='~/bin/tarn wl'; COMP_POINT=13\n"
+              "_tarn; printf '%s\\n' \"${COMPREPLY[@]}\"\n")
+    res = subprocess.run(["bash", "-c", script], capture_output=True, text=True, timeout=30,
+                         env={**os.environ, "HOME": str(tmp_path)})
+    assert res.stdout == "wlan\n", res.stderr
+
+
+def test_password_files_complete_as_file_names(tmp_path):
+    (tmp_path / "secret.txt").write_text("x\n")
+    (tmp_path / "other").write_text("y\n")
+    assert bash_complete("tarn --password-file sec", cwd=tmp_path) == ["secret.txt"]
+    assert bash_complete("tarn passwd --new-password-file o", cwd=tmp_path) == ["other"]
+
+
+def test_device_macs_come_from_the_cache(cache_home):
+    assert bash_complete("tarn -d ") == sorted(m for m, _, _ in CACHED)
+    # bash completes after the last colon of a MAC.
+    assert bash_complete("tarn -d 02:00:00:00:00:0") == ["01", "02"]
+    assert bash_complete("tarn -d 0a") == ["0a:00:00:00:00:03"]
+
+
+def test_no_cache_offers_nothing(tmp_path, monkeypatch):
+    monkeypatch.setenv("XDG_CACHE_HOME", str(tmp_path / "none"))
+    assert bash_complete("tarn -d ") == []
+
+
+def test_zsh_function_describes_words_and_escapes_colons(cache_home):
+    def zsh(*words):
+        script = (f"words=({' '.join(repr(w) for w in (str(TARN),) + words)}); "
+                  f"CURRENT={len(words) + 1}\n"
+                  "_describe() { print -rl -- \"${(@P)${@[-1]}}\" }\n"
+                  "_files() { print -r -- FILES }\n"
+                  f"source {ZSH_SCRIPT}\n")
+        res = subprocess.run(["zsh", "-f", "-c", script], capture_output=True, text=True,
+                             timeout=30)
+        assert res.returncode == 0, res.stderr
+        return res.stdout.splitlines()
+
+    assert zsh("wl") == ["wlan:read or change the eight wireless networks of a radio"]
+    assert zsh("-d", "02") == ["02\\:00\\:00\\:00\\:00\\:01:192.0.2.11 lobby",
+                               "02\\:00\\:00\\:00\\:00\\:02:192.0.2.12 attic"]
+    assert zsh("wlan", "get", "--radio", "") == ["2.4", "5"]
+    assert zsh("--password-file", "") == ["FILES"]
+
+
+# ---- the cache that discovery writes (in the device sandbox)
+
+def cache_lines(home):
+    return (home / "tarn" / "devices").read_text().splitlines()
+
+
+def discover(util_run, home):
+    return util_run(f"XDG_CACHE_HOME={home} {TARN} -t 1 discover")
+
+
+def test_discover_puts_the_devices_found_first_and_keeps_the_cache_bounded(
+        ap_factory, util_run, tmp_path):
+    ap_factory(2)
+    (tmp_path / "tarn").mkdir()
+    old = [f"0a:00:00:00:{i // 256:02x}:{i % 256:02x}\t198.51.100.1\told{i}" for i in range(80)]
+    old.insert(5, "02:00:00:00:00:02\t192.0.2.99\tformer name")
+    (tmp_path / "tarn" / "devices").write_text("\n".join(old) + "\n")
+
+    res = discover(util_run, tmp_path)
+    assert res.returncode == 0, res.stderr
+    lines = cache_lines(tmp_path)
+    assert lines[:2] == ["02:00:00:00:00:01\t192.0.2.11\ttarn-ap1",
+                         "02:00:00:00:00:02\t192.0.2.12\ttarn-ap2"]
+    assert len(lines) == 64
+    assert lines[2:] == [l for l in old if not l.startswith("02:")][:62]
+    assert list((tmp_path / "tarn").iterdir()) == [tmp_path / "tarn" / "devices"]
+
+    env = {**os.environ, "XDG_CACHE_HOME": str(tmp_path)}
+    assert bash_complete("tarn -d 02", env=env) == ["02:00:00:00:00:01", "02:00:00:00:00:02"]
+
+
+def test_an_unwritable_cache_is_silent(ap, util_run, tmp_path):
+    blocker = tmp_path / "file"
+    blocker.write_text("not a folder\n")
+    res = discover(util_run, blocker)
+    assert res.returncode == 0
+    assert res.stderr == ""
+    assert "02:00:00:00:00:01" in res.stdout

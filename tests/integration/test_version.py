@@ -1,0 +1,48 @@
+"""--version of tarn and tarnd: the one version CMake took for the build."""
+import os
+import re
+import subprocess
+from pathlib import Path
+
+SOURCE = Path(os.environ.get("TARN_SOURCE", Path(__file__).resolve().parents[2]))
+BUILD = Path(os.environ.get("TARN_BUILD", SOURCE / "build"))
+
+
+def build_version():
+    return (BUILD / "tarn-version").read_text().strip()
+
+
+def test_the_version_is_git_describe_in_debian_form():
+    version = build_version()
+    assert re.fullmatch(r"\d+\.\d+\.\d+(\+[0-9a-z.]+)?", version), version
+    # Taken when CMake configured: HEAD then, so HEAD now or one before it.
+    commit = re.search(r"\.g([0-9a-f]{7,})", version)
+    inside = subprocess.run(["git", "-C", SOURCE, "rev-parse", "--show-toplevel"],
+                            capture_output=True, text=True)
+    if commit and inside.returncode == 0:
+        assert subprocess.run(["git", "-C", SOURCE, "merge-base", "--is-ancestor",
+                               commit.group(1), "HEAD"]).returncode == 0, version
+
+
+def test_tarn_prints_it():
+    res = subprocess.run([BUILD / "tarn" / "tarn", "--version"], capture_output=True, text=True)
+    assert (res.returncode, res.stdout, res.stderr) == (0, f"tarn {build_version()}\n", "")
+
+
+def test_tarnd_prints_it_and_its_usage_is_unchanged(ap_factory):
+    ap = ap_factory(start=False)
+    res = ap.run(["tarnd", "--version"])
+    assert (res.returncode, res.stdout) == (0, f"tarnd {build_version()}\n")
+    # Long form only: -V is still an unknown option, answered with the usage.
+    res = ap.run(["tarnd", "-V"])
+    assert res.returncode == 0
+    assert res.stdout == "main:\n\t-d, --debug: set debug level\n"
+
+
+def test_the_changelog_names_the_project_version():
+    # Without git the version falls back to the changelog's, then the
+    # project's: the two must not drift apart.
+    project = re.search(r"project\(tarnd VERSION ([0-9.]+)", (SOURCE / "CMakeLists.txt").read_text())
+    changelog = re.match(r"tarnd \(([^)]+)\)", (SOURCE / "debian" / "changelog").read_text())
+    assert project and changelog
+    assert changelog.group(1) == project.group(1)
