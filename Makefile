@@ -30,6 +30,9 @@ $(error TARGET must be one of: s390x armhf)
 endif
 BUILD := build-$(TARGET)
 CMAKE_FLAGS += -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN_$(TARGET))
+# A cross build makes the benchmarks only for `make bench`: the tests need
+# none of them, and every compile is slow on a shared machine.
+CMAKE_FLAGS += -DTARN_BUILD_BENCH=$(if $(filter bench,$(MAKECMDGOALS)),ON,OFF)
 endif
 # Compiler cache hits also from another clone of the tree.
 export CCACHE_BASEDIR := $(CURDIR)

@@ -8,6 +8,11 @@
 // libstdc++ manual allows for code built with -fno-exceptions. The
 // library's own versions would bring its exception and demangling code.
 // Linked into the daemon program only; tests and tools keep the library's.
+//
+// The replacements below cover what the daemon calls today. A later use of
+// another throwing helper (an aligned new, a std::vector that can grow, ...)
+// pulls the library's functexcept.o in beside them, and the link fails
+// loudly on a duplicate symbol: replace that helper here too, or avoid it.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>

@@ -15,11 +15,12 @@
 
 int main(void) {
     BIO *base64 = BIO_new(BIO_f_base64());
+    int base64_ok = base64 != NULL;
     BIO_free(base64);
     const char *hash = crypt("floor", "$5$floorfloorfloor$");
     lsqlquery_pv *pv = lsqlquery_get_pv("management", NULL, "interface");
     lsqlquery_destroy_pv(pv);
-    printf("ready %s\n", hash != NULL && base64 != NULL ? "ok" : "failed");
+    printf("ready %s\n", hash != NULL && base64_ok ? "ok" : "failed");
     fflush(stdout);
     for (;;)
         pause();

@@ -54,3 +54,15 @@ def test_set_prints_the_request_and_changes_nothing(ap, client):
     # The clock keeps running on its own.
     reported = datetime.datetime.strptime(get(client, ap)[22:36].decode(), CLOCK)
     assert abs((reported - ap_clock(ap)).total_seconds()) <= 2
+
+
+def test_set_after_2038_is_echoed_unwrapped(ap, client):
+    # A leap day past the 32-bit limit: the date stays text from request to
+    # printed line, so a 32-bit device prints it as sent, never wrapped.
+    seq = ap.journal_seq()
+    body = tc.text_field("20400229120000", 16) + bytes([0, 0, 0, 0]) + b"\0" * 64
+    assert client.exchange(tc.to(ap, SET, body, tag=0x2040), count=1) == \
+        [tc.header(tc.TYPE_REPLY, 0x2040, SET, ap.mac, ap.ip, 0, 2, 16) + b"\0" * 16]
+    digits = ", ".join(f"{b:x}" for b in b"20400229120000") + ", 0, 0, "
+    ap.wait_output(re.escape(f"DateTime = 20400229120000, {digits}\nDaylightSaving = 0\nNTP = 0\n"))
+    assert [e for e in ap.journal(after=seq) if e.writer == "tarnd"] == []

@@ -20,10 +20,11 @@ import stage as staging
 
 SOURCE = Path(os.environ.get("TARN_SOURCE", Path(__file__).resolve().parents[2]))
 
-# What the daemon may need at run time: the C library (with its dynamic
-# loader, which s390x names for its thread-local storage helper), libcrypto,
-# libcrypt and the store library; no C++ runtime, no libgcc_s.
-DAEMON_NEEDED = re.compile(r"^(libc\.so\.6|ld64\.so\.1|ld-linux[-\w.]*\.so\.\d|libcrypto\.so\.3"
+# What the daemon may need at run time: the C library (on armhf with its
+# dynamic loader, from which ARM's C library exports the stack protector's
+# guard), libcrypto, libcrypt and the store library; no C++ runtime, no
+# libgcc_s.
+DAEMON_NEEDED = re.compile(r"^(libc\.so\.6|ld-linux-armhf\.so\.3|libcrypto\.so\.3"
                            r"|libcrypt\.so\.1|liblsqlquery\.so\.1)$")
 
 
