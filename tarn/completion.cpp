@@ -80,11 +80,15 @@ void addOptions(const std::vector<std::string> &toks, std::vector<OptionSpec> &o
 std::vector<OptionSpec> helpOptions(std::string_view help) {
     std::vector<OptionSpec> out;
     for (const std::string &line : split(std::string(help), '\n')) {
-        // "  -i IFACE            use this interface": the option, then two spaces.
+        // "  -i, --interface IFACE  use this interface": the option and its
+        // long name, then two spaces. The names become one "-i|--interface".
         if (!line.starts_with("  -"))
             continue;
         const size_t gap = line.find("  ", 2);
-        addOptions(tokens(std::string_view(line).substr(2, gap - 2)), out);
+        std::string names = line.substr(2, gap - 2);
+        for (size_t comma; (comma = names.find(", -")) != std::string::npos;)
+            names.replace(comma, 2, "|");
+        addOptions(tokens(names), out);
     }
     return out;
 }
@@ -123,10 +127,10 @@ Completion valuesOf(const OptionSpec &o) {
     Completion c;
     if (o.value == "F" || o.value == "FILE") {
         c.files = true;
-    } else if (o.name == "-d") {
+    } else if (o.name == "-d" || o.name == "--device") {
         for (const CachedDevice &d : readDeviceCache())
             c.candidates.push_back(d.mac + '\t' + d.ipv4 + ' ' + d.name);
-    } else if (o.name == "-i") {
+    } else if (o.name == "-i" || o.name == "--interface") {
         c.candidates = interfaceNames();
     } else if (o.name == "--security") {
         for (const std::string &name : split(securityNames(), ','))

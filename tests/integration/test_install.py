@@ -172,8 +172,10 @@ def test_systemd_unit_verifies(stage, tmp_path):
     # systemd-analyze checks that the program exists: the staged one here.
     copy = tmp_path / "tarnd.service"
     copy.write_text(unit.replace("ExecStart=/usr/sbin/tarnd", f"ExecStart={stage}/usr/sbin/tarnd"))
+    # and that the manual page it names exists: the staged one too.
     res = subprocess.run(["systemd-analyze", "verify", str(copy)], capture_output=True,
-                         text=True, timeout=60)
+                         text=True, timeout=60,
+                         env={**os.environ, "MANPATH": f"{stage}/usr/share/man"})
     assert res.returncode == 0, res.stderr
     assert "tarnd.service" not in res.stderr
 
