@@ -14,7 +14,9 @@ def build_version():
 
 def test_the_version_is_git_describe_in_debian_form():
     version = build_version()
-    assert re.fullmatch(r"\d+\.\d+\.\d+(\+[0-9a-z.]+)?", version), version
+    # X.Y.Z, a pre-release tag's "~rc1", then "+N.gHASH" after a tag or
+    # "~N.gHASH" before the first one, and ".dirty".
+    assert re.fullmatch(r"\d+\.\d+\.\d+(~[0-9a-z]+)*([+~][0-9a-z.]+)?", version), version
     # Taken when CMake configured: HEAD then, so HEAD now or one before it.
     commit = re.search(r"\.g([0-9a-f]{7,})", version)
     inside = subprocess.run(["git", "-C", SOURCE, "rev-parse", "--show-toplevel"],
