@@ -1,11 +1,8 @@
 """--version of tarn and tarnd: the one version CMake took for the build."""
-import os
 import re
 import subprocess
-from pathlib import Path
 
-SOURCE = Path(os.environ.get("TARN_SOURCE", Path(__file__).resolve().parents[2]))
-BUILD = Path(os.environ.get("TARN_BUILD", SOURCE / "build"))
+from conftest import BUILD, SOURCE
 
 
 def build_version():
