@@ -1,16 +1,20 @@
 # The build's version: one definition for tarn, tarnd and the Debian
-# packages (debian/rules reads it back from the build directory).
+# packages (scripts/build-deb reads it back from the build directory).
 #
 # Taken when CMake configures, from the first of:
 #   1. `git describe` of the source tree, when the source tree is the top of
-#      a git checkout: the newest tag vX.Y.Z gives "X.Y.Z", commits after it
-#      "+N.gHASH"; without a tag the project version with
-#      "+COUNT.gHASH". Uncommitted changes add ".dirty" (or "+dirty").
+#      a git checkout: the newest tag vX.Y.Z gives "X.Y.Z" (a "-" in it, as
+#      in v1.0-rc1, becomes "~", which sorts before the release), commits
+#      after it "+N.gHASH"; without a tag the project version with
+#      "~COUNT.gHASH", which sorts before the release that tags it.
+#      Uncommitted changes, and new files that are not ignored (the ones
+#      scripts/build-deb exports), add ".dirty" (or "+dirty").
 #   2. the file .tarball-version in the source tree (an exported tree, such
 #      as the one `make deb` builds, has no .git);
 #   3. the newest entry of debian/changelog;
 #   4. the project version.
-# Every form is a valid Debian version that sorts after the one it builds on.
+# Every form is a valid Debian version: a build after a tag sorts after it,
+# a build before the first tag before the release that tags it.
 #
 # Defines TARN_VERSION and writes <build>/generated/tarn_version.h and
 # <build>/tarn-version.
@@ -45,9 +49,10 @@ function(tarn_version_from_git out_var)
 
   tarn_git(described describe --tags --long --match "v[0-9]*")
   if(described MATCHES "^v(.+)-([0-9]+)-g([0-9a-f]+)$")
-    set(base "${CMAKE_MATCH_1}")
+    string(REPLACE "-" "~" base "${CMAKE_MATCH_1}")
     set(count "${CMAKE_MATCH_2}")
     set(hash "${CMAKE_MATCH_3}")
+    set(separator "+")
   else()
     tarn_git(count rev-list --count HEAD)
     tarn_git(hash rev-parse --short=7 HEAD)
@@ -55,18 +60,19 @@ function(tarn_version_from_git out_var)
       return()
     endif()
     set(base "${PROJECT_VERSION}")
+    set(separator "~")
   endif()
   set(extra "")
   if(NOT count EQUAL 0)
     list(APPEND extra "${count}" "g${hash}")
   endif()
-  tarn_git(changes status --porcelain --untracked-files=no)
+  tarn_git(changes status --porcelain --untracked-files=normal)
   if(changes)
     list(APPEND extra dirty)
   endif()
   list(JOIN extra "." extra)
   if(extra)
-    set(${out_var} "${base}+${extra}" PARENT_SCOPE)
+    set(${out_var} "${base}${separator}${extra}" PARENT_SCOPE)
   else()
     set(${out_var} "${base}" PARENT_SCOPE)
   endif()

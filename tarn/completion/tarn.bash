@@ -14,9 +14,10 @@ _tarn()
     # The program as typed, so that a build's own tarn completes itself.
     local tarn=${words[0]}
     __expand_tilde_by_ref tarn
-    local IFS=$'\n' line
+    local line
     local -a reply
-    reply=($("$tarn" __complete "${words[@]:1:cword}" 2>/dev/null)) || return
+    # One element a line, whole: never split at blanks nor globbed.
+    mapfile -t reply < <("$tarn" __complete "${words[@]:1:cword}" 2>/dev/null)
     case ${reply[0]-} in
         files)
             _filedir

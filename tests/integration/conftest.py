@@ -31,6 +31,7 @@ import pytest
 
 HERE = Path(__file__).resolve().parent
 SOURCE = Path(os.environ.get("TARN_SOURCE") or HERE.parents[1])
+BUILD = Path(os.environ.get("TARN_BUILD") or SOURCE / "build")
 sys.path.insert(0, str(SOURCE / "sim"))
 sys.path.insert(0, str(HERE))
 

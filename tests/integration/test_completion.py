@@ -10,8 +10,8 @@ from pathlib import Path
 
 import pytest
 
-SOURCE = Path(os.environ.get("TARN_SOURCE", Path(__file__).resolve().parents[2]))
-BUILD = Path(os.environ.get("TARN_BUILD", SOURCE / "build"))
+from conftest import BUILD, SOURCE
+
 TARN = BUILD / "tarn" / "tarn"
 BASH_SCRIPT = SOURCE / "tarn" / "completion" / "tarn.bash"
 ZSH_SCRIPT = SOURCE / "tarn" / "completion" / "_tarn"
@@ -128,8 +128,8 @@ def test_no_cache_offers_nothing(tmp_path, monkeypatch):
 
 
 def test_zsh_function_describes_words_and_escapes_colons(cache_home):
-    def zsh(*words):
-        script = (f"words=({' '.join(repr(w) for w in (str(TARN),) + words)}); "
+    def zsh(*words, program=str(TARN), home=os.environ.get("HOME", "/")):
+        script = (f"HOME={home!r}; words=({' '.join(repr(w) for w in (program,) + words)}); "
                   f"CURRENT={len(words) + 1}\n"
                   "_describe() { print -rl -- \"${(@P)${@[-1]}}\" }\n"
                   "_files() { print -r -- FILES }\n"
@@ -144,6 +144,8 @@ def test_zsh_function_describes_words_and_escapes_colons(cache_home):
                                "02\\:00\\:00\\:00\\:00\\:02:192.0.2.12 attic"]
     assert zsh("wlan", "get", "--radio", "") == ["2.4", "5"]
     assert zsh("--password-file", "") == ["FILES"]
+    # As typed: a program under ~, a word in quotes.
+    assert zsh("'wl'", program="~/tarn", home=str(TARN.parent)) == zsh("wl")
 
 
 # ---- the cache that discovery writes (in the device sandbox)

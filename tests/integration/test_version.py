@@ -1,11 +1,8 @@
 """--version of tarn and tarnd: the one version CMake took for the build."""
-import os
 import re
 import subprocess
-from pathlib import Path
 
-SOURCE = Path(os.environ.get("TARN_SOURCE", Path(__file__).resolve().parents[2]))
-BUILD = Path(os.environ.get("TARN_BUILD", SOURCE / "build"))
+from conftest import BUILD, SOURCE
 
 
 def build_version():
@@ -14,7 +11,9 @@ def build_version():
 
 def test_the_version_is_git_describe_in_debian_form():
     version = build_version()
-    assert re.fullmatch(r"\d+\.\d+\.\d+(\+[0-9a-z.]+)?", version), version
+    # X.Y.Z, a pre-release tag's "~rc1", then "+N.gHASH" after a tag or
+    # "~N.gHASH" before the first one, and ".dirty".
+    assert re.fullmatch(r"\d+\.\d+\.\d+(~[0-9a-z]+)*([+~][0-9a-z.]+)?", version), version
     # Taken when CMake configured: HEAD then, so HEAD now or one before it.
     commit = re.search(r"\.g([0-9a-f]{7,})", version)
     inside = subprocess.run(["git", "-C", SOURCE, "rev-parse", "--show-toplevel"],
