@@ -36,6 +36,8 @@ CMAKE_FLAGS += -DTARN_BUILD_BENCH=$(if $(filter bench,$(MAKECMDGOALS)),ON,OFF)
 endif
 # Compiler cache hits also from another clone of the tree.
 export CCACHE_BASEDIR := $(CURDIR)
+# The Debian packages are the host's: built and installed by the native check.
+PACKAGE_TESTS := $(if $(TARGET),,TARN_PACKAGE_TESTS=1)
 # The tests check that every binary under test is built for this target.
 export TARN_TARGET := $(or $(TARGET),native)
 # Emulated programs (and the programs they start) find the target's loader
@@ -58,7 +60,7 @@ build: configure
 	cmake --build $(BUILD) -j$$(nproc)
 
 check: build
-	cd $(BUILD) && $(EMULATION) TARN_PACKAGE_TESTS=1 ctest --output-on-failure -j1
+	cd $(BUILD) && $(EMULATION) $(PACKAGE_TESTS) ctest --output-on-failure -j1
 
 unit: build
 	cd $(BUILD) && $(EMULATION) ctest --output-on-failure -E '^integration$$'
