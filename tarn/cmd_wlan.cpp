@@ -223,6 +223,16 @@ int wlanSet(Session &s, Args &a) {
         if (const std::string problem = keyProblem(*sec, *key); !problem.empty())
             throw UsageError("network " + std::to_string(k) + ": " + problem);
     }
+    // A network whose security takes no key is sent an empty one: its old
+    // key means nothing now, so it is neither checked for cutting nor
+    // compared on the read-back (the device may keep it).
+    std::array<bool, kVapCount> keyless{};
+    for (size_t k = 0; k < kVapCount; k++) {
+        const SecurityMode *sec = securityOf(m.entries[k]);
+        keyless[k] = sec && !sec->keyed;
+        if (keyless[k])
+            m.entries[k].key.clear();
+    }
     refuseCutValues(m, given, vap, radio);
     for (size_t k = 0; k < kVapCount; k++)
         for (size_t f = 0; f < std::size(kFields); f++)
@@ -242,7 +252,8 @@ int wlanSet(Session &s, Args &a) {
             {"SSID", &SsidEntry::ssid}, {"VLAN id", &SsidEntry::vlan},
             {"security code", &SsidEntry::security}, {"key", &SsidEntry::key}};
         for (const auto &[name, member] : compared) {
-            if (after.entries[k].*member == m.entries[k].*member)
+            if (after.entries[k].*member == m.entries[k].*member ||
+                (member == &SsidEntry::key && keyless[k]))
                 continue;
             const bool secret = member == &SsidEntry::key;
             differs += std::string(differs.empty() ? "" : ", ") + "network " + std::to_string(k) + " " +

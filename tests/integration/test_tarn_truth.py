@@ -67,6 +67,13 @@ def test_wlan_set_checks_keys_and_keeps_them(ap, at):
     assert res.returncode == 0, res.stderr
     assert ap.store_get("interface", "wpa-personal-key", object="wlan0vap2") == "passphrase2"
     assert wlan_set(3, "--security", "static-wep", "--key", "abcde").returncode == 0
+    # An open network has no key: the old one, even one filling its field,
+    # is neither asked for nor read back.
+    assert wlan_set(4, "--security", "wpa2-personal", "--key", "sixteen-byte-key").returncode == 0
+    res = wlan_set(4, "--security", "open")
+    assert res.returncode == 0, res.stderr
+    assert ap.store_get("interface", "security", object="wlan0vap4") == "plain-text"
+    assert wlan_set(4, "--ssid", "guests").returncode == 0
 
 
 def test_writes_are_read_back(ap, at):
