@@ -24,8 +24,9 @@ def mac_text(dev):
 
 @pytest.fixture
 def tarn(util_run):
-    def run(*args, password=PASSWORD, timeout=60):
-        return util_run(["env", f"TARN_PASSWORD={password}", TARN, *args], timeout=timeout)
+    def run(*args, password=PASSWORD, timeout=60, env=None):
+        extra = [f"{k}={v}" for k, v in (env or {}).items()]
+        return util_run(["env", f"TARN_PASSWORD={password}", *extra, TARN, *args], timeout=timeout)
     return run
 
 
