@@ -160,7 +160,7 @@ def test_neighbor_json_is_sorted_and_empty_is_an_array(ap_factory, tarn):
 
 def test_backup_and_restore_report_words(ap, at, tftp):
     res = at("config", "backup", "--tftp", "192.0.2.1", "words.cfg")
-    assert res.returncode == 0 and re.search(r"^result: +complete$", res.stdout, re.M), res.stderr
+    assert res.returncode == 0 and re.search(r"^result: +upload-run$", res.stdout, re.M), res.stderr
     tftp.wait_file("words.cfg")
     res = at("config", "restore", "--tftp", "192.0.2.1", "words.cfg", "--wait-timeout", "30",
              "--json")
