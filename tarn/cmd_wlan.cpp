@@ -135,6 +135,16 @@ void takeOtherValues(Args &a, size_t vap, std::array<Given, kVapCount> &given) {
     }
 }
 
+// A VLAN id of four digits fills its field, but one that reads as 1 to
+// 4094 is whole: a longer stored number would not be a VLAN id.
+bool completeVlan(const NetworkField &f, const std::string &value) {
+    if (f.value != &SsidEntry::vlan)
+        return false;
+    int id = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), id);
+    return ec == std::errc() && end == value.data() + value.size() && id >= 1 && id <= 4094;
+}
+
 // Values read back that fill their field and that the command line does not
 // replace: tarn may not write them back. The sentence names each one and
 // the option that supplies it.
@@ -145,7 +155,7 @@ void refuseCutValues(const MultiSsid &m, const std::array<Given, kVapCount> &giv
         for (size_t f = 0; f < std::size(kFields); f++) {
             const NetworkField &field = kFields[f];
             const std::string &value = m.entries[k].*field.value;
-            if (given[k].values[f] || !mayBeCut(value, field.width))
+            if (given[k].values[f] || !mayBeCut(value, field.width) || completeVlan(field, value))
                 continue;
             which += std::string(which.empty() ? "" : ", ") + "the " + std::string(field.name) +
                      " of network " + std::to_string(k);

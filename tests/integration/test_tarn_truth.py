@@ -78,6 +78,10 @@ def test_wlan_set_checks_keys_and_keeps_them(ap, at):
     assert res.returncode == 0, res.stderr
     assert ap.store_get("interface", "security", object="wlan0vap4") == "plain-text"
     assert wlan_set(4, "--ssid", "guests").returncode == 0
+    # A four-digit VLAN id fills its field, yet is whole.
+    assert wlan_set(5, "--vlan", "4094").returncode == 0
+    res = wlan_set(5, "--ssid", "vlan-guests")
+    assert res.returncode == 0, res.stderr
 
 
 def test_writes_are_read_back(ap, at):
