@@ -200,11 +200,9 @@ int wlanSet(Session &s, Args &a) {
             throw UsageError("--security takes one of " + securityNames() + ", not \"" + *security +
                              "\".");
     }
-    // A key given on the command line, in its file or, when the network is
-    // to have a keyed security, in TARN_WLAN_KEY.
-    if (keyText || keyFile || (mode && mode->keyed))
-        if (const std::optional<std::string> key = givenSecret(kKeySource, keyText, keyFile))
-            given[vap].values[kKeyField] = checkedValue(kFields[kKeyField], *key);
+    if (keyText || keyFile)
+        given[vap].values[kKeyField] =
+            checkedValue(kFields[kKeyField], *givenSecret(kKeySource, keyText, keyFile));
 
     // The device replaces all eight networks at once: send back what it has,
     // with the changes.
@@ -212,11 +210,13 @@ int wlanSet(Session &s, Args &a) {
     SsidEntry &e = m.entries[vap];
     const SecurityMode *before = securityOf(e);
     e.security = mode ? std::to_string(mode->code) : e.security;
-    // A switch to a keyed security asks for the key when the network has
-    // none that fits (WPA and WPA2 share the passphrase).
+    // A switch to a keyed security takes the key from TARN_WLAN_KEY or asks
+    // for it only when the network has none that fits (WPA and WPA2 share
+    // the passphrase).
     if (!mine.values[kKeyField] && mode && mode->keyed && needsNewKey(before, *mode)) {
         try {
-            given[vap].values[kKeyField] = checkedValue(kFields[kKeyField], promptNewSecret(kKeySource));
+            given[vap].values[kKeyField] =
+                checkedValue(kFields[kKeyField], readNewSecret(kKeySource, std::nullopt, std::nullopt));
         } catch (const UsageError &err) {
             throw UsageError("network " + std::to_string(vap) + " becomes " + std::string(mode->name) +
                              ", which needs a key; " + err.what());
