@@ -113,6 +113,12 @@ TEST(TarnChecks, AnswersAreComparedWithinOneTry) {
     EXPECT_FALSE(answers.add(tried(8, {3})));  // a different answer to the second try
 }
 
+TEST(TarnChecks, FileNamesAreEncodedForTheUrl) {
+    EXPECT_EQ(urlPath("cfg/ap-1_v2.~x"), "cfg/ap-1_v2.~x");
+    EXPECT_EQ(urlPath("a b#c?d%e+f"), "a%20b%23c%3Fd%25e%2Bf");
+    EXPECT_EQ(urlPath("\xc3\xa9"), "%C3%A9");
+}
+
 TEST(TarnChecks, ABackupNamesTheDeviceItWasMadeOn) {
     const std::string file = "TARN-CONFIG 1\nSHA256 00\nsystem\t-\t-\tmac\t02:00:00:00:00:09\n"
                              "management\t-\t-\tinterface\tbrtrunk\n"
