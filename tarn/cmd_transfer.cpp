@@ -47,6 +47,11 @@ Source sourceOption(Args &a, bool httpAllowed) {
     Source src{tftp ? wire::transfer::kServerTftp : wire::transfer::kServerHttp,
                serverAddress(tftp ? *tftp : *http), tftp ? *tftp : *http,
                a.positional("file name")};
+    // The device builds "http://ADDRESS/FILE" without brackets, which no
+    // IPv6 address survives.
+    if (http && src.server.ipv6)
+        throw UsageError("the device cannot download by HTTP from an IPv6 address; use --tftp " + *http +
+                         " or an IPv4 HTTP server.");
     // The device reads the name as terminated text in a 128-byte field.
     checkWidth(src.file, wire::transfer::kFileLen - 1, "the file name");
     return src;

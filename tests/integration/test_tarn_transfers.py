@@ -60,6 +60,10 @@ def test_restore_refuses_another_devices_backup(ap_factory, tarn, tftp):
     res = tarn("-d", two.ip_text, "config", "restore", "--tftp", "192.0.2.1", "missing.cfg")
     assert res.returncode == 2
     assert "cannot read tftp://192.0.2.1/missing.cfg" in res.stderr and "--force" in res.stderr
+    # The device would ask for http://2001:db8::1/one.cfg, which is no URL.
+    res = tarn("-d", two.ip_text, "config", "restore", "--http", "2001:db8::1", "one.cfg")
+    assert res.returncode == 2
+    assert "cannot download by HTTP from an IPv6 address" in res.stderr
     assert two.journal(after=seq) == []
 
 
