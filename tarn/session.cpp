@@ -219,7 +219,10 @@ std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, i
     for (int attempt = 0; attempt < tries; attempt++) {
         const bool last = attempt + 1 == tries;
         const double wait = last ? std::max(options_.timeout, lastWait) : options_.timeout;
-        tags.push_back(newTag());
+        uint16_t tag = newTag();
+        while (std::find(tags.begin(), tags.end(), tag) != tags.end())
+            tag = newTag();
+        tags.push_back(tag);
         const Bytes request = encodeRequest(op, tags.back(), to, cred, body);
         std::optional<Reply> r = exchange(op, tags, to, request, dev.ifname, wait);
         if (!r)
