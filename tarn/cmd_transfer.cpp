@@ -126,7 +126,7 @@ int upgradeDone(Session &s, const std::string &oldFirmware, const std::string &f
         std::fprintf(stderr,
                      "tarn: warning: %s restarted with the same firmware %s; the image it took carries "
                      "the version it already ran, or the upgrade did not take.\n",
-                     mac.c_str(), firmware.c_str());
+                     mac.c_str(), terminalText(firmware).c_str());
     emit(s, mac + " is back after " + elapsedText(start) + " with firmware " + firmware +
                 (same ? " (unchanged)." : "."),
          {text("old_firmware", oldFirmware), text("firmware", firmware),
