@@ -47,6 +47,11 @@ Source sourceOption(Args &a, bool httpAllowed) {
     Source src{tftp ? wire::transfer::kServerTftp : wire::transfer::kServerHttp,
                serverAddress(tftp ? *tftp : *http), tftp ? *tftp : *http,
                a.positional("file name")};
+    // The device builds "http://ADDRESS/FILE" without brackets, which no
+    // IPv6 address survives.
+    if (http && src.server.ipv6)
+        throw UsageError("the device cannot download by HTTP from an IPv6 address; use --tftp " + *http +
+                         " or an IPv4 HTTP server.");
     // The device reads the name as terminated text in a 128-byte field.
     checkWidth(src.file, wire::transfer::kFileLen - 1, "the file name");
     return src;
@@ -121,7 +126,7 @@ int upgradeDone(Session &s, const std::string &oldFirmware, const std::string &f
         std::fprintf(stderr,
                      "tarn: warning: %s restarted with the same firmware %s; the image it took carries "
                      "the version it already ran, or the upgrade did not take.\n",
-                     mac.c_str(), firmware.c_str());
+                     mac.c_str(), terminalText(firmware).c_str());
     emit(s, mac + " is back after " + elapsedText(start) + " with firmware " + firmware +
                 (same ? " (unchanged)." : "."),
          {text("old_firmware", oldFirmware), text("firmware", firmware),

@@ -135,6 +135,16 @@ void takeOtherValues(Args &a, size_t vap, std::array<Given, kVapCount> &given) {
     }
 }
 
+// A VLAN id of four digits fills its field, but one that reads as 1 to
+// 4094 is whole: a longer stored number would not be a VLAN id.
+bool completeVlan(const NetworkField &f, const std::string &value) {
+    if (f.value != &SsidEntry::vlan)
+        return false;
+    int id = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), id);
+    return ec == std::errc() && end == value.data() + value.size() && id >= 1 && id <= 4094;
+}
+
 // Values read back that fill their field and that the command line does not
 // replace: tarn may not write them back. The sentence names each one and
 // the option that supplies it.
@@ -145,7 +155,7 @@ void refuseCutValues(const MultiSsid &m, const std::array<Given, kVapCount> &giv
         for (size_t f = 0; f < std::size(kFields); f++) {
             const NetworkField &field = kFields[f];
             const std::string &value = m.entries[k].*field.value;
-            if (given[k].values[f] || !mayBeCut(value, field.width))
+            if (given[k].values[f] || !mayBeCut(value, field.width) || completeVlan(field, value))
                 continue;
             which += std::string(which.empty() ? "" : ", ") + "the " + std::string(field.name) +
                      " of network " + std::to_string(k);
@@ -190,11 +200,9 @@ int wlanSet(Session &s, Args &a) {
             throw UsageError("--security takes one of " + securityNames() + ", not \"" + *security +
                              "\".");
     }
-    // A key given on the command line, in its file or, when the network is
-    // to have a keyed security, in TARN_WLAN_KEY.
-    if (keyText || keyFile || (mode && mode->keyed))
-        if (const std::optional<std::string> key = givenSecret(kKeySource, keyText, keyFile))
-            given[vap].values[kKeyField] = checkedValue(kFields[kKeyField], *key);
+    if (keyText || keyFile)
+        given[vap].values[kKeyField] =
+            checkedValue(kFields[kKeyField], *givenSecret(kKeySource, keyText, keyFile));
 
     // The device replaces all eight networks at once: send back what it has,
     // with the changes.
@@ -202,11 +210,13 @@ int wlanSet(Session &s, Args &a) {
     SsidEntry &e = m.entries[vap];
     const SecurityMode *before = securityOf(e);
     e.security = mode ? std::to_string(mode->code) : e.security;
-    // A switch to a keyed security asks for the key when the network has
-    // none that fits (WPA and WPA2 share the passphrase).
+    // A switch to a keyed security takes the key from TARN_WLAN_KEY or asks
+    // for it only when the network has none that fits (WPA and WPA2 share
+    // the passphrase).
     if (!mine.values[kKeyField] && mode && mode->keyed && needsNewKey(before, *mode)) {
         try {
-            given[vap].values[kKeyField] = checkedValue(kFields[kKeyField], promptNewSecret(kKeySource));
+            given[vap].values[kKeyField] =
+                checkedValue(kFields[kKeyField], readNewSecret(kKeySource, std::nullopt, std::nullopt));
         } catch (const UsageError &err) {
             throw UsageError("network " + std::to_string(vap) + " becomes " + std::string(mode->name) +
                              ", which needs a key; " + err.what());
@@ -222,6 +232,16 @@ int wlanSet(Session &s, Args &a) {
                              std::to_string(k) + " is " + std::string(sec->name) + ".");
         if (const std::string problem = keyProblem(*sec, *key); !problem.empty())
             throw UsageError("network " + std::to_string(k) + ": " + problem);
+    }
+    // A network whose security takes no key is sent an empty one: its old
+    // key means nothing now, so it is neither checked for cutting nor
+    // compared on the read-back (the device may keep it).
+    std::array<bool, kVapCount> keyless{};
+    for (size_t k = 0; k < kVapCount; k++) {
+        const SecurityMode *sec = securityOf(m.entries[k]);
+        keyless[k] = sec && !sec->keyed;
+        if (keyless[k])
+            m.entries[k].key.clear();
     }
     refuseCutValues(m, given, vap, radio);
     for (size_t k = 0; k < kVapCount; k++)
@@ -242,7 +262,8 @@ int wlanSet(Session &s, Args &a) {
             {"SSID", &SsidEntry::ssid}, {"VLAN id", &SsidEntry::vlan},
             {"security code", &SsidEntry::security}, {"key", &SsidEntry::key}};
         for (const auto &[name, member] : compared) {
-            if (after.entries[k].*member == m.entries[k].*member)
+            if (after.entries[k].*member == m.entries[k].*member ||
+                (member == &SsidEntry::key && keyless[k]))
                 continue;
             const bool secret = member == &SsidEntry::key;
             differs += std::string(differs.empty() ? "" : ", ") + "network " + std::to_string(k) + " " +

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <string_view>
 
 #include "commands.h"
@@ -119,6 +120,10 @@ CommandLine parseCommandLine(std::vector<std::string> tokens) {
         o.timeout = parseSeconds(*t, "-t");
     if (std::optional<std::string> r = globals.value(kRetries))
         o.retries = static_cast<int>(parseInteger(*r, "-r", 0, 100));
+    // Set in the environment rather than on the command line: it is tuned
+    // for a network or a test run, not for one command.
+    if (const char *grace = std::getenv("TARN_REPLY_GRACE"))
+        o.grace = parseSeconds(grace, "TARN_REPLY_GRACE");
     o.user = globals.value(kUser).value_or("admin");
     o.passwordFile = globals.value(kPasswordFile).value_or("");
     o.json = globals.flag(kJson);

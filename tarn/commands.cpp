@@ -318,11 +318,11 @@ void confirm(bool yes, const std::string &question) {
 
 void progress(const std::string &line) {
     if (isatty(STDERR_FILENO)) {
-        std::fprintf(stderr, "\r%s\033[K", line.c_str());
+        std::fprintf(stderr, "\r%s\033[K", terminalText(line).c_str());
         g_progressShown = true;
     } else if (const std::string state = line.substr(0, line.find(" (")); state != g_lastProgress) {
         // Not a terminal: one line per change of state, not per second.
-        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "%s\n", terminalText(line).c_str());
         g_lastProgress = state;
     }
     std::fflush(stderr);

@@ -88,7 +88,8 @@ std::string promptSecret(const std::string &prompt, const SecretSource &source) 
     if (tty.get() < 0)
         throw UsageError("a " + std::string(source.what) + " is needed: " +
                          (source.environment.empty() ? "" : "set " + std::string(source.environment) + ", ") +
-                         "use " + std::string(source.fileOption) + ", or run tarn on a terminal.");
+                         "use " + (source.option.empty() ? "" : std::string(source.option) + " or ") +
+                         std::string(source.fileOption) + ", or run tarn on a terminal.");
     writeAll(tty.get(), prompt);
     std::string answer;
     {

@@ -32,10 +32,27 @@ std::string_view fieldOf(std::string_view line, size_t index) {
 
 }  // namespace
 
+std::string urlPath(std::string_view file) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : file) {
+        const auto b = static_cast<unsigned char>(c);
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (alnum || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[b >> 4];
+            out += kHex[b & 0xF];
+        }
+    }
+    return out;
+}
+
 std::string fetchFile(const std::string &scheme, const std::string &server, const std::string &file,
                       double seconds) {
     const bool v6 = server.find(':') != std::string::npos;
-    const std::string url = scheme + "://" + (v6 ? "[" + server + "]" : server) + "/" + file;
+    const std::string url = scheme + "://" + (v6 ? "[" + server + "]" : server) + "/" + urlPath(file);
     static const CURLcode init = curl_global_init(CURL_GLOBAL_DEFAULT);
     CURL *curl = init == CURLE_OK ? curl_easy_init() : nullptr;
     if (curl == nullptr)

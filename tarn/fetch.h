@@ -13,6 +13,11 @@ namespace tarn {
 // The file at tftp://SERVER/FILE or http://SERVER/FILE (an IPv6 server in
 // brackets), at most 4 MiB, within `seconds`. Throws UsageError with the
 // reason when it cannot be read.
+// The file name as a URL path: every byte but letters, digits, "-._~" and
+// "/" percent-encoded, so that curl reads the file the device is told to,
+// not one that "#", "?", "%" or a space would make of it.
+std::string urlPath(std::string_view file);
+
 std::string fetchFile(const std::string &scheme, const std::string &server, const std::string &file,
                       double seconds);
 

@@ -19,7 +19,18 @@ bool sameAnswer(const Reply &a, const Reply &b) {
 }
 
 bool sameHost(const Reply &a, const Reply &b) {
-    return a.ifname != b.ifname && a.from == b.from;
+    return a.ifname != b.ifname && a.from == b.from && sameAnswer(a, b);
+}
+
+bool TriedAnswers::add(Reply reply) {
+    const auto same = std::find_if(firsts_.begin(), firsts_.end(), [&](const Reply &r) {
+        return r.header.uMsgTag == reply.header.uMsgTag;
+    });
+    if (same == firsts_.end()) {
+        firsts_.push_back(std::move(reply));
+        return true;
+    }
+    return sameAnswer(*same, reply);
 }
 
 void DeviceReplies::add(Reply reply) {

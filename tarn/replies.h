@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,23 @@ Mac macOf(const Reply &reply);
 bool sameAnswer(const Reply &a, const Reply &b);
 
 // A device answers a broadcast request once on each interface it is reached
-// on, always from the same address. A second answer with its MAC on the same
-// interface, or from another address, comes from another host.
+// on, always from the same address and with the same answer. Any other
+// second answer with its MAC comes from another host.
 bool sameHost(const Reply &a, const Reply &b);
+
+// The answers to one addressed request sent in several tries, each try with
+// its own tag. The first answer to any try is the answer; every later one is
+// compared only with the first that carries its tag, since answers to
+// different tries may differ over time (a clock, a transfer's progress).
+class TriedAnswers {
+  public:
+    // False when the reply differs from an earlier answer to the same try.
+    bool add(Reply reply);
+    const Reply *answer() const { return firsts_.empty() ? nullptr : &firsts_.front(); }
+
+  private:
+    std::vector<Reply> firsts_;  // the first answer to each try, in order of arrival
+};
 
 // The answers to one broadcast request, by MAC (a map, so n answers cost
 // O(n log n)), each MAC with the hosts that answered as it.

@@ -137,7 +137,7 @@ DeviceReplies Session::findTarget(const Selector &sel) {
         if (!matches(sel, parseDiscover(r.body)))
             continue;
         if (found.devices().empty())
-            deadline = d->at + seconds(kGraceSeconds);
+            deadline = d->at + seconds(options_.grace);
         found.add(std::move(r));
     }
     return found;
@@ -179,31 +179,31 @@ const Found &Session::rediscover() {
     return target();
 }
 
-std::optional<Reply> Session::exchange(uint16_t op, uint16_t tag, const std::optional<Address> &to,
+std::optional<Reply> Session::exchange(uint16_t op, std::span<const uint16_t> tags,
+                                       const std::optional<Address> &to,
                                        std::span<const uint8_t> request,
                                        const std::string &ifname, double wait) {
     Transport &t = replies();
     const auto sent = Clock::now();
     t.broadcast(request, wire::kRequestPort, ifname);
     auto deadline = sent + seconds(wait);
-    std::optional<Reply> first;
+    TriedAnswers answers;
     while (auto d = t.receive(deadline)) {
         const wire::message_t h = wire::decode_header(d->bytes);
-        if (!isReplyTo(h, op, tag))
+        if (std::none_of(tags.begin(), tags.end(), [&](uint16_t tag) { return isReplyTo(h, op, tag); }))
             continue;
         // Every reply to an addressed request carries the device's MAC,
         // either copied from the request or as the device's own.
         if (to && !std::equal(to->mac.begin(), to->mac.end(), h.ucMac))
             continue;
-        Reply r = toReply(h, *d, sent);
-        if (!first) {
-            first = std::move(r);
-            deadline = d->at + seconds(kGraceSeconds);
-        } else if (!sameAnswer(*first, r)) {
-            throw RefusedError(conflictText(macOf(*first)));
-        }
+        if (!answers.answer())
+            deadline = d->at + seconds(options_.grace);
+        if (!answers.add(toReply(h, *d, sent)))
+            throw RefusedError(conflictText(macOf(*answers.answer())));
     }
-    return first;
+    if (const Reply *r = answers.answer())
+        return *r;
+    return std::nullopt;
 }
 
 std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, int tries,
@@ -211,15 +211,20 @@ std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, i
     const Found &dev = target();
     const Address to{dev.info.mac, dev.info.ip};
     const Credentials cred = carriesCredentials(op) ? credentials() : Credentials{};
-    const uint16_t tag = newTag();
-    // The same tag on every try, so a late answer to an earlier try counts.
-    const Bytes request = encodeRequest(op, tag, to, cred, body);
     const std::string mac = formatMac(dev.info.mac);
     const auto start = Clock::now();
+    // A new tag for every try: a late answer to an earlier try still counts,
+    // but is compared only with answers to its own try.
+    std::vector<uint16_t> tags;
     for (int attempt = 0; attempt < tries; attempt++) {
         const bool last = attempt + 1 == tries;
         const double wait = last ? std::max(options_.timeout, lastWait) : options_.timeout;
-        std::optional<Reply> r = exchange(op, tag, to, request, dev.ifname, wait);
+        uint16_t tag = newTag();
+        while (std::find(tags.begin(), tags.end(), tag) != tags.end())
+            tag = newTag();
+        tags.push_back(tag);
+        const Bytes request = encodeRequest(op, tags.back(), to, cred, body);
+        std::optional<Reply> r = exchange(op, tags, to, request, dev.ifname, wait);
         if (!r)
             continue;
         if (r->header.uStatus == wire::kStatusAuthFailed)

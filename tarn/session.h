@@ -23,6 +23,7 @@ struct Options {
     std::string user = "admin";           // -u
     std::string passwordFile;             // --password-file
     bool json = false;                    // --json
+    double grace = kGraceSeconds;         // seconds to listen on for a second answer
 };
 
 // A device as discovery found it.
@@ -89,9 +90,11 @@ class Session {
     Transport &replies();
     uint16_t newTag();
     static Reply toReply(const wire::message_t &h, const Datagram &d, Clock::time_point sent);
-    // Sends one try and waits for the first matching reply, then listens on
-    // for the grace period: two different answers are refused.
-    std::optional<Reply> exchange(uint16_t op, uint16_t tag, const std::optional<Address> &to,
+    // Sends one try (tagged with the last of `tags`) and waits for the first
+    // reply to it or to an earlier try, then listens on for the grace period:
+    // two different answers to one try are refused.
+    std::optional<Reply> exchange(uint16_t op, std::span<const uint16_t> tags,
+                                  const std::optional<Address> &to,
                                   std::span<const uint8_t> request, const std::string &ifname,
                                   double wait);
     // Sends an addressed request up to `tries` times; `waited` is the time

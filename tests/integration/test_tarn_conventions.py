@@ -160,7 +160,7 @@ def test_neighbor_json_is_sorted_and_empty_is_an_array(ap_factory, tarn):
 
 def test_backup_and_restore_report_words(ap, at, tftp):
     res = at("config", "backup", "--tftp", "192.0.2.1", "words.cfg")
-    assert res.returncode == 0 and re.search(r"^result: +complete$", res.stdout, re.M), res.stderr
+    assert res.returncode == 0 and re.search(r"^result: +upload-run$", res.stdout, re.M), res.stderr
     tftp.wait_file("words.cfg")
     res = at("config", "restore", "--tftp", "192.0.2.1", "words.cfg", "--wait-timeout", "30",
              "--json")
@@ -191,13 +191,17 @@ def test_secrets_from_files_environment_or_nowhere(ap, at, util_run):
 
     res = at(*wlan[2:], "--security", "wpa2-personal", "--key-file", "/tmp/tarn-key")
     assert res.returncode == 0 and keys()[2] == "from-a-file-9", res.stderr
+    # WPA and WPA2 share the passphrase: the environment's key is not taken.
     res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", "TARN_WLAN_KEY=from-the-env-7", TARN, *wlan,
                     "--security", "wpa-personal"])
-    assert res.returncode == 0 and keys()[2] == "from-the-env-7", res.stderr
+    assert res.returncode == 0 and keys()[2] == "from-a-file-9", res.stderr
     # Without a file, the environment or a terminal there is no secret to
     # send (a WEP key is no WPA passphrase: the switch needs a new key).
     res = util_run(["setsid", "-w", "env", f"TARN_PASSWORD={PASSWORD}", TARN, *wlan,
                     "--security", "static-wep"], input="")
     assert res.returncode == 2
-    assert "a Wi-Fi key is needed: set TARN_WLAN_KEY, use --key-file, or run tarn on a " \
+    assert "a Wi-Fi key is needed: set TARN_WLAN_KEY, use --key or --key-file, or run tarn on a " \
            "terminal." in res.stderr
+    res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", "TARN_WLAN_KEY=wep13-env-key", TARN, *wlan,
+                    "--security", "static-wep"])
+    assert res.returncode == 0 and keys()[2] == "wep13-env-key", res.stderr

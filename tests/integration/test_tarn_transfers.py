@@ -2,6 +2,7 @@
 device reports, a restore checks whose backup it is, and a firmware upgrade
 follows the device's progress to its end."""
 import os
+import re
 import select
 import subprocess
 import time
@@ -44,6 +45,7 @@ def test_a_backup_start_is_sent_once_and_claims_only_the_upload(ap, segment):
     assert proc.returncode == 0, err
     assert starts == 1
     assert "the device reports only that it ran it, not that the file arrived" in out
+    assert re.search(r"^result: +upload-run$", out, re.M) and "complete" not in out, out
 
 
 def test_restore_refuses_another_devices_backup(ap_factory, tarn, tftp):
@@ -58,6 +60,10 @@ def test_restore_refuses_another_devices_backup(ap_factory, tarn, tftp):
     res = tarn("-d", two.ip_text, "config", "restore", "--tftp", "192.0.2.1", "missing.cfg")
     assert res.returncode == 2
     assert "cannot read tftp://192.0.2.1/missing.cfg" in res.stderr and "--force" in res.stderr
+    # The device would ask for http://2001:db8::1/one.cfg, which is no URL.
+    res = tarn("-d", two.ip_text, "config", "restore", "--http", "2001:db8::1", "one.cfg")
+    assert res.returncode == 2
+    assert "cannot download by HTTP from an IPv6 address" in res.stderr
     assert two.journal(after=seq) == []
 
 

@@ -84,10 +84,39 @@ TEST(TarnChecks, AnswersAreKeptPerMacAndHost) {
     EXPECT_EQ(few.dropped(), 7u);
     EXPECT_EQ(few.devices().begin()->second.size(), 1u);
 
+    // The same MAC and address on another interface with another answer:
+    // a host forging the device's address on another segment.
+    DeviceReplies forged;
+    forged.add(answer(3, "eth0", 13, {1}));
+    forged.add(answer(3, "eth1", 13, {2}));
+    EXPECT_EQ(forged.devices().begin()->second.size(), 2u);
+
     EXPECT_TRUE(sameAnswer(answer(1, "eth0", 11, {1, 2}), answer(1, "eth1", 99, {1, 2})));
     EXPECT_FALSE(sameAnswer(answer(1, "eth0", 11, {1, 2}), answer(1, "eth0", 11, {1, 3})));
     EXPECT_EQ(conflictText(Mac{0, 0x11, 0x22, 0x33, 0x44, 0x55}),
               "conflicting replies for 00:11:22:33:44:55: is another host answering for it?");
+}
+
+TEST(TarnChecks, AnswersAreComparedWithinOneTry) {
+    auto tried = [](uint16_t tag, std::vector<uint8_t> body) {
+        Reply r = answer(1, "eth0", 11, std::move(body));
+        r.header.uMsgTag = tag;
+        return r;
+    };
+    TriedAnswers answers;
+    EXPECT_EQ(answers.answer(), nullptr);
+    EXPECT_TRUE(answers.add(tried(7, {1})));   // a late answer to the first try
+    EXPECT_TRUE(answers.add(tried(8, {2})));   // the second try's, taken later: not compared
+    EXPECT_TRUE(answers.add(tried(7, {1})));   // the same answer again
+    ASSERT_NE(answers.answer(), nullptr);
+    EXPECT_EQ(answers.answer()->body, Bytes{1});
+    EXPECT_FALSE(answers.add(tried(8, {3})));  // a different answer to the second try
+}
+
+TEST(TarnChecks, FileNamesAreEncodedForTheUrl) {
+    EXPECT_EQ(urlPath("cfg/ap-1_v2.~x"), "cfg/ap-1_v2.~x");
+    EXPECT_EQ(urlPath("a b#c?d%e+f"), "a%20b%23c%3Fd%25e%2Bf");
+    EXPECT_EQ(urlPath("\xc3\xa9"), "%C3%A9");
 }
 
 TEST(TarnChecks, ABackupNamesTheDeviceItWasMadeOn) {
