@@ -1,6 +1,7 @@
 #include "metrics.h"
 
 #include <dirent.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -89,7 +90,7 @@ ProcessStats readProcessStats() {
     const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
     const std::string stat = readProcFile("/proc/self/stat");
     // The fields after the command name, which is in parentheses and may
-    // hold spaces: state is field 3, utime 14, stime 15, starttime 22.
+    // hold spaces: state is field 3, starttime 22.
     const size_t close = stat.rfind(')');
     std::vector<std::string_view> fields;
     std::string_view rest =
@@ -106,7 +107,11 @@ ProcessStats readProcessStats() {
             std::from_chars(fields[n - 3].data(), fields[n - 3].data() + fields[n - 3].size(), v);
         return static_cast<double>(v);
     };
-    p.cpuSeconds = (field(14) + field(15)) / tick;
+    // CPU time from the kernel's accounting rather than utime and stime
+    // above: an emulator (QEMU's user mode) writes zeros there.
+    if (rusage use{}; getrusage(RUSAGE_SELF, &use) == 0)
+        p.cpuSeconds = static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+                       static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
     const std::string procStat = readProcFile("/proc/stat");
     if (const size_t btime = procStat.find("\nbtime "); btime != std::string::npos)
         p.startTime = std::strtod(procStat.c_str() + btime + 7, nullptr) + field(22) / tick;
