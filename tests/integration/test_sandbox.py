@@ -80,16 +80,18 @@ def test_factory_reset_restores_defaults_and_identity(ap):
 
 def test_each_ap_sees_and_kills_only_its_own_processes(ap_factory):
     """Each AP has a PID namespace of its own: a device program that kills
-    by name reaches its own AP's processes only."""
+    by name reaches its own AP's processes only. The processes are the
+    host's sleep, named alike whether or not the AP's programs run under
+    emulation."""
     first, second = ap_factory(count=2)
-    mine, other = first.daemon_pid(), second.daemon_pid()
-    listed = first.run(["pidof", "tarnd"], check=True).stdout.split()
-    assert [int(p) for p in listed] == [tarnsim.ns_pids(mine)[-1]]
-    assert first.run(["killall", "tarnd"]).returncode == 0
-    first.wait_until(lambda: not tarnsim.alive(mine), what="its own tarnd ended")
-    assert tarnsim.alive(other)
-    assert second.run(["pidof", "tarnd"]).stdout.split() == \
-        [str(tarnsim.ns_pids(other)[-1])]
+    started = [ap.run(["sh", "-c", "sleep 600 >/dev/null 2>&1 & echo $!"], check=True).stdout.strip()
+               for ap in (first, second)]
+    assert first.run(["pidof", "sleep"], check=True).stdout.split() == [started[0]]
+    assert first.run(["killall", "sleep"]).returncode == 0
+    first.wait_until(lambda: first.run(["kill", "-0", started[0]]).returncode != 0,
+                     what="its own sleep ended")
+    assert second.run(["kill", "-0", started[1]]).returncode == 0
+    assert second.run(["pidof", "sleep"]).stdout.split() == [started[1]]
 
 
 SAVED = "saved the running settings as the startup configuration"
