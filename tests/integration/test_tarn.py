@@ -18,6 +18,27 @@ TARN = str(BUILD / "tarn" / "tarn")
 PASSWORD = "tarnadmin"
 
 
+def run_seeing_requests(segment, sock, argv, on_request, limit=150):
+    """Runs argv in the utility namespace and hands each request that `sock`
+    receives meanwhile to on_request(header, datagram); returns (exit
+    status, stdout, stderr). Gives up on the command after `limit` seconds."""
+    proc = segment.util_popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    deadline = time.monotonic() + limit
+    try:
+        while proc.poll() is None and time.monotonic() < deadline:
+            if select.select([sock], [], [], 0.2)[0]:
+                data = sock.recv(65536)
+                h = tarnclient.parse_header(data)
+                if h.type == tarnclient.TYPE_REQUEST:
+                    on_request(h, data)
+        out, err = proc.communicate(timeout=30)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait(timeout=5)
+    return proc.returncode, out, err
+
+
 def mac_text(dev):
     return ":".join(f"{b:02x}" for b in dev.mac)
 

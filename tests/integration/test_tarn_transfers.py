@@ -3,13 +3,11 @@ device reports, a restore checks whose backup it is, and a firmware upgrade
 follows the device's progress to its end."""
 import os
 import re
-import select
 import subprocess
-import time
 
 import tarnclient as tc
 from servers import http, tftp  # noqa: F401
-from test_tarn import BUILD, PASSWORD, TARN, at, mac_text, tarn  # noqa: F401
+from test_tarn import BUILD, PASSWORD, TARN, at, mac_text, run_seeing_requests, tarn  # noqa: F401
 
 
 def offer_image(server, name, version):
@@ -23,27 +21,17 @@ def offer_image(server, name, version):
 def test_a_backup_start_is_sent_once_and_claims_only_the_upload(ap, segment):
     """The device answers a backup start only after its upload, here to an
     address where nobody answers: tarn waits instead of starting it again."""
+    starts = []
     watch = segment.socket(tc.PORT_REQUEST)
-    started = time.monotonic()
-    proc = segment.util_popen([TARN, "-t", "1", "-r", "2", "-d", ap.ip_text, "config", "backup",
-                               "--tftp", "192.0.2.99", "lost.cfg"],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    starts = 0
     try:
-        while proc.poll() is None and time.monotonic() - started < 150:
-            if select.select([watch], [], [], 0.2)[0]:
-                data = watch.recvfrom(65536)[0]
-                h = tc.parse_header(data)
-                if h.type == tc.TYPE_REQUEST and h.op == 0x101 and data[22:23] == b"\x01":
-                    starts += 1
-        out, err = proc.communicate(timeout=30)
+        code, out, err = run_seeing_requests(
+            segment, watch, [TARN, "-t", "1", "-r", "2", "-d", ap.ip_text, "config", "backup",
+                             "--tftp", "192.0.2.99", "lost.cfg"],
+            lambda h, data: starts.append(1) if h.op == 0x101 and data[22:23] == b"\x01" else None)
     finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait(timeout=5)
         watch.close()
-    assert proc.returncode == 0, err
-    assert starts == 1
+    assert code == 0, err
+    assert len(starts) == 1
     assert "the device reports only that it ran it, not that the file arrived" in out
     assert re.search(r"^result: +upload-run$", out, re.M) and "complete" not in out, out
 

@@ -4,13 +4,11 @@ keys and addresses are checked first, a forged or second answer stops the
 command, and every write is read back where the protocol has a read."""
 import functools
 import re
-import select
-import subprocess
 
 import pytest
 
 import tarnclient as tc
-from test_tarn import PASSWORD, TARN, at, mac_text, tarn  # noqa: F401
+from test_tarn import PASSWORD, TARN, at, mac_text, run_seeing_requests, tarn  # noqa: F401
 
 LONG_KEY = "a-29-character-wpa-passphrase"
 # Seconds tarn listens for a second answer: long enough that a busy machine
@@ -153,34 +151,24 @@ def test_a_forged_answer_stops_the_command(ap, client, segment):
     differently: the utility sees two different answers to one try and
     writes nothing, whichever answer came first."""
     seq = ap.journal_seq()
-    proc = segment.util_popen(["env", f"TARN_PASSWORD={PASSWORD}", f"TARN_REPLY_GRACE={GRACE}", TARN,
-                               "-d", ap.ip_text, "wlan", "set", "--radio", "5", "--vap", "1",
-                               "--ssid", "visitors"],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    try:
-        forged = sets = 0
-        while proc.poll() is None:
-            if not select.select([client.announce_sock], [], [], 0.2)[0]:
-                continue
-            data = client.announce_sock.recv(65536)
-            h = tc.parse_header(data)
-            if h.type != tc.TYPE_REQUEST:
-                continue
-            sets += h.op == 0xD1
-            if h.op == 0xD8 and not forged:
-                for fill in (b"\x01", b"\x02"):
-                    body = fill * 64
-                    client.reply_sock.sendto(
-                        tc.header(tc.TYPE_REPLY, h.tag, h.op, h.mac, h.ip, tc.STATUS_OK, 0, len(body)) +
-                        body, (tc.BROADCAST, tc.PORT_REPLY))
-                forged += 2
-        out, err = proc.communicate(timeout=30)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait(timeout=5)
-    assert forged == 2 and sets == 0
-    assert proc.returncode == 1
+    seen = {"forged": 0, "sets": 0}
+
+    def forge(h, data):
+        seen["sets"] += h.op == 0xD1
+        if h.op == 0xD8 and not seen["forged"]:
+            for fill in (b"\x01", b"\x02"):
+                body = fill * 64
+                client.reply_sock.sendto(
+                    tc.header(tc.TYPE_REPLY, h.tag, h.op, h.mac, h.ip, tc.STATUS_OK, 0, len(body)) +
+                    body, (tc.BROADCAST, tc.PORT_REPLY))
+            seen["forged"] += 2
+
+    code, out, err = run_seeing_requests(
+        segment, client.announce_sock,
+        ["env", f"TARN_PASSWORD={PASSWORD}", f"TARN_REPLY_GRACE={GRACE}", TARN, "-d", ap.ip_text,
+         "wlan", "set", "--radio", "5", "--vap", "1", "--ssid", "visitors"], forge, limit=60)
+    assert seen == {"forged": 2, "sets": 0}
+    assert code == 1
     assert err == f"tarn: conflicting replies for {mac_text(ap)}: is another host answering for it?\n"
     assert writes(ap, seq) == []
 
