@@ -39,13 +39,13 @@ constexpr std::array<std::string_view, 15> kTemplates = {{
 }};
 
 bool isFileChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '_' || c == '-' || c == '+' || c == '~' || c == '/';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-' || c == '+' || c == '~' || c == '/';
 }
 
 bool isAddressChar(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
-           c == '.' || c == ':';
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == '.' ||
+           c == ':';
 }
 
 // Bytes a password may not hold at all; the escapable ones may appear only
@@ -94,7 +94,8 @@ bool passwordOk(std::string_view text) {
     for (size_t i = 0; i < text.size(); i++) {
         const char c = text[i];
         if (c == '\\') {
-            if (i + 1 >= text.size() || kPasswordEscaped.find(text[i + 1]) == std::string_view::npos)
+            if (i + 1 >= text.size() ||
+                kPasswordEscaped.find(text[i + 1]) == std::string_view::npos)
                 return false;
             i++;
             continue;
@@ -118,7 +119,9 @@ bool placeholderOk(char kind, std::string_view arg) {
     return false;
 }
 
-bool isPlaceholder(char c) { return c == kFile || c == kAddress || c == kPassword; }
+bool isPlaceholder(char c) {
+    return c == kFile || c == kAddress || c == kPassword;
+}
 
 // Template against command, trying every split of each placeholder.
 bool matches(std::string_view tpl, std::string_view cmd) {

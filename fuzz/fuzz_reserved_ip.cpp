@@ -10,14 +10,17 @@
 
 namespace {
 
-bool terminated(const ReservedField &f) { return std::find(f.begin(), f.end(), '\0') != f.end(); }
+bool terminated(const ReservedField &f) {
+    return std::find(f.begin(), f.end(), '\0') != f.end();
+}
 
 // Digits and exactly three dots: what start-up may hand to the store as an
 // address (the parser allows leading zeros, so inet_pton is no judge).
 bool isAddress(const ReservedField &f) {
     const std::string_view text(f.data());
     return !text.empty() && std::count(text.begin(), text.end(), '.') == 3 &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+           std::all_of(text.begin(), text.end(),
+                       [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
 }
 
 bool cleared(const ReservedField &f) {

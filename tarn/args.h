@@ -12,7 +12,7 @@
 namespace tarn {
 
 class Args {
-  public:
+public:
     explicit Args(std::vector<std::string> tokens) : tokens_(std::move(tokens)) {}
 
     // Takes a switch given anywhere, under any of its names.
@@ -34,7 +34,7 @@ class Args {
     // What nobody has taken yet, in order.
     const std::vector<std::string> &remaining() const { return tokens_; }
 
-  private:
+private:
     std::vector<std::string> tokens_;
 };
 

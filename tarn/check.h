@@ -25,7 +25,7 @@ struct CheckInput {
     std::optional<double> lastAnswerAge;  // seconds since an earlier check saw it answer
     double maxAge = 90;
     std::optional<std::string> firmware;  // the firmware version it should run
-    std::string unsaved;  // why its answer could not be recorded, if it could not
+    std::string unsaved;                  // why its answer could not be recorded, if it could not
 };
 
 struct CheckResult {

@@ -37,12 +37,15 @@ int cmdDiscover(Session &s, Args &a) {
             n++;
         if (n > 1)
             std::fprintf(stderr, "tarn: %s devices answer as %s\n",
-                         n == 2 ? "two" : std::to_string(n).c_str(), formatMac(found[i].info.mac).c_str());
+                         n == 2 ? "two" : std::to_string(n).c_str(),
+                         formatMac(found[i].info.mac).c_str());
         i += n;
     }
     if (dropped > 0)
-        std::fprintf(stderr, "tarn: more than %zu devices answered; %zu replies of further devices are left out\n",
-                     kMaxDevices, dropped);
+        std::fprintf(
+            stderr,
+            "tarn: more than %zu devices answered; %zu replies of further devices are left out\n",
+            kMaxDevices, dropped);
     if (records.empty()) {
         if (s.options().json)
             emitList(s, records, kDeviceColumns);
@@ -81,8 +84,8 @@ int cmdNeighbor(Session &s, Args &a) {
     records.reserve(found.size());
     for (const auto &[neighbor, ifname] : found)
         records.push_back(neighborRecord(neighbor, ifname));
-    const std::vector<Column> columns{{"mac", "MAC"},       {"ipv4", "IPv4"},         {"mask", "MASK"},
-                                      {"name", "NAME"},     {"firmware", "FIRMWARE"}, {"ipv6", "IPv6"},
+    const std::vector<Column> columns{{"mac", "MAC"},   {"ipv4", "IPv4"},         {"mask", "MASK"},
+                                      {"name", "NAME"}, {"firmware", "FIRMWARE"}, {"ipv6", "IPv6"},
                                       {"port", "PORT"}};
     if (records.empty() && s.options().json)
         emitList(s, records, columns);
@@ -101,7 +104,8 @@ int cmdOps(Session &s, Args &a) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "0x%04X", code);
         const OpInfo *op = findOp(code);
-        records.push_back({text("code", hex), op ? text("name", std::string(op->name)) : null("name"),
+        records.push_back({text("code", hex),
+                           op ? text("name", std::string(op->name)) : null("name"),
                            op ? text("command", std::string(op->command)) : null("command")});
     }
     emitList(s, records, {{"code", "CODE"}, {"name", "OPERATION"}, {"command", "TARN COMMAND"}});

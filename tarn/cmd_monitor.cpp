@@ -58,16 +58,16 @@ Record eventRecord(const Event &e) {
         text("interface", d.ifname),
     };
     switch (e.kind) {
-        case Event::Kind::Changed:
-            r.push_back(text("field", e.field));
-            r.push_back(text("previous", e.previous));
-            break;
-        case Event::Kind::Lost:
-            r.push_back(text("last_seen", rfc3339(e.device.heard.wall)));
-            break;
-        case Event::Kind::Appeared:
-        case Event::Kind::Back:
-            break;
+    case Event::Kind::Changed:
+        r.push_back(text("field", e.field));
+        r.push_back(text("previous", e.previous));
+        break;
+    case Event::Kind::Lost:
+        r.push_back(text("last_seen", rfc3339(e.device.heard.wall)));
+        break;
+    case Event::Kind::Appeared:
+    case Event::Kind::Back:
+        break;
     }
     return r;
 }

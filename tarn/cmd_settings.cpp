@@ -73,7 +73,8 @@ std::pair<Ipv4, Ipv4> dnsValue(const std::string &v) {
     const size_t comma = v.find(',');
     const std::string second = comma == std::string::npos ? "" : v.substr(comma + 1);
     if (second.find(',') != std::string::npos)
-        throw UsageError("--dns takes one or two servers (the device keeps two), not \"" + v + "\".");
+        throw UsageError("--dns takes one or two servers (the device keeps two), not \"" + v +
+                         "\".");
     return {ipv4Option(v.substr(0, comma), "--dns"),
             comma == std::string::npos ? Ipv4{} : ipv4Option(second, "--dns")};
 }
@@ -103,7 +104,8 @@ SetChanges setOptions(Args &a) {
     c.mask = ipv4Value(a, "--mask");
     c.gateway = ipv4Value(a, "--gateway");
     if (c.dhcp && (c.ip || c.mask || c.gateway))
-        throw UsageError("--dhcp and a static address (--ip, --mask, --gateway) exclude each other.");
+        throw UsageError(
+            "--dhcp and a static address (--ip, --mask, --gateway) exclude each other.");
     c.dnsDhcp = a.flag("--dns-dhcp");
     if (std::optional<std::string> dns = a.value("--dns"))
         c.dns = dnsValue(*dns);
@@ -116,8 +118,9 @@ SetChanges setOptions(Args &a) {
         throw UsageError("--ipv6-auto and --ipv6 exclude each other.");
     a.finish();
     if (!c.any())
-        throw UsageError("set: nothing to change; give --name, --dhcp, --ip, --mask, --gateway, "
-                         "--dns, --dns-dhcp, --ipv6-auto or --ipv6.");
+        throw UsageError(
+            "set: nothing to change; give --name, --dhcp, --ip, --mask, --gateway, "
+            "--dns, --dns-dhcp, --ipv6-auto or --ipv6.");
     return c;
 }
 
@@ -163,8 +166,9 @@ uint32_t asNumber(const Ipv4 &ip) {
 void checkStaticAddress(const BasicInfo &b) {
     const uint32_t mask = asNumber(b.mask);
     if (mask == 0 || (~mask & (~mask + 1)) != 0)
-        throw UsageError(formatIpv4(b.mask) + " is not a network mask: its one bits must be contiguous "
-                                              "from the left.");
+        throw UsageError(formatIpv4(b.mask) +
+                         " is not a network mask: its one bits must be contiguous "
+                         "from the left.");
     if (!allZero(b.gateway) && (asNumber(b.gateway) & mask) != (asNumber(b.ip) & mask))
         throw UsageError("the gateway " + formatIpv4(b.gateway) + " is outside the subnet of " +
                          formatIpv4(b.ip) + " with mask " + formatIpv4(b.mask) + ".");
@@ -191,8 +195,9 @@ std::vector<std::string> writtenBack(const BasicInfo &b, const SetChanges &c) {
         out.push_back(b.staticDns ? "DNS servers " + formatIpv4(b.dns1) + ", " + formatIpv4(b.dns2)
                                   : "DNS from DHCP");
     if (!c.ipv6 && !c.ipv6Auto)
-        out.push_back(b.ipv6Auto ? "IPv6 autoconfiguration"
-                                 : "IPv6 " + formatIpv6(b.ipv6) + "/" + std::to_string(b.ipv6Prefix));
+        out.push_back(b.ipv6Auto
+                          ? "IPv6 autoconfiguration"
+                          : "IPv6 " + formatIpv6(b.ipv6) + "/" + std::to_string(b.ipv6Prefix));
     return out;
 }
 
@@ -222,12 +227,14 @@ std::string readNewPassword(Args &a) {
 
 void checkNewPassword(const std::string &password) {
     if (password.find_first_not_of(" \t\r\n") == std::string::npos)
-        throw UsageError("the new password is empty or blank; the device would store it and no "
-                         "password would work after that.");
+        throw UsageError(
+            "the new password is empty or blank; the device would store it and no "
+            "password would work after that.");
     const size_t bad = password.find_first_of(kRefusedPasswordChars);
     if (bad != std::string::npos)
-        throw UsageError(std::string("the new password contains \"") + password[bad] +
-                         "\", which the device refuses; it may not contain any of @ : - / \\ % \" '.");
+        throw UsageError(
+            std::string("the new password contains \"") + password[bad] +
+            "\", which the device refuses; it may not contain any of @ : - / \\ % \" '.");
     // The device hands the password to its tool with a backslash before
     // these two, and the backslash becomes part of the password.
     const size_t escaped = password.find_first_of("$`");
@@ -264,7 +271,8 @@ std::string hostStamp() {
 // The seconds since 1970 of a 14-digit stamp read as UTC, or nothing for a
 // text that is no date and time of the calendar.
 std::optional<std::time_t> stampSeconds(const std::string &stamp) {
-    const bool digits = stamp.size() == 14 && stamp.find_first_not_of("0123456789") == std::string::npos;
+    const bool digits =
+        stamp.size() == 14 && stamp.find_first_not_of("0123456789") == std::string::npos;
     if (!digits)
         return std::nullopt;
     const auto part = [&](size_t at, size_t n) { return std::stoi(stamp.substr(at, n)); };
@@ -290,8 +298,10 @@ std::string stampOption(const std::string &value) {
     if (value == "now")
         return hostStamp();
     if (!stampSeconds(value))
-        throw UsageError("--date takes a date and time from 1970 on as 14 digits YYYYMMDDhhmmss, or "
-                         "\"now\", not \"" + value + "\".");
+        throw UsageError(
+            "--date takes a date and time from 1970 on as 14 digits YYYYMMDDhhmmss, or "
+            "\"now\", not \"" +
+            value + "\".");
     return value;
 }
 
@@ -315,11 +325,12 @@ int cmdSet(Session &s, Args &a) {
     const SetChanges changes = setOptions(a);
     const DeviceInfo &info = s.target().info;
     if (!changes.name && mayBeCut(info.name, wire::basic_info::kSystemNameLen))
-        throw UsageError("the name of " + macOf(s) + " fills the " +
-                         std::to_string(wire::basic_info::kSystemNameLen) +
-                         "-byte field of its discovery reply, so it may have been cut, and tarn does not "
-                         "write back a value it may have read cut; give the name with --name (nothing "
-                         "was changed).");
+        throw UsageError(
+            "the name of " + macOf(s) + " fills the " +
+            std::to_string(wire::basic_info::kSystemNameLen) +
+            "-byte field of its discovery reply, so it may have been cut, and tarn does not "
+            "write back a value it may have read cut; give the name with --name (nothing "
+            "was changed).");
     const BasicInfo b = applyChanges(basicInfoFrom(info), changes);
     if (!b.dhcp && (changes.ip || changes.mask || changes.gateway))
         checkStaticAddress(b);
@@ -327,11 +338,13 @@ int cmdSet(Session &s, Args &a) {
     expectResultZero(s.call(wire::OP_SET_BASIC_INFO, basicInfoBody(b)), "the new settings");
     const std::string differs = setDifferences(b, s.rediscover().info);
     if (!differs.empty())
-        throw RefusedError(macOf(s) + " accepted the settings, but the device still reports " + differs + ".");
+        throw RefusedError(macOf(s) + " accepted the settings, but the device still reports " +
+                           differs + ".");
     Record rec = basicInfoRecord(b);
     rec.push_back(text("written_back", kept));
-    emit(s, macOf(s) + " accepted the settings" +
-                (kept.empty() ? "" : "; written back as discovery reported them: " + kept) + ".",
+    emit(s,
+         macOf(s) + " accepted the settings" +
+             (kept.empty() ? "" : "; written back as discovery reported them: " + kept) + ".",
          rec);
     return kExitOk;
 }
@@ -390,7 +403,8 @@ int ddnsSet(Session &s, Args &a) {
     const std::optional<std::string> pwFile = a.value("--ddns-password-file");
     a.finish();
     if (!user && !domain && !pwFile)
-        throw UsageError("ddns set: nothing to change; give --user, --domain or --ddns-password-file.");
+        throw UsageError(
+            "ddns set: nothing to change; give --user, --domain or --ddns-password-file.");
     const std::optional<std::string> password =
         pwFile ? std::optional(readSecretFile(*pwFile)) : std::nullopt;
     checkWidth(user.value_or(""), wire::net_adv::kTextLen, "the dynamic-DNS user");
@@ -404,10 +418,12 @@ int ddnsSet(Session &s, Args &a) {
         {domain ? nullptr : &d.domain, "the domain with --domain"}};
     for (const auto &[value, how] : readBack)
         if (value && mayBeCut(*value, wire::net_adv::kTextLen))
-            throw UsageError("a dynamic-DNS value of " + macOf(s) + " fills its " +
-                             std::to_string(wire::net_adv::kTextLen) +
-                             "-byte field, so it may have been cut, and tarn does not write back a value it "
-                             "may have read cut; give " + how + " (nothing was changed).");
+            throw UsageError(
+                "a dynamic-DNS value of " + macOf(s) + " fills its " +
+                std::to_string(wire::net_adv::kTextLen) +
+                "-byte field, so it may have been cut, and tarn does not write back a value it "
+                "may have read cut; give " +
+                how + " (nothing was changed).");
     d.user = user.value_or(d.user);
     d.domain = domain.value_or(d.domain);
     d.password = password.value_or(d.password);
@@ -424,9 +440,11 @@ int ddnsSet(Session &s, Args &a) {
     if (now.password != d.password)
         differs.push_back("another password");
     if (!differs.empty())
-        throw RefusedError(macOf(s) + " accepted the dynamic-DNS settings, but the device still reports " +
+        throw RefusedError(macOf(s) +
+                           " accepted the dynamic-DNS settings, but the device still reports " +
                            joined(differs) + ".");
-    emit(s, macOf(s) + " accepted the dynamic-DNS settings and reports them back:", ddnsRecord(now, false));
+    emit(s, macOf(s) + " accepted the dynamic-DNS settings and reports them back:",
+         ddnsRecord(now, false));
     return kExitOk;
 }
 
@@ -451,8 +469,9 @@ int cmdFactoryReset(Session &s, Args &a) {
                      (keepIp ? ", keeping its static IPv4 address?" : "?"));
     const uint16_t op = keepIp ? wire::OP_FACTORY_RESET_KEEP_IP : wire::OP_FACTORY_RESET;
     expectResultZero(s.start(op, {}, Session::kRestartPatience), "the factory reset");
-    emit(s, macOf(s) + (keepIp ? " is resetting to factory settings, keeping its static IPv4 address."
-                               : " is resetting to factory settings."),
+    emit(s,
+         macOf(s) + (keepIp ? " is resetting to factory settings, keeping its static IPv4 address."
+                            : " is resetting to factory settings."),
          {boolean("keep_ip", keepIp), resultField(kAckResults, 0)});
     return kExitOk;
 }
@@ -461,8 +480,9 @@ int cmdNetstatus(Session &s, Args &a) {
     a.finish();
     const NetStatus st = parseNetStatus(s.call(wire::OP_QUERY_NET_STATUS, {}).body);
     if (!st.reported)
-        throw RefusedError(macOf(s) + " reports no network status (its management interface is "
-                                      "not the brtrunk bridge).");
+        throw RefusedError(macOf(s) +
+                           " reports no network status (its management interface is "
+                           "not the brtrunk bridge).");
     emit(s, "network status of " + macOf(s) + ":",
          {text("ipv4", formatIpv4(st.ip)), boolean("link_local", st.linkLocal)});
     return kExitOk;
@@ -488,22 +508,26 @@ int timeSet(Session &s, Args &a) {
     if (dst && *dst != "on" && *dst != "off")
         throw UsageError("--dst takes on or off, not \"" + *dst + "\".");
     if (!date && !zone && !dst && !ntp && !noNtp)
-        throw UsageError("time set: nothing to change; give --date, --timezone, --dst, --ntp or --no-ntp.");
+        throw UsageError(
+            "time set: nothing to change; give --date, --timezone, --dst, --ntp or --no-ntp.");
     // The clock runs on from here: "now" is checked against the time since.
     const auto asked = Clock::now();
-    const std::optional<std::string> stamp = date ? std::optional(stampOption(*date)) : std::nullopt;
+    const std::optional<std::string> stamp =
+        date ? std::optional(stampOption(*date)) : std::nullopt;
     const std::optional<long> tz =
-        zone ? std::optional(parseInteger(*zone, "--timezone (hours from UTC)", kZoneWest, kZoneEast))
+        zone ? std::optional(
+                   parseInteger(*zone, "--timezone (hours from UTC)", kZoneWest, kZoneEast))
              : std::nullopt;
     if (ntp)
         checkWidth(*ntp, wire::datetime::kNtpServerLen, "the NTP server");
     // The device takes all fields at once: start from what it reports.
     DateTime d = readTime(s);
     if (!ntp && mayBeCut(d.ntpServer, wire::datetime::kNtpServerLen))
-        throw UsageError("the NTP server of " + macOf(s) + " fills the " +
-                         std::to_string(wire::datetime::kNtpServerLen) +
-                         "-byte field of its reply, so it may have been cut, and tarn does not write back "
-                         "a value it may have read cut; give it with --ntp SERVER (nothing was changed).");
+        throw UsageError(
+            "the NTP server of " + macOf(s) + " fills the " +
+            std::to_string(wire::datetime::kNtpServerLen) +
+            "-byte field of its reply, so it may have been cut, and tarn does not write back "
+            "a value it may have read cut; give it with --ntp SERVER (nothing was changed).");
     d.stamp = stamp.value_or(d.stamp);
     // The zone travels as a signed byte, two's complement.
     d.timeZone = tz ? static_cast<uint8_t>(static_cast<int8_t>(*tz)) : d.timeZone;
@@ -518,7 +542,8 @@ int timeSet(Session &s, Args &a) {
     std::vector<std::string> differs;
     if (stamp) {
         // Allow the time since the stamp was taken and a second's rounding.
-        const auto ran = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - asked).count();
+        const auto ran =
+            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - asked).count();
         const std::optional<std::time_t> want = stampSeconds(*stamp), got = stampSeconds(now.stamp);
         if (!got || *got < *want - 1 || *got > *want + ran + 1)
             differs.push_back("date " + formatStamp(now.stamp));
@@ -532,9 +557,11 @@ int timeSet(Session &s, Args &a) {
     else if (d.ntp && now.ntpServer != d.ntpServer)
         differs.push_back("NTP server \"" + now.ntpServer + "\"");
     if (!differs.empty())
-        throw RefusedError(macOf(s) + " accepted the date and time settings, but the device still reports " +
+        throw RefusedError(macOf(s) +
+                           " accepted the date and time settings, but the device still reports " +
                            joined(differs) + ".");
-    emit(s, macOf(s) + " accepted the date and time settings and reports them back:", timeRecord(now));
+    emit(s,
+         macOf(s) + " accepted the date and time settings and reports them back:", timeRecord(now));
     return kExitOk;
 }
 
@@ -549,8 +576,9 @@ int cmdVlan(Session &s, Args &a) {
     a.finish();
     const auto id = static_cast<uint32_t>(parseInteger(idText, "the VLAN id", 0, 4094));
     expectResultZero(s.call(wire::OP_VLAN_CONFIG, vlanBody(id)), "the VLAN request");
-    emit(s, macOf(s) + " accepted management VLAN " + std::to_string(id) +
-                "; the protocol has no request that reads it, so tarn cannot read it back.",
+    emit(s,
+         macOf(s) + " accepted management VLAN " + std::to_string(id) +
+             "; the protocol has no request that reads it, so tarn cannot read it back.",
          {number("vlan", id), boolean("read_back", false)});
     return kExitOk;
 }
@@ -558,7 +586,8 @@ int cmdVlan(Session &s, Args &a) {
 namespace {
 
 constexpr SecretSource kReadOnlySource{"read-only community", "--ro", "--ro-file", "TARN_SNMP_RO"};
-constexpr SecretSource kReadWriteSource{"read-write community", "--rw", "--rw-file", "TARN_SNMP_RW"};
+constexpr SecretSource kReadWriteSource{"read-write community", "--rw", "--rw-file",
+                                        "TARN_SNMP_RW"};
 
 }  // namespace
 
@@ -579,9 +608,10 @@ int cmdSnmp(Session &s, Args &a) {
     expectResultZero(s.call(wire::OP_SNMP_CONFIG, snmpBody(state == "on", ro, rw)),
                      "the SNMP settings");
     // The communities are secrets: not echoed.
-    emit(s, macOf(s) + " accepted SNMP " + state +
-                " with the two communities; the protocol has no request that reads them, so tarn "
-                "cannot read them back.",
+    emit(s,
+         macOf(s) + " accepted SNMP " + state +
+             " with the two communities; the protocol has no request that reads them, so tarn "
+             "cannot read them back.",
          {boolean("enabled", state == "on"), boolean("read_back", false)});
     return kExitOk;
 }

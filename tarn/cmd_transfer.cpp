@@ -50,8 +50,8 @@ Source sourceOption(Args &a, bool httpAllowed) {
     // The device builds "http://ADDRESS/FILE" without brackets, which no
     // IPv6 address survives.
     if (http && src.server.ipv6)
-        throw UsageError("the device cannot download by HTTP from an IPv6 address; use --tftp " + *http +
-                         " or an IPv4 HTTP server.");
+        throw UsageError("the device cannot download by HTTP from an IPv6 address; use --tftp " +
+                         *http + " or an IPv4 HTTP server.");
     // The device reads the name as terminated text in a 128-byte field.
     checkWidth(src.file, wire::transfer::kFileLen - 1, "the file name");
     return src;
@@ -64,7 +64,8 @@ Clock::time_point deadlineAfter(Args &a, double fallback) {
 }
 
 long secondsSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count());
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count());
 }
 
 std::string elapsedText(Clock::time_point start) {
@@ -87,8 +88,8 @@ TransferStatus startTransfer(Session &s, uint16_t op, const Source &src, const s
     TransferStatus st = parseTransfer(
         s.start(op, transferStartBody(src.serverType, src.server, src.file), kStartPatience).body);
     if (st.result != 0)
-        throw RefusedError(formatMac(s.target().info.mac) + " refused " + what + ": " + resultText(st) +
-                           ".");
+        throw RefusedError(formatMac(s.target().info.mac) + " refused " + what + ": " +
+                           resultText(st) + ".");
     return st;
 }
 
@@ -117,26 +118,32 @@ std::string progressText(const std::string &progress) {
     return progress.empty() ? "starting" : progress;
 }
 
-int upgradeDone(Session &s, const std::string &oldFirmware, const std::string &firmware,
+int upgradeDone(Session &s,
+                const std::string &oldFirmware,
+                const std::string &firmware,
                 Clock::time_point start) {
     endProgress();
     const std::string mac = formatMac(s.target().info.mac);
     const bool same = firmware == oldFirmware;
     if (same)
-        std::fprintf(stderr,
-                     "tarn: warning: %s restarted with the same firmware %s; the image it took carries "
-                     "the version it already ran, or the upgrade did not take.\n",
-                     mac.c_str(), terminalText(firmware).c_str());
-    emit(s, mac + " is back after " + elapsedText(start) + " with firmware " + firmware +
-                (same ? " (unchanged)." : "."),
-         {text("old_firmware", oldFirmware), text("firmware", firmware),
-          boolean("changed", !same), number("seconds", secondsSince(start))});
+        std::fprintf(
+            stderr,
+            "tarn: warning: %s restarted with the same firmware %s; the image it took carries "
+            "the version it already ran, or the upgrade did not take.\n",
+            mac.c_str(), terminalText(firmware).c_str());
+    emit(s,
+         mac + " is back after " + elapsedText(start) + " with firmware " + firmware +
+             (same ? " (unchanged)." : "."),
+         {text("old_firmware", oldFirmware), text("firmware", firmware), boolean("changed", !same),
+          number("seconds", secondsSince(start))});
     return kExitOk;
 }
 
 std::string refusedImageText(const std::string &mac) {
-    return mac + " refused the firmware image (\"Validation failed\") and refuses every further "
-                 "upgrade until it restarts; restart it with tarn -d " + mac + " reboot.";
+    return mac +
+           " refused the firmware image (\"Validation failed\") and refuses every further "
+           "upgrade until it restarts; restart it with tarn -d " +
+           mac + " reboot.";
 }
 
 // Follows an upgrade by its progress until the device comes back: with a
@@ -157,8 +164,8 @@ int followUpgrade(Session &s, Transport &announcements, Clock::time_point deadli
             // The progress is cleared at boot: the device restarted.
             return upgradeDone(s, dev.info.firmware, s.rediscover().info.firmware, start);
         busy = busy || (p && !p->empty());
-        progress("upgrading " + mac + ": " + (p ? progressText(*p) : "the device is restarting") + " (" +
-                 std::to_string(secondsSince(start)) + " s)");
+        progress("upgrading " + mac + ": " + (p ? progressText(*p) : "the device is restarting") +
+                 " (" + std::to_string(secondsSince(start)) + " s)");
         const auto wake = std::min(deadline, Clock::now() + 2s);
         while (std::optional<Heard> h = waitForDevice(announcements, dev.info.mac, wake))
             if (h->announcement.firmware != dev.info.firmware)
@@ -178,8 +185,11 @@ int firmwareUpgrade(Session &s, Args &a) {
     Transport announcements(s.interfaces(), wire::kRequestPort);
     startTransfer(s, wire::OP_FIRMWARE_UPGRADE, src, "the firmware upgrade");
     if (noWait) {
-        emit(s, formatMac(s.target().info.mac) + " started the firmware upgrade from " + src.serverText + ".",
-             {text("server", src.serverText), text("file", src.file), resultField(kStartResults, 0)});
+        emit(s,
+             formatMac(s.target().info.mac) + " started the firmware upgrade from " +
+                 src.serverText + ".",
+             {text("server", src.serverText), text("file", src.file),
+              resultField(kStartResults, 0)});
         return kExitOk;
     }
     return followUpgrade(s, announcements, deadline);
@@ -187,7 +197,8 @@ int firmwareUpgrade(Session &s, Args &a) {
 
 int firmwareStatus(Session &s, Args &a) {
     a.finish();
-    const TransferStatus st = parseTransfer(s.call(wire::OP_FIRMWARE_UPGRADE, transferQueryBody()).body);
+    const TransferStatus st =
+        parseTransfer(s.call(wire::OP_FIRMWARE_UPGRADE, transferQueryBody()).body);
     // The device answers a query with its state code only, never the progress text.
     emit(s, formatMac(s.target().info.mac) + " runs firmware " + s.target().info.firmware + ".",
          {text("firmware", s.target().info.firmware), resultField(kFirmwareQueryResults, st.result),
@@ -201,14 +212,16 @@ int configBackup(Session &s, Args &a) {
     startTransfer(s, wire::OP_CONFIG_BACKUP, src, "the configuration backup");
     // The device finishes the upload before it answers; the query reports
     // that it ran it, whatever the upload's own outcome.
-    const TransferStatus st = parseTransfer(s.call(wire::OP_CONFIG_BACKUP, transferQueryBody()).body);
+    const TransferStatus st =
+        parseTransfer(s.call(wire::OP_CONFIG_BACKUP, transferQueryBody()).body);
     if (st.result != 0)
-        throw RefusedError(formatMac(s.target().info.mac) + " reports the backup as not complete: " +
-                           resultText(st) + ".");
-    emit(s, formatMac(s.target().info.mac) + " ran the upload of its configuration to " + src.serverText +
-                " as " + src.file +
-                "; the device reports only that it ran it, not that the file arrived: look for it on "
-                "the server.",
+        throw RefusedError(formatMac(s.target().info.mac) +
+                           " reports the backup as not complete: " + resultText(st) + ".");
+    emit(s,
+         formatMac(s.target().info.mac) + " ran the upload of its configuration to " +
+             src.serverText + " as " + src.file +
+             "; the device reports only that it ran it, not that the file arrived: look for it on "
+             "the server.",
          {text("server", src.serverText), text("file", src.file),
           resultField(kBackupQueryResults, st.result), boolean("arrival_known", false)});
     return kExitOk;
@@ -223,13 +236,15 @@ void checkOwner(Session &s, const Source &src) {
     try {
         file = fetchFile(scheme, src.serverText, src.file, s.options().timeout * 5);
     } catch (const UsageError &e) {
-        throw UsageError(std::string(e.what()) + " tarn reads the file first to check whose it is; give "
-                                                 "--force to restore it unchecked.");
+        throw UsageError(std::string(e.what()) +
+                         " tarn reads the file first to check whose it is; give "
+                         "--force to restore it unchecked.");
     }
     const std::optional<Mac> owner = backupOwner(file);
     if (owner && *owner != mac)
         throw UsageError(src.file + " is the configuration of " + formatMac(*owner) + ", not of " +
-                         formatMac(mac) + ": restoring it would give this device the other's MAC, "
+                         formatMac(mac) +
+                         ": restoring it would give this device the other's MAC, "
                          "address and name. Give --force to restore it anyway.");
 }
 
@@ -251,13 +266,15 @@ int configRestore(Session &s, Args &a) {
         std::this_thread::sleep_for(1s);
         const std::optional<Reply> r = s.callOnce(wire::OP_CONFIG_RESTORE, transferQueryBody());
         if (!r) {
-            progress("restoring " + mac + ": no answer (" + std::to_string(secondsSince(start)) + " s)");
+            progress("restoring " + mac + ": no answer (" + std::to_string(secondsSince(start)) +
+                     " s)");
             continue;
         }
         const TransferStatus st = parseTransfer(r->body);
         switch (st.result) {
         case 2:
-            progress("restoring " + mac + ": running (" + std::to_string(secondsSince(start)) + " s)");
+            progress("restoring " + mac + ": running (" + std::to_string(secondsSince(start)) +
+                     " s)");
             continue;
         case 3:
             endProgress();
@@ -267,7 +284,8 @@ int configRestore(Session &s, Args &a) {
             return kExitOk;
         default:
             endProgress();
-            throw RefusedError(mac + " could not restore the configuration: " + resultText(st) + ".");
+            throw RefusedError(mac + " could not restore the configuration: " + resultText(st) +
+                               ".");
         }
     }
     endProgress();

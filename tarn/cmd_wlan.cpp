@@ -33,7 +33,8 @@ const Radio &radioOption(Args &a) {
 
 const SecurityMode *securityOf(const SsidEntry &e) {
     unsigned code = 0;
-    const auto [end, ec] = std::from_chars(e.security.data(), e.security.data() + e.security.size(), code);
+    const auto [end, ec] =
+        std::from_chars(e.security.data(), e.security.data() + e.security.size(), code);
     return ec == std::errc() ? securityByCode(code) : nullptr;
 }
 
@@ -41,7 +42,8 @@ const SecurityMode *securityOf(const SsidEntry &e) {
 Field vlanField(const std::string &vlan) {
     int64_t id = 0;
     const auto [end, ec] = std::from_chars(vlan.data(), vlan.data() + vlan.size(), id);
-    return ec == std::errc() && end == vlan.data() + vlan.size() ? number("vlan", id) : null("vlan");
+    return ec == std::errc() && end == vlan.data() + vlan.size() ? number("vlan", id)
+                                                                 : null("vlan");
 }
 
 Record entryRecord(const Radio &radio, size_t vap, const SsidEntry &e, bool showKey) {
@@ -70,8 +72,8 @@ int wlanGet(Session &s, Args &a) {
     std::vector<Record> records;
     for (size_t k = 0; k < kVapCount; k++)
         records.push_back(entryRecord(radio, k, m.entries[k], showKeys));
-    std::vector<Column> columns{{"vap", "VAP"}, {"ssid", "SSID"}, {"vlan", "VLAN"},
-                                {"security", "SECURITY"}};
+    std::vector<Column> columns{
+        {"vap", "VAP"}, {"ssid", "SSID"}, {"vlan", "VLAN"}, {"security", "SECURITY"}};
     if (showKeys)
         columns.push_back({"key", "KEY"});
     if (!s.options().json)
@@ -84,8 +86,8 @@ int wlanGet(Session &s, Args &a) {
 // The three fields of a network that tarn reads and writes back, each with
 // its option for the network being changed and the one for the others.
 struct NetworkField {
-    std::string_view name;      // for messages
-    std::string_view option;    // --ssid
+    std::string_view name;         // for messages
+    std::string_view option;       // --ssid
     std::string_view otherOption;  // --ssid-for N=VALUE
     size_t width;
     std::string SsidEntry::*value;
@@ -125,11 +127,12 @@ void takeOtherValues(Args &a, size_t vap, std::array<Given, kVapCount> &given) {
             const auto n = static_cast<size_t>(
                 parseInteger(v.substr(0, eq), field.otherOption, 0, kVapCount - 1));
             if (n == vap)
-                throw UsageError("network " + std::to_string(n) + " is the one being changed: give its " +
-                                 std::string(field.name) + " with " + std::string(field.option) + ".");
+                throw UsageError("network " + std::to_string(n) +
+                                 " is the one being changed: give its " + std::string(field.name) +
+                                 " with " + std::string(field.option) + ".");
             if (given[n].values[f])
-                throw UsageError(std::string(field.otherOption) + " names network " + std::to_string(n) +
-                                 " more than once.");
+                throw UsageError(std::string(field.otherOption) + " names network " +
+                                 std::to_string(n) + " more than once.");
             given[n].values[f] = checkedValue(field, v.substr(eq + 1));
         }
     }
@@ -148,7 +151,9 @@ bool completeVlan(const NetworkField &f, const std::string &value) {
 // Values read back that fill their field and that the command line does not
 // replace: tarn may not write them back. The sentence names each one and
 // the option that supplies it.
-void refuseCutValues(const MultiSsid &m, const std::array<Given, kVapCount> &given, size_t vap,
+void refuseCutValues(const MultiSsid &m,
+                     const std::array<Given, kVapCount> &given,
+                     size_t vap,
                      const Radio &radio) {
     std::string which, how;
     for (size_t k = 0; k < kVapCount; k++) {
@@ -159,16 +164,18 @@ void refuseCutValues(const MultiSsid &m, const std::array<Given, kVapCount> &giv
                 continue;
             which += std::string(which.empty() ? "" : ", ") + "the " + std::string(field.name) +
                      " of network " + std::to_string(k);
-            how += " " + (k == vap ? std::string(field.option) + " VALUE"
-                                   : std::string(field.otherOption) + " " + std::to_string(k) + "=VALUE");
+            how += " " +
+                   (k == vap ? std::string(field.option) + " VALUE"
+                             : std::string(field.otherOption) + " " + std::to_string(k) + "=VALUE");
         }
     }
     if (which.empty())
         return;
-    throw UsageError(which + " of the " + std::string(radio.band) +
-                     " GHz radio fill their fields of the device's reply, so they may have been cut, "
-                     "and tarn does not write back a value it may have read cut; give them with" +
-                     how + " (nothing was changed).");
+    throw UsageError(
+        which + " of the " + std::string(radio.band) +
+        " GHz radio fill their fields of the device's reply, so they may have been cut, "
+        "and tarn does not write back a value it may have read cut; give them with" +
+        how + " (nothing was changed).");
 }
 
 int wlanSet(Session &s, Args &a) {
@@ -215,11 +222,11 @@ int wlanSet(Session &s, Args &a) {
     // the passphrase).
     if (!mine.values[kKeyField] && mode && mode->keyed && needsNewKey(before, *mode)) {
         try {
-            given[vap].values[kKeyField] =
-                checkedValue(kFields[kKeyField], readNewSecret(kKeySource, std::nullopt, std::nullopt));
+            given[vap].values[kKeyField] = checkedValue(
+                kFields[kKeyField], readNewSecret(kKeySource, std::nullopt, std::nullopt));
         } catch (const UsageError &err) {
-            throw UsageError("network " + std::to_string(vap) + " becomes " + std::string(mode->name) +
-                             ", which needs a key; " + err.what());
+            throw UsageError("network " + std::to_string(vap) + " becomes " +
+                             std::string(mode->name) + ", which needs a key; " + err.what());
         }
     }
     for (size_t k = 0; k < kVapCount; k++) {
@@ -228,8 +235,9 @@ int wlanSet(Session &s, Args &a) {
         if (!key || !sec)
             continue;
         if (!sec->keyed)
-            throw UsageError("a key applies only to static-wep and WPA personal networks; network " +
-                             std::to_string(k) + " is " + std::string(sec->name) + ".");
+            throw UsageError(
+                "a key applies only to static-wep and WPA personal networks; network " +
+                std::to_string(k) + " is " + std::string(sec->name) + ".");
         if (const std::string problem = keyProblem(*sec, *key); !problem.empty())
             throw UsageError("network " + std::to_string(k) + ": " + problem);
     }
@@ -254,20 +262,23 @@ int wlanSet(Session &s, Args &a) {
     const MultiSsid after = readNetworks(s, radio);
     std::string differs;
     for (size_t k = 0; k < kVapCount; k++) {
-        const bool changed = k == vap || std::any_of(std::begin(given[k].values), std::end(given[k].values),
-                                                     [](const auto &v) { return v.has_value(); });
+        const bool changed =
+            k == vap || std::any_of(std::begin(given[k].values), std::end(given[k].values),
+                                    [](const auto &v) { return v.has_value(); });
         if (!changed)
             continue;
         const std::pair<std::string_view, std::string SsidEntry::*> compared[] = {
-            {"SSID", &SsidEntry::ssid}, {"VLAN id", &SsidEntry::vlan},
-            {"security code", &SsidEntry::security}, {"key", &SsidEntry::key}};
+            {"SSID", &SsidEntry::ssid},
+            {"VLAN id", &SsidEntry::vlan},
+            {"security code", &SsidEntry::security},
+            {"key", &SsidEntry::key}};
         for (const auto &[name, member] : compared) {
             if (after.entries[k].*member == m.entries[k].*member ||
                 (member == &SsidEntry::key && keyless[k]))
                 continue;
             const bool secret = member == &SsidEntry::key;
-            differs += std::string(differs.empty() ? "" : ", ") + "network " + std::to_string(k) + " " +
-                       std::string(name) +
+            differs += std::string(differs.empty() ? "" : ", ") + "network " + std::to_string(k) +
+                       " " + std::string(name) +
                        (secret ? " (not the one sent)" : " \"" + after.entries[k].*member + "\"");
         }
     }
@@ -276,8 +287,9 @@ int wlanSet(Session &s, Args &a) {
         throw RefusedError(mac + " accepted network " + std::to_string(vap) + " of the " +
                            std::string(radio.band) + " GHz radio, but the device still reports " +
                            differs + ".");
-    emit(s, mac + " accepted network " + std::to_string(vap) + " of the " + std::string(radio.band) +
-                " GHz radio and reports it back as sent (save it with tarn commit):",
+    emit(s,
+         mac + " accepted network " + std::to_string(vap) + " of the " + std::string(radio.band) +
+             " GHz radio and reports it back as sent (save it with tarn commit):",
          entryRecord(radio, vap, after.entries[vap], false));
     return kExitOk;
 }

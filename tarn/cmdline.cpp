@@ -27,8 +27,8 @@ constexpr GlobalOption kPasswordFile{"", "--password-file", true};
 constexpr GlobalOption kJson{"", "--json", false};
 constexpr GlobalOption kHelp{"-h", "--help", false};
 constexpr GlobalOption kVersion{"", "--version", false};
-constexpr std::array kGlobalOptions{kInterface, kDevice,   kTimeout, kRetries, kUser,
-                                    kPasswordFile, kJson, kHelp,    kVersion};
+constexpr std::array kGlobalOptions{kInterface,    kDevice, kTimeout, kRetries, kUser,
+                                    kPasswordFile, kJson,   kHelp,    kVersion};
 
 // The command word: the first token that is neither an option nor the
 // separate value of a global option. Command options may stand before it.
@@ -37,11 +37,10 @@ std::optional<size_t> commandIndex(const std::vector<std::string> &tokens) {
         const std::string &t = tokens[i];
         if (t == "--")
             return i + 1 < tokens.size() ? std::optional(i + 1) : std::nullopt;
-        const bool separateValue = std::any_of(kGlobalOptions.begin(), kGlobalOptions.end(),
-                                               [&](const GlobalOption &g) {
-                                                   return g.takesValue &&
-                                                          (t == g.shortName || t == g.longName);
-                                               });
+        const bool separateValue =
+            std::any_of(kGlobalOptions.begin(), kGlobalOptions.end(), [&](const GlobalOption &g) {
+                return g.takesValue && (t == g.shortName || t == g.longName);
+            });
         if (separateValue)
             i++;
         else if (t.empty() || t[0] != '-' || t == "-")
@@ -53,7 +52,7 @@ std::optional<size_t> commandIndex(const std::vector<std::string> &tokens) {
 // The global options of both parts; `after` keeps the long form of a global
 // option that the command takes itself.
 class Globals {
-  public:
+public:
     Globals(Args &before, Args &after, std::string_view ownOption)
         : before_(before), after_(after), ownOption_(ownOption) {}
 
@@ -81,7 +80,7 @@ class Globals {
         return after_.flag({g.shortName, g.longName}) || early;
     }
 
-  private:
+private:
     Args &before_;
     Args &after_;
     std::string_view ownOption_;
@@ -98,8 +97,10 @@ CommandLine parseCommandLine(std::vector<std::string> tokens) {
     CommandLine line;
     const std::optional<size_t> at = commandIndex(tokens);
     const size_t split = at.value_or(tokens.size());
-    Args before(std::vector<std::string>(tokens.begin(), tokens.begin() + static_cast<ptrdiff_t>(split)));
-    Args after(at ? std::vector<std::string>(tokens.begin() + static_cast<ptrdiff_t>(split) + 1, tokens.end())
+    Args before(
+        std::vector<std::string>(tokens.begin(), tokens.begin() + static_cast<ptrdiff_t>(split)));
+    Args after(at ? std::vector<std::string>(tokens.begin() + static_cast<ptrdiff_t>(split) + 1,
+                                             tokens.end())
                   : std::vector<std::string>{});
     line.command = commandWord(tokens);
     const Command *cmd = line.command ? findCommand(*line.command) : nullptr;

@@ -33,8 +33,11 @@ std::string base64(std::string_view text) {
     return out;
 }
 
-Bytes encodeRequest(uint16_t op, uint16_t tag, const std::optional<Address> &to,
-                    const Credentials &cred, std::span<const uint8_t> body) {
+Bytes encodeRequest(uint16_t op,
+                    uint16_t tag,
+                    const std::optional<Address> &to,
+                    const Credentials &cred,
+                    std::span<const uint8_t> body) {
     const bool withCred = carriesCredentials(op);
     const size_t bodyOff = withCred ? wire::kBodyOffAuth : wire::kBodyOffPlain;
     Bytes msg(bodyOff + body.size(), 0);

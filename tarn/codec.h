@@ -35,8 +35,11 @@ inline constexpr size_t kMaxCredentialText = 48;
 
 // A whole request: header, the credential block when the operation carries
 // one, and the body. `to` empty means a broadcast request.
-Bytes encodeRequest(uint16_t op, uint16_t tag, const std::optional<Address> &to,
-                    const Credentials &cred, std::span<const uint8_t> body);
+Bytes encodeRequest(uint16_t op,
+                    uint16_t tag,
+                    const std::optional<Address> &to,
+                    const Credentials &cred,
+                    std::span<const uint8_t> body);
 
 // ---- Request bodies ---------------------------------------------------------
 

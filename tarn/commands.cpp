@@ -144,7 +144,8 @@ constexpr std::array kCommands{
             cmdDdns, "--user"},
     Command{"commit", "-d DEVICE commit", "save the running settings",
             "Asks the device to save its running settings as its start-up settings.", cmdCommit},
-    Command{"factory-reset", "-d DEVICE factory-reset [--keep-ip] [--yes]", "reset to factory settings",
+    Command{"factory-reset", "-d DEVICE factory-reset [--keep-ip] [--yes]",
+            "reset to factory settings",
             "Resets the device after it has answered. --keep-ip keeps a static IPv4 address,\n"
             "mask and gateway across the reset. Asks first when standard input is a\n"
             "terminal; --yes (-y) does not ask.",
@@ -201,16 +202,17 @@ constexpr std::array kCommands{
             "restart with the same version with a warning. SERVER is an IPv4 or IPv6\n"
             "address.",
             cmdFirmware},
-    Command{"config",
-            "-d DEVICE config backup --tftp SERVER FILE\n"
-            "       -d DEVICE config restore --tftp|--http SERVER FILE [--wait-timeout S] [--force]",
-            "back up or restore the configuration",
-            "backup has the device upload its configuration to a TFTP server; the device\n"
-            "reports only that it ran the upload. restore reads the file first and refuses\n"
-            "one made on another device unless --force; the device then downloads, checks\n"
-            "and applies it, and tarn follows it until it completes or fails (default at\n"
-            "most 120 s).",
-            cmdConfig},
+    Command{
+        "config",
+        "-d DEVICE config backup --tftp SERVER FILE\n"
+        "       -d DEVICE config restore --tftp|--http SERVER FILE [--wait-timeout S] [--force]",
+        "back up or restore the configuration",
+        "backup has the device upload its configuration to a TFTP server; the device\n"
+        "reports only that it ran the upload. restore reads the file first and refuses\n"
+        "one made on another device unless --force; the device then downloads, checks\n"
+        "and applies it, and tarn follows it until it completes or fails (default at\n"
+        "most 120 s).",
+        cmdConfig},
     Command{"reboot", "-d DEVICE reboot [--yes] [--wait] [--wait-timeout S]", "reboot the device",
             "With --wait, waits until the device announces itself again (default at most\n"
             "180 s). Asks first when standard input is a terminal; --yes (-y) does not ask.",
@@ -267,8 +269,8 @@ namespace {
 
 // JSON objects name their device even where the text's sentence does.
 Record withMac(Session &s, Record record) {
-    const bool named = std::any_of(record.begin(), record.end(),
-                                   [](const Field &f) { return f.key == "mac"; });
+    const bool named =
+        std::any_of(record.begin(), record.end(), [](const Field &f) { return f.key == "mac"; });
     if (!named)
         record.insert(record.begin(), text("mac", formatMac(s.target().info.mac)));
     return record;
@@ -334,7 +336,10 @@ void endProgress() {
     g_progressShown = false;
 }
 
-int runAction(Session &s, Args &a, std::string_view command, const Action &first,
+int runAction(Session &s,
+              Args &a,
+              std::string_view command,
+              const Action &first,
               const Action &second) {
     const std::string choices = std::string(first.name) + " or " + std::string(second.name);
     const std::string verb = a.positional(std::string(command) + " action (" + choices + ")");

@@ -56,7 +56,10 @@ struct Action {
 };
 // Takes the action word and runs that action; a missing or unknown word is
 // a usage error that names both actions.
-int runAction(Session &s, Args &a, std::string_view command, const Action &first,
+int runAction(Session &s,
+              Args &a,
+              std::string_view command,
+              const Action &first,
               const Action &second);
 
 // Refuses a text longer than the device field it goes into.

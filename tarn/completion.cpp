@@ -153,8 +153,7 @@ const OptionSpec *findOption(const std::vector<OptionSpec> &options, std::string
 void keepMatching(Completion &c, std::string_view prefix) {
     std::vector<std::string> kept;
     for (std::string &w : c.candidates)
-        if (w.starts_with(prefix) &&
-            std::find(kept.begin(), kept.end(), w) == kept.end())
+        if (w.starts_with(prefix) && std::find(kept.begin(), kept.end(), w) == kept.end())
             kept.push_back(std::move(w));
     c.candidates = std::move(kept);
 }

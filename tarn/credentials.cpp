@@ -18,7 +18,7 @@ namespace {
 
 // Restores the terminal's echo however the prompt ends.
 class EchoOff {
-  public:
+public:
     explicit EchoOff(int fd) : fd_(fd) {
         if (tcgetattr(fd_, &saved_) != 0)
             throw UsageError("cannot read the terminal settings to ask for a password.");
@@ -31,13 +31,13 @@ class EchoOff {
     EchoOff(const EchoOff &) = delete;
     EchoOff &operator=(const EchoOff &) = delete;
 
-  private:
+private:
     int fd_;
     termios saved_{};
 };
 
 class Fd {
-  public:
+public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0)
@@ -47,7 +47,7 @@ class Fd {
     Fd &operator=(const Fd &) = delete;
     int get() const { return fd_; }
 
-  private:
+private:
     int fd_;
 };
 
@@ -86,10 +86,11 @@ std::string readSecretFile(const std::string &path, std::string_view what) {
 std::string promptSecret(const std::string &prompt, const SecretSource &source) {
     Fd tty(open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
     if (tty.get() < 0)
-        throw UsageError("a " + std::string(source.what) + " is needed: " +
-                         (source.environment.empty() ? "" : "set " + std::string(source.environment) + ", ") +
-                         "use " + (source.option.empty() ? "" : std::string(source.option) + " or ") +
-                         std::string(source.fileOption) + ", or run tarn on a terminal.");
+        throw UsageError(
+            "a " + std::string(source.what) + " is needed: " +
+            (source.environment.empty() ? "" : "set " + std::string(source.environment) + ", ") +
+            "use " + (source.option.empty() ? "" : std::string(source.option) + " or ") +
+            std::string(source.fileOption) + ", or run tarn on a terminal.");
     writeAll(tty.get(), prompt);
     std::string answer;
     {
@@ -126,13 +127,15 @@ std::optional<std::string> fileOrEnvironment(const SecretSource &source,
 
 }  // namespace
 
-std::string readSecret(const SecretSource &source, const std::optional<std::string> &file,
+std::string readSecret(const SecretSource &source,
+                       const std::optional<std::string> &file,
                        const std::string &prompt) {
     std::optional<std::string> secret = fileOrEnvironment(source, file);
     return secret ? *secret : promptSecret(prompt, source);
 }
 
-std::optional<std::string> givenSecret(const SecretSource &source, const std::optional<std::string> &given,
+std::optional<std::string> givenSecret(const SecretSource &source,
+                                       const std::optional<std::string> &given,
                                        const std::optional<std::string> &file) {
     if (given && file)
         throw UsageError(std::string(source.option) + " and " + std::string(source.fileOption) +
@@ -142,7 +145,8 @@ std::optional<std::string> givenSecret(const SecretSource &source, const std::op
     return fileOrEnvironment(source, file);
 }
 
-std::string readNewSecret(const SecretSource &source, const std::optional<std::string> &given,
+std::string readNewSecret(const SecretSource &source,
+                          const std::optional<std::string> &given,
                           const std::optional<std::string> &file) {
     std::optional<std::string> secret = givenSecret(source, given, file);
     return secret ? *secret : promptNewSecret(source);

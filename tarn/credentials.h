@@ -23,15 +23,18 @@ struct SecretSource {
 inline constexpr SecretSource kPasswordSource{"password", "", "--password-file", "TARN_PASSWORD"};
 
 // `file` is the value of the source's file option, if given.
-std::string readSecret(const SecretSource &source, const std::optional<std::string> &file,
+std::string readSecret(const SecretSource &source,
+                       const std::optional<std::string> &file,
                        const std::string &prompt);
 // A secret to be set as given without asking: `given` on the command line,
 // else its file, else its environment variable.
-std::optional<std::string> givenSecret(const SecretSource &source, const std::optional<std::string> &given,
+std::optional<std::string> givenSecret(const SecretSource &source,
+                                       const std::optional<std::string> &given,
                                        const std::optional<std::string> &file);
 // A secret to be set: `given` on the command line, else the same ways, but
 // the prompt asks twice.
-std::string readNewSecret(const SecretSource &source, const std::optional<std::string> &given,
+std::string readNewSecret(const SecretSource &source,
+                          const std::optional<std::string> &given,
                           const std::optional<std::string> &file);
 
 // The administrator's credentials from kPasswordSource.

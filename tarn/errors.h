@@ -14,11 +14,11 @@ enum ExitCode : int {
 };
 
 class Error : public std::runtime_error {
-  public:
+public:
     Error(ExitCode code, const std::string &message) : std::runtime_error(message), code_(code) {}
     ExitCode code() const { return code_; }
 
-  private:
+private:
     ExitCode code_;
 };
 

@@ -37,7 +37,8 @@ std::string urlPath(std::string_view file) {
     std::string out;
     for (const char c : file) {
         const auto b = static_cast<unsigned char>(c);
-        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        const bool alnum =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
         if (alnum || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
             out += c;
         } else {
@@ -49,10 +50,13 @@ std::string urlPath(std::string_view file) {
     return out;
 }
 
-std::string fetchFile(const std::string &scheme, const std::string &server, const std::string &file,
+std::string fetchFile(const std::string &scheme,
+                      const std::string &server,
+                      const std::string &file,
                       double seconds) {
     const bool v6 = server.find(':') != std::string::npos;
-    const std::string url = scheme + "://" + (v6 ? "[" + server + "]" : server) + "/" + urlPath(file);
+    const std::string url =
+        scheme + "://" + (v6 ? "[" + server + "]" : server) + "/" + urlPath(file);
     static const CURLcode init = curl_global_init(CURL_GLOBAL_DEFAULT);
     CURL *curl = init == CURLE_OK ? curl_easy_init() : nullptr;
     if (curl == nullptr)
@@ -70,7 +74,8 @@ std::string fetchFile(const std::string &scheme, const std::string &server, cons
     const CURLcode rc = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
     if (rc != CURLE_OK)
-        throw UsageError("cannot read " + url + ": " + (error[0] ? error : curl_easy_strerror(rc)) + ".");
+        throw UsageError("cannot read " + url + ": " + (error[0] ? error : curl_easy_strerror(rc)) +
+                         ".");
     return body;
 }
 
@@ -79,8 +84,8 @@ std::optional<Mac> backupOwner(std::string_view file) {
         const size_t end = file.find('\n');
         const std::string_view line = file.substr(0, end);
         file.remove_prefix(end == std::string_view::npos ? file.size() : end + 1);
-        if (fieldOf(line, 0) == "management" && fieldOf(line, 1) == "-" && fieldOf(line, 2) == "-" &&
-            fieldOf(line, 3) == "mac")
+        if (fieldOf(line, 0) == "management" && fieldOf(line, 1) == "-" &&
+            fieldOf(line, 2) == "-" && fieldOf(line, 3) == "mac")
             return parseMac(fieldOf(line, 4));
     }
     return std::nullopt;

@@ -18,7 +18,9 @@ namespace tarn {
 // not one that "#", "?", "%" or a space would make of it.
 std::string urlPath(std::string_view file);
 
-std::string fetchFile(const std::string &scheme, const std::string &server, const std::string &file,
+std::string fetchFile(const std::string &scheme,
+                      const std::string &server,
+                      const std::string &file,
                       double seconds);
 
 // The MAC of the device that a configuration backup was made on: the

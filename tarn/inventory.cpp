@@ -26,14 +26,14 @@ Sighting Sighting::from(const Found &f) {
 
 std::string_view eventName(Event::Kind kind) {
     switch (kind) {
-        case Event::Kind::Appeared:
-            return "appeared";
-        case Event::Kind::Lost:
-            return "lost";
-        case Event::Kind::Back:
-            return "back";
-        case Event::Kind::Changed:
-            return "changed";
+    case Event::Kind::Appeared:
+        return "appeared";
+    case Event::Kind::Lost:
+        return "lost";
+    case Event::Kind::Back:
+        return "back";
+    case Event::Kind::Changed:
+        return "changed";
     }
     return "";
 }

@@ -87,7 +87,7 @@ struct Event {
 std::string_view eventName(Event::Kind kind);
 
 class Inventory {
-  public:
+public:
     explicit Inventory(const Tracking &tracking);
 
     // Records a sighting; returns what it changed, in order: "appeared" or
@@ -104,7 +104,7 @@ class Inventory {
     // Sightings of new devices dropped because the inventory was full.
     uint64_t dropped() const { return dropped_; }
 
-  private:
+private:
     void forget(const Moment &now);
 
     Clock::duration lostAfter_;

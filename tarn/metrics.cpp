@@ -16,7 +16,7 @@ namespace tarn {
 namespace {
 
 class Exposition {
-  public:
+public:
     // Starts a metric family.
     void family(std::string_view name, std::string_view type, std::string_view help) {
         out_ += "# HELP ";
@@ -37,14 +37,16 @@ class Exposition {
         out_ += ' ' + value + '\n';
     }
     // A family of one sample without labels.
-    void single(std::string_view name, std::string_view type, std::string_view help,
+    void single(std::string_view name,
+                std::string_view type,
+                std::string_view help,
                 const std::string &value) {
         family(name, type, help);
         sample(name, "", value);
     }
     std::string take() { return std::move(out_); }
 
-  private:
+private:
     std::string out_;
 };
 
@@ -128,7 +130,8 @@ ProcessStats readProcessStats() {
     return p;
 }
 
-std::string renderMetrics(const Inventory &inventory, const ExporterStats &stats,
+std::string renderMetrics(const Inventory &inventory,
+                          const ExporterStats &stats,
                           const ProcessStats &process) {
     Exposition x;
     const auto &devices = inventory.devices();

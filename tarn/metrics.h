@@ -36,7 +36,8 @@ ProcessStats readProcessStats();
 // escaped, as the format requires; device names are arbitrary bytes.
 std::string labelValue(std::string_view s);
 
-std::string renderMetrics(const Inventory &inventory, const ExporterStats &stats,
+std::string renderMetrics(const Inventory &inventory,
+                          const ExporterStats &stats,
                           const ProcessStats &process);
 
 }  // namespace tarn

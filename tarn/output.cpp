@@ -155,7 +155,8 @@ std::string terminalText(std::string_view s) {
         if (!valid)
             out += hexEscape('x', c, 2);
         else if (ch.size() > 1)
-            out += unsafeCodePoint(codePoint(ch)) ? hexEscape('u', codePoint(ch), 4) : std::string(ch);
+            out +=
+                unsafeCodePoint(codePoint(ch)) ? hexEscape('u', codePoint(ch), 4) : std::string(ch);
         else if (c == '\\')
             out += "\\\\";  // so that a device's "\x1b" never reads as an escape
         else if (c == '\n')
@@ -176,7 +177,8 @@ size_t displayWidth(std::string_view s) {
     // wcwidth() knows the widths of the Unicode version of the C library;
     // the built-in C.UTF-8 locale makes them independent of the user's
     // locale. Without it every character counts as one column.
-    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    static const locale_t utf8 =
+        newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
     const locale_t previous = utf8 ? uselocale(utf8) : static_cast<locale_t>(nullptr);
     size_t width = 0;
     forEachCharacter(s, [&](std::string_view ch, bool valid) {
@@ -284,7 +286,8 @@ std::string toTable(const std::vector<Record> &records, const std::vector<Column
 std::string validUtf8(std::string_view s) {
     std::string out;
     out.reserve(s.size());
-    forEachCharacter(s, [&](std::string_view ch, bool valid) { out.append(valid ? ch : "\xef\xbf\xbd"); });
+    forEachCharacter(
+        s, [&](std::string_view ch, bool valid) { out.append(valid ? ch : "\xef\xbf\xbd"); });
     return out;
 }
 

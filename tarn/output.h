@@ -15,7 +15,7 @@ struct Field {
     std::string key;
     std::string value;  // the JSON literal for numbers and booleans, the word of a code
     Kind kind = Kind::Text;
-    int64_t code = 0;   // the number of a code
+    int64_t code = 0;  // the number of a code
 };
 
 using Record = std::vector<Field>;

@@ -45,8 +45,8 @@ void DeviceReplies::add(Reply reply) {
         return;
     }
     std::vector<Reply> &hosts = it->second;
-    const bool known = std::any_of(hosts.begin(), hosts.end(),
-                                   [&](const Reply &r) { return sameHost(r, reply); });
+    const bool known =
+        std::any_of(hosts.begin(), hosts.end(), [&](const Reply &r) { return sameHost(r, reply); });
     if (!known && hosts.size() < kMaxHostsPerMac)
         hosts.push_back(std::move(reply));
 }

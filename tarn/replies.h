@@ -45,19 +45,19 @@ bool sameHost(const Reply &a, const Reply &b);
 // compared only with the first that carries its tag, since answers to
 // different tries may differ over time (a clock, a transfer's progress).
 class TriedAnswers {
-  public:
+public:
     // False when the reply differs from an earlier answer to the same try.
     bool add(Reply reply);
     const Reply *answer() const { return firsts_.empty() ? nullptr : &firsts_.front(); }
 
-  private:
+private:
     std::vector<Reply> firsts_;  // the first answer to each try, in order of arrival
 };
 
 // The answers to one broadcast request, by MAC (a map, so n answers cost
 // O(n log n)), each MAC with the hosts that answered as it.
 class DeviceReplies {
-  public:
+public:
     explicit DeviceReplies(size_t limit = kMaxDevices) : limit_(limit) {}
 
     void add(Reply reply);
@@ -66,7 +66,7 @@ class DeviceReplies {
     // Answers from devices beyond the limit, left out.
     size_t dropped() const { return dropped_; }
 
-  private:
+private:
     size_t limit_;
     size_t dropped_ = 0;
     std::map<Mac, std::vector<Reply>> devices_;

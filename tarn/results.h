@@ -30,8 +30,10 @@ inline constexpr CodeWord kStartResults[] = {{0, "started"}, {1, "refused"}};
 inline constexpr CodeWord kFirmwareQueryResults[] = {{1, "refused"}, {2, "acknowledged"}};
 // The device reports a backup it ran as done whether or not the upload
 // reached the server: the word says only that the upload was run.
-inline constexpr CodeWord kBackupQueryResults[] = {
-    {0, "upload-run"}, {1, "failed"}, {2, "running"}, {3, "upload-run"}};
+inline constexpr CodeWord kBackupQueryResults[] = {{0, "upload-run"},
+                                                   {1, "failed"},
+                                                   {2, "running"},
+                                                   {3, "upload-run"}};
 inline constexpr CodeWord kRestoreQueryResults[] = {{1, "failed"}, {2, "running"}, {3, "complete"}};
 
 // The word for `code`, or "unknown".

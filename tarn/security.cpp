@@ -11,12 +11,9 @@ namespace {
 // WPA and WPA2 share the device's security setting and differ only in
 // which of the two BSS flags is on, hence the pairs of names.
 constexpr std::array kModes{
-    SecurityMode{1, "static-wep", true},
-    SecurityMode{2, "wpa-personal", true},
-    SecurityMode{3, "wpa-enterprise", false},
-    SecurityMode{4, "wpa2-personal", true},
-    SecurityMode{5, "wpa2-enterprise", false},
-    SecurityMode{6, "open", false},
+    SecurityMode{1, "static-wep", true},       SecurityMode{2, "wpa-personal", true},
+    SecurityMode{3, "wpa-enterprise", false},  SecurityMode{4, "wpa2-personal", true},
+    SecurityMode{5, "wpa2-enterprise", false}, SecurityMode{6, "open", false},
 };
 
 }  // namespace
@@ -59,9 +56,10 @@ std::string keyProblem(const SecurityMode &mode, std::string_view key) {
     if (mode.code == kWepCode) {
         if ((key.size() == 10 && allOf(key, isxdigit)) || key.size() == 5 || key.size() == 13)
             return {};
-        return "a WEP key has 5 or 13 characters or 10 hexadecimal digits here (26 digits do not fit "
-               "the device's key field of " + std::to_string(kKeyField) + " bytes), not " + length +
-               " characters.";
+        return "a WEP key has 5 or 13 characters or 10 hexadecimal digits here (26 digits do not "
+               "fit "
+               "the device's key field of " +
+               std::to_string(kKeyField) + " bytes), not " + length + " characters.";
     }
     if (key.size() < 8 || key.size() > kKeyField)
         return "a WPA passphrase has at least 8 characters and the device's key field holds " +

@@ -10,8 +10,8 @@ namespace tarn {
 
 struct SecurityMode {
     uint8_t code;
-    std::string_view name;   // what --security takes and wlan get shows, unique
-    bool keyed;              // the network's key field is its passphrase or WEP key
+    std::string_view name;  // what --security takes and wlan get shows, unique
+    bool keyed;             // the network's key field is its passphrase or WEP key
 };
 
 const SecurityMode *securityByCode(unsigned code);

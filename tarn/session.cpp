@@ -179,10 +179,12 @@ const Found &Session::rediscover() {
     return target();
 }
 
-std::optional<Reply> Session::exchange(uint16_t op, std::span<const uint16_t> tags,
+std::optional<Reply> Session::exchange(uint16_t op,
+                                       std::span<const uint16_t> tags,
                                        const std::optional<Address> &to,
                                        std::span<const uint8_t> request,
-                                       const std::string &ifname, double wait) {
+                                       const std::string &ifname,
+                                       double wait) {
     Transport &t = replies();
     const auto sent = Clock::now();
     t.broadcast(request, wire::kRequestPort, ifname);
@@ -190,7 +192,8 @@ std::optional<Reply> Session::exchange(uint16_t op, std::span<const uint16_t> ta
     TriedAnswers answers;
     while (auto d = t.receive(deadline)) {
         const wire::message_t h = wire::decode_header(d->bytes);
-        if (std::none_of(tags.begin(), tags.end(), [&](uint16_t tag) { return isReplyTo(h, op, tag); }))
+        if (std::none_of(tags.begin(), tags.end(),
+                         [&](uint16_t tag) { return isReplyTo(h, op, tag); }))
             continue;
         // Every reply to an addressed request carries the device's MAC,
         // either copied from the request or as the device's own.
@@ -206,8 +209,11 @@ std::optional<Reply> Session::exchange(uint16_t op, std::span<const uint16_t> ta
     return std::nullopt;
 }
 
-std::optional<Reply> Session::send(uint16_t op, std::span<const uint8_t> body, int tries,
-                                   double lastWait, double &waited) {
+std::optional<Reply> Session::send(uint16_t op,
+                                   std::span<const uint8_t> body,
+                                   int tries,
+                                   double lastWait,
+                                   double &waited) {
     const Found &dev = target();
     const Address to{dev.info.mac, dev.info.ip};
     const Credentials cred = carriesCredentials(op) ? credentials() : Credentials{};

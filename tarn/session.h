@@ -41,7 +41,7 @@ struct Selector {
 Selector parseSelector(const std::string &text);
 
 class Session {
-  public:
+public:
     explicit Session(Options options);
 
     const Options &options() const { return options_; }
@@ -86,21 +86,26 @@ class Session {
     // "2 s", or with a fixed count of decimals ("6.1 s") for measured times.
     static std::string secondsText(double seconds, int decimals = -1);
 
-  private:
+private:
     Transport &replies();
     uint16_t newTag();
     static Reply toReply(const wire::message_t &h, const Datagram &d, Clock::time_point sent);
     // Sends one try (tagged with the last of `tags`) and waits for the first
     // reply to it or to an earlier try, then listens on for the grace period:
     // two different answers to one try are refused.
-    std::optional<Reply> exchange(uint16_t op, std::span<const uint16_t> tags,
+    std::optional<Reply> exchange(uint16_t op,
+                                  std::span<const uint16_t> tags,
                                   const std::optional<Address> &to,
-                                  std::span<const uint8_t> request, const std::string &ifname,
+                                  std::span<const uint8_t> request,
+                                  const std::string &ifname,
                                   double wait);
     // Sends an addressed request up to `tries` times; `waited` is the time
     // spent, for messages.
-    std::optional<Reply> send(uint16_t op, std::span<const uint8_t> body, int tries,
-                              double lastWait, double &waited);
+    std::optional<Reply> send(uint16_t op,
+                              std::span<const uint8_t> body,
+                              int tries,
+                              double lastWait,
+                              double &waited);
     // One discovery for the -d selector; the replies that match it.
     DeviceReplies findTarget(const Selector &sel);
 
@@ -113,6 +118,5 @@ class Session {
     // could answer the next request before it is sent.
     std::random_device random_;
 };
-
 
 }  // namespace tarn

@@ -22,7 +22,11 @@ std::string systemError(const std::string &what) {
     return what + ": " + std::strerror(errno) + ".";
 }
 
-void setOption(int fd, int level, int name, const void *value, socklen_t len,
+void setOption(int fd,
+               int level,
+               int name,
+               const void *value,
+               socklen_t len,
                const std::string &what) {
     if (setsockopt(fd, level, name, value, len) != 0)
         throw UsageError(systemError(what));
@@ -47,8 +51,8 @@ Socket openSocket(const std::string &ifname, uint16_t port) {
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(s.fd(), reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
-        throw UsageError(systemError("cannot bind UDP port " + std::to_string(port) + " on " +
-                                     ifname));
+        throw UsageError(
+            systemError("cannot bind UDP port " + std::to_string(port) + " on " + ifname));
     return s;
 }
 
@@ -83,7 +87,8 @@ Transport::Transport(const std::vector<std::string> &ifnames, uint16_t port) : n
         sockets_.push_back(openSocket(name, port));
 }
 
-void Transport::broadcast(std::span<const uint8_t> datagram, uint16_t port,
+void Transport::broadcast(std::span<const uint8_t> datagram,
+                          uint16_t port,
                           const std::string &ifname) {
     sockaddr_in to{};
     to.sin_family = AF_INET;

@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 std::vector<std::string> broadcastInterfaces();
 
 class Socket {
-  public:
+public:
     explicit Socket(int fd) : fd_(fd) {}
     Socket(Socket &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     Socket &operator=(Socket &&) = delete;
@@ -29,7 +29,7 @@ class Socket {
     ~Socket();
     int fd() const { return fd_; }
 
-  private:
+private:
     int fd_;
 };
 
@@ -41,13 +41,14 @@ struct Datagram {
 };
 
 class Transport {
-  public:
+public:
     // Binds `port` on each named interface; throws UsageError with a clear
     // sentence when an interface is unknown or the process lacks the right.
     Transport(const std::vector<std::string> &ifnames, uint16_t port);
 
     // Sends to 255.255.255.255:port on every interface, or only on `ifname`.
-    void broadcast(std::span<const uint8_t> datagram, uint16_t port,
+    void broadcast(std::span<const uint8_t> datagram,
+                   uint16_t port,
                    const std::string &ifname = {});
     // The next datagram on any interface, or nothing once `deadline` passed.
     std::optional<Datagram> receive(Clock::time_point deadline);
@@ -57,7 +58,7 @@ class Transport {
     std::string interfaceList() const { return listOf(names_); }
     static std::string listOf(const std::vector<std::string> &names);
 
-  private:
+private:
     std::vector<std::string> names_;
     std::vector<Socket> sockets_;
 };

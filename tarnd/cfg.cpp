@@ -31,8 +31,12 @@ void copyValue(const PvPtr &rec, std::span<char> dst) {
 }
 
 // One write; the qualifier record exists only for a qualified write.
-int setValue(const char *section, const char *object, const char *key, const char *value,
-             const char *qualKey, const char *qualValue) {
+int setValue(const char *section,
+             const char *object,
+             const char *key,
+             const char *value,
+             const char *qualKey,
+             const char *qualValue) {
     PvPtr keyRec{lsqlquery_new_pv_solo(key, value)};
     PvPtr qualRec{qualKey != nullptr ? lsqlquery_new_pv_solo(qualKey, qualValue) : nullptr};
     char *error = nullptr;
@@ -60,8 +64,12 @@ int cfgGetObj(const char *section, const char *object, const char *key, std::spa
     return 1;
 }
 
-int cfgGetObjWhere(const char *section, const char *object, const char *key,
-                   const char *qualKey, const char *qualValue, std::span<char> dst) {
+int cfgGetObjWhere(const char *section,
+                   const char *object,
+                   const char *key,
+                   const char *qualKey,
+                   const char *qualValue,
+                   std::span<char> dst) {
     copyValue(PvPtr{lsqlquery_get_pv_q1(section, object, key, qualKey, qualValue)}, dst);
     return 1;
 }
@@ -74,13 +82,23 @@ int cfgSetObj(const char *section, const char *object, const char *key, const ch
     return setValue(section, object, key, value, nullptr, nullptr);
 }
 
-int cfgSetObjWhere(const char *section, const char *object, const char *key,
-                   const char *qualKey, const char *qualValue, const char *value) {
+int cfgSetObjWhere(const char *section,
+                   const char *object,
+                   const char *key,
+                   const char *qualKey,
+                   const char *qualValue,
+                   const char *value) {
     return setValue(section, object, key, value, qualKey, qualValue);
 }
 
-int cfgSaveStartup() { return cfgSet("config", "startup", "running"); }
+int cfgSaveStartup() {
+    return cfgSet("config", "startup", "running");
+}
 
-int cfgRequestReboot() { return cfgSet("system", "reboot", "yes"); }
+int cfgRequestReboot() {
+    return cfgSet("system", "reboot", "yes");
+}
 
-int cfgRequestFactoryReset() { return cfgSet("system", "factory-reset", "yes"); }
+int cfgRequestFactoryReset() {
+    return cfgSet("system", "factory-reset", "yes");
+}

@@ -10,13 +10,21 @@
 
 int cfgGet(const char *section, const char *key, std::span<char> dst);
 int cfgGetObj(const char *section, const char *object, const char *key, std::span<char> dst);
-int cfgGetObjWhere(const char *section, const char *object, const char *key,
-                   const char *qualKey, const char *qualValue, std::span<char> dst);
+int cfgGetObjWhere(const char *section,
+                   const char *object,
+                   const char *key,
+                   const char *qualKey,
+                   const char *qualValue,
+                   std::span<char> dst);
 
 int cfgSet(const char *section, const char *key, const char *value);
 int cfgSetObj(const char *section, const char *object, const char *key, const char *value);
-int cfgSetObjWhere(const char *section, const char *object, const char *key,
-                   const char *qualKey, const char *qualValue, const char *value);
+int cfgSetObjWhere(const char *section,
+                   const char *object,
+                   const char *key,
+                   const char *qualKey,
+                   const char *qualValue,
+                   const char *value);
 
 // Trigger keys the device's configuration system acts on.
 int cfgSaveStartup();          // ("config", "startup") := "running"

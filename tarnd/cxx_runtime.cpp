@@ -59,7 +59,9 @@ void operator delete[](void *p, std::size_t) noexcept {
 // NOLINTBEGIN(cert-dcl58-cpp)
 namespace std {
 
-void __glibcxx_assert_fail(const char *file, int line, const char *function,
+void __glibcxx_assert_fail(const char *file,
+                           int line,
+                           const char *function,
                            const char *condition) noexcept {
     std::fprintf(stderr, "%s:%d: %s: Assertion '%s' failed.\n", file, line, function, condition);
     std::abort();

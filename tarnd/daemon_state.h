@@ -12,7 +12,7 @@ struct InterfaceContext {
     int sendSock;  // unbound; replies and announcements leave from it, -1 when not open
 };
 
-extern int g_ifCount;                    // from sysGetIfCount at start-up
-extern InterfaceContext **g_ifTable;     // g_ifCount slots, null for an interface not set up
-extern int g_curIfIndex;                 // interface being served; handlers pass it to accessors
-extern const char *g_captureFolder;      // "/Volume_1" unless -f; may be null
+extern int g_ifCount;                 // from sysGetIfCount at start-up
+extern InterfaceContext **g_ifTable;  // g_ifCount slots, null for an interface not set up
+extern int g_curIfIndex;              // interface being served; handlers pass it to accessors
+extern const char *g_captureFolder;   // "/Volume_1" unless -f; may be null

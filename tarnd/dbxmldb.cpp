@@ -18,9 +18,9 @@ constexpr size_t kPathLen = 1024;
 constexpr size_t kValueLen = 1024;
 using PathBuf = std::array<char, kPathLen>;
 
-__attribute__((format(printf, 2, 0))) bool formatPath(PathBuf &path, const char *fmt,
-                                                      va_list ap) {
-    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): every caller's va_start is right before; clang 14 loses it
+__attribute__((format(printf, 2, 0))) bool formatPath(PathBuf &path, const char *fmt, va_list ap) {
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): every caller's va_start is right before;
+    // clang 14 loses it
     const int n = std::vsnprintf(path.data(), path.size(), fmt, ap);
     return n >= 0 && static_cast<size_t>(n) < path.size();
 }
@@ -34,11 +34,14 @@ int readPath(std::span<char> out, const PathBuf & /*path*/) {
     return 0;
 }
 
-int writePath(const char * /*value*/, const PathBuf & /*path*/) { return 0; }
+int writePath(const char * /*value*/, const PathBuf & /*path*/) {
+    return 0;
+}
 
 // Reads the text at the path into a value buffer; an empty text means none.
 __attribute__((format(printf, 2, 0))) bool readValue(std::array<char, kValueLen> &value,
-                                                     const char *fmt, va_list ap) {
+                                                     const char *fmt,
+                                                     va_list ap) {
     value[0] = '\0';
     PathBuf path;
     if (formatPath(path, fmt, ap)) {
@@ -47,7 +50,8 @@ __attribute__((format(printf, 2, 0))) bool readValue(std::array<char, kValueLen>
     return value[0] != '\0';
 }
 
-__attribute__((format(printf, 2, 0))) int writeValue(const char *value, const char *fmt,
+__attribute__((format(printf, 2, 0))) int writeValue(const char *value,
+                                                     const char *fmt,
                                                      va_list ap) {
     PathBuf path;
     return formatPath(path, fmt, ap) ? writePath(value, path) : -1;
@@ -117,7 +121,9 @@ namespace {
 
 // Only a lower-case "0x" selects hexadecimal; "0X" stays decimal and so ends
 // up invalid.
-int baseOf(const char *text) { return text[0] == '0' && text[1] == 'x' ? 16 : 10; }
+int baseOf(const char *text) {
+    return text[0] == '0' && text[1] == 'x' ? 16 : 10;
+}
 
 }  // namespace
 

@@ -11,7 +11,8 @@
 // length, 0 for none. After the reply has left, the loop calls the handler
 // again with a null header and empty spans: deferred actions (reboot,
 // resets) happen there, and the handler returns 0.
-using RequestHandler = unsigned (*)(const wire::message_t *pMsg, std::span<const uint8_t> body,
+using RequestHandler = unsigned (*)(const wire::message_t *pMsg,
+                                    std::span<const uint8_t> body,
                                     std::span<uint8_t> pRetMsg);
 
 struct HandlerEntry {

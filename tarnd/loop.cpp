@@ -47,7 +47,8 @@ bool bytesEqual(std::span<const uint8_t> a, std::span<const uint8_t> b) {
 
 // A broadcast request must target every device and ask for a discovery
 // operation; an addressed one must name this device's MAC and address.
-bool addressedToUs(const message_t &req, std::span<const uint8_t, 6> ownMac,
+bool addressedToUs(const message_t &req,
+                   std::span<const uint8_t, 6> ownMac,
                    std::span<const uint8_t, 4> ownIp) {
     switch (req.uStatus) {
     case kAddrBroadcast:
@@ -93,8 +94,11 @@ bool credentialsPass() {
 }
 
 // Serves the `len` bytes that lie at the start of the receive buffer.
-void serveReceived(size_t len, std::span<const uint8_t, 6> ownMac,
-                   std::span<const uint8_t, 4> ownIp, ReplySink sink, unsigned &captureCounter) {
+void serveReceived(size_t len,
+                   std::span<const uint8_t, 6> ownMac,
+                   std::span<const uint8_t, 4> ownIp,
+                   ReplySink sink,
+                   unsigned &captureCounter) {
     const std::span<const uint8_t> datagram(g_receive.data(), len);
     const message_t req = decode_header(datagram);
 
@@ -199,8 +203,8 @@ void serveInterfaces(int ifCount, const fd_set &readable, unsigned &captureCount
         sysGetLanIp(i, ownIp);
 
         g_receive.fill(0);
-        const ssize_t got = recvfrom(ctx->recvSock, g_receive.data(), g_receive.size(), 0,
-                                     nullptr, nullptr);
+        const ssize_t got =
+            recvfrom(ctx->recvSock, g_receive.data(), g_receive.size(), 0, nullptr, nullptr);
         if (got <= 0) {
             dbgPrint("process interface %d done.\n", i);
             return;
@@ -250,8 +254,11 @@ void buildAnnouncement(int ifIndex, std::span<uint8_t, kAnnounceLen> out) {
     store_u8(body, kIpv6Prefix, static_cast<uint8_t>(sysGetIpv6PrefixLen(ifIndex)));
 }
 
-void serveDatagram(std::span<const uint8_t> datagram, std::span<const uint8_t, 6> ownMac,
-                   std::span<const uint8_t, 4> ownIp, ReplySink sink, unsigned &captureCounter) {
+void serveDatagram(std::span<const uint8_t> datagram,
+                   std::span<const uint8_t, 6> ownMac,
+                   std::span<const uint8_t, 4> ownIp,
+                   ReplySink sink,
+                   unsigned &captureCounter) {
     const size_t len = std::min(datagram.size(), g_receive.size());
     g_receive.fill(0);
     std::copy_n(datagram.begin(), len, g_receive.begin());

@@ -32,8 +32,11 @@ void buildAnnouncement(int ifIndex, std::span<uint8_t, kAnnounceLen> out);
 // two calls and the replies through `sink`. Bytes beyond 4096 are not
 // read; the handler sees the body zero-padded to the end of the 4096-byte
 // receive buffer. The current interface index must already be set.
-void serveDatagram(std::span<const uint8_t> datagram, std::span<const uint8_t, 6> ownMac,
-                   std::span<const uint8_t, 4> ownIp, ReplySink sink, unsigned &captureCounter);
+void serveDatagram(std::span<const uint8_t> datagram,
+                   std::span<const uint8_t, 6> ownMac,
+                   std::span<const uint8_t, 4> ownIp,
+                   ReplySink sink,
+                   unsigned &captureCounter);
 
 // Waits on the receive sockets of the interface table, announces the device
 // every 30 seconds of waiting and serves each datagram. Never returns.

@@ -1,3 +1,5 @@
 #include "startup.h"
 
-int main(int argc, char **argv) { tarndMain(argc, argv); }
+int main(int argc, char **argv) {
+    tarndMain(argc, argv);
+}

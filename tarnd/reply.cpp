@@ -8,7 +8,9 @@
 
 using namespace wire;
 
-unsigned finishReply(const message_t &req, std::span<uint8_t> reply, uint16_t bodyLen,
+unsigned finishReply(const message_t &req,
+                     std::span<uint8_t> reply,
+                     uint16_t bodyLen,
                      uint16_t status) {
     const size_t total = kHeaderLen + bodyLen;
     if (reply.size() < total)

@@ -105,7 +105,9 @@ const char *strEscapeShell(const char *text, const char *set) {
     return out;
 }
 
-unsigned funcSetBasicInfo(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg) {
+unsigned funcSetBasicInfo(const wire::message_t *pMsg,
+                          std::span<const uint8_t> body,
+                          std::span<uint8_t> pRetMsg) {
     namespace b = wire::basic_info;
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
@@ -123,7 +125,9 @@ unsigned funcSetBasicInfo(const wire::message_t *pMsg, std::span<const uint8_t> 
     return finishResultReply(*pMsg, pRetMsg, 0);
 }
 
-unsigned funcUserVerify(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcUserVerify(const wire::message_t *pMsg,
+                        std::span<const uint8_t>,
+                        std::span<uint8_t> pRetMsg) {
     namespace u = wire::user_verify;
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
@@ -133,7 +137,9 @@ unsigned funcUserVerify(const wire::message_t *pMsg, std::span<const uint8_t>, s
     return finishReply(*pMsg, pRetMsg, u::kBodyLen);
 }
 
-unsigned funcChangeAdmin(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg) {
+unsigned funcChangeAdmin(const wire::message_t *pMsg,
+                         std::span<const uint8_t> body,
+                         std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
         return 0;

@@ -6,9 +6,15 @@
 
 #include "wire.h"
 
-unsigned funcSetBasicInfo(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
-unsigned funcUserVerify(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
-unsigned funcChangeAdmin(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcSetBasicInfo(const wire::message_t *pMsg,
+                          std::span<const uint8_t> body,
+                          std::span<uint8_t> pRetMsg);
+unsigned funcUserVerify(const wire::message_t *pMsg,
+                        std::span<const uint8_t> body,
+                        std::span<uint8_t> pRetMsg);
+unsigned funcChangeAdmin(const wire::message_t *pMsg,
+                         std::span<const uint8_t> body,
+                         std::span<uint8_t> pRetMsg);
 
 // Puts a backslash before every character of `set` (default: $ " ` \\)
 // into the next of a ring of four static 4096-byte buffers; a result stays

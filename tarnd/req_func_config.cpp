@@ -39,7 +39,9 @@ void readStatus(Status &status) {
     cfgGet(kSection, kStatus, status.text);
 }
 
-void writeStatus(const char *value) { cfgSet(kSection, kStatus, value); }
+void writeStatus(const char *value) {
+    cfgSet(kSection, kStatus, value);
+}
 
 // How a query answers a status word; `message` may be null, `clears`
 // returns the status to empty once the answer has been read.
@@ -219,8 +221,11 @@ void downloadJobFile(const RestoreJob &job) {
 using StartFn = void (*)(std::span<const uint8_t>, std::span<uint8_t>, const Status &);
 using QueryFn = void (*)(std::span<uint8_t>, Status &);
 
-unsigned serveTransfer(const wire::message_t &req, std::span<const uint8_t> body,
-                       std::span<uint8_t> pRetMsg, StartFn start, QueryFn query) {
+unsigned serveTransfer(const wire::message_t &req,
+                       std::span<const uint8_t> body,
+                       std::span<uint8_t> pRetMsg,
+                       StartFn start,
+                       QueryFn query) {
     if (pRetMsg.size() < kTransferReplyLen) {
         return 0;
     }
@@ -230,15 +235,15 @@ unsigned serveTransfer(const wire::message_t &req, std::span<const uint8_t> body
     const uint8_t sst = transferSubService(body);
     dbgPrint("uSubServiceType=%u\n", sst);
     switch (sst) {
-        case wt::SST_CONFIG:
-            start(body, reply, status);
-            break;
-        case wt::SST_QUERY:
-            query(reply, status);
-            break;
-        default:
-            setTransferMessage(reply, "Invalid sub-service type %u", sst);
-            break;
+    case wt::SST_CONFIG:
+        start(body, reply, status);
+        break;
+    case wt::SST_QUERY:
+        query(reply, status);
+        break;
+    default:
+        setTransferMessage(reply, "Invalid sub-service type %u", sst);
+        break;
     }
     return finishTransferReply(req, body, pRetMsg);
 }
@@ -264,7 +269,8 @@ void setRestoreWorkerStart(RestoreWorkerStart start) {
     g_workerStart = start != nullptr ? start : startDetachedWorker;
 }
 
-unsigned funcConfigBackup(const wire::message_t *pMsg, std::span<const uint8_t> body,
+unsigned funcConfigBackup(const wire::message_t *pMsg,
+                          std::span<const uint8_t> body,
                           std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr) {
@@ -273,7 +279,8 @@ unsigned funcConfigBackup(const wire::message_t *pMsg, std::span<const uint8_t> 
     return serveTransfer(*pMsg, body, pRetMsg, startBackup, queryBackup);
 }
 
-unsigned funcConfigUpgrade(const wire::message_t *pMsg, std::span<const uint8_t> body,
+unsigned funcConfigUpgrade(const wire::message_t *pMsg,
+                           std::span<const uint8_t> body,
                            std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr) {

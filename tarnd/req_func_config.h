@@ -7,8 +7,12 @@
 #include "transfer.h"
 #include "wire.h"
 
-unsigned funcConfigBackup(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
-unsigned funcConfigUpgrade(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcConfigBackup(const wire::message_t *pMsg,
+                          std::span<const uint8_t> body,
+                          std::span<uint8_t> pRetMsg);
+unsigned funcConfigUpgrade(const wire::message_t *pMsg,
+                           std::span<const uint8_t> body,
+                           std::span<uint8_t> pRetMsg);
 
 // What the restore handler hands to its worker thread. Allocated with new
 // per accepted start; the worker owns it and deletes it when it ends.

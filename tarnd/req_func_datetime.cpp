@@ -30,8 +30,10 @@ void printSetRequest(std::span<const uint8_t> body) {
     printf("\n");
     const uint8_t zone = wire::load_u8(body, dt::kTimeZone);
     if (zone != 0)
-        printf("Time-zone = %x(Hex), %d(DEC)\n", static_cast<unsigned>(zone), static_cast<int>(zone));
-    printf("DaylightSaving = %x\n", static_cast<unsigned>(wire::load_u8(body, dt::kDaylightSaving)));
+        printf("Time-zone = %x(Hex), %d(DEC)\n", static_cast<unsigned>(zone),
+               static_cast<int>(zone));
+    printf("DaylightSaving = %x\n",
+           static_cast<unsigned>(wire::load_u8(body, dt::kDaylightSaving)));
     printf("NTP = %x\n", static_cast<unsigned>(wire::load_u8(body, dt::kNtp)));
     std::string_view server = wire::load_text(body, dt::kNtpServer, dt::kNtpServerLen);
     printf("NTP_Server = %.*s\n", static_cast<int>(server.size()), server.data());
@@ -40,7 +42,9 @@ void printSetRequest(std::span<const uint8_t> body) {
 
 }  // namespace
 
-unsigned funcGetDateTime(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcGetDateTime(const wire::message_t *pMsg,
+                         std::span<const uint8_t>,
+                         std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
         return 0;
@@ -58,7 +62,9 @@ unsigned funcGetDateTime(const wire::message_t *pMsg, std::span<const uint8_t>, 
     return finishReply(*pMsg, pRetMsg, dt::kGetBodyLen);
 }
 
-unsigned funcSetDateTime(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg) {
+unsigned funcSetDateTime(const wire::message_t *pMsg,
+                         std::span<const uint8_t> body,
+                         std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
         return 0;

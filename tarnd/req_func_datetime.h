@@ -6,5 +6,9 @@
 
 #include "wire.h"
 
-unsigned funcGetDateTime(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
-unsigned funcSetDateTime(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcGetDateTime(const wire::message_t *pMsg,
+                         std::span<const uint8_t> body,
+                         std::span<uint8_t> pRetMsg);
+unsigned funcSetDateTime(const wire::message_t *pMsg,
+                         std::span<const uint8_t> body,
+                         std::span<uint8_t> pRetMsg);

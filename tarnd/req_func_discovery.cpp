@@ -71,7 +71,9 @@ void fillNeighborBody(wire::Bytes body) {
 
 }  // namespace
 
-unsigned funcDiscover(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcDiscover(const wire::message_t *pMsg,
+                      std::span<const uint8_t>,
+                      std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
         return 0;
@@ -79,7 +81,9 @@ unsigned funcDiscover(const wire::message_t *pMsg, std::span<const uint8_t>, std
     return finishReplyOwnAddress(*pMsg, pRetMsg, wire::discover::kBodyLen);
 }
 
-unsigned funcQuerySupportedFunc(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcQuerySupportedFunc(const wire::message_t *pMsg,
+                                std::span<const uint8_t>,
+                                std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
         return 0;
@@ -96,7 +100,9 @@ unsigned funcQuerySupportedFunc(const wire::message_t *pMsg, std::span<const uin
     return finishReply(*pMsg, pRetMsg, static_cast<uint16_t>(off));
 }
 
-unsigned funcQueryNeighbor(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcQueryNeighbor(const wire::message_t *pMsg,
+                           std::span<const uint8_t>,
+                           std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
         return 0;

@@ -6,6 +6,12 @@
 
 #include "wire.h"
 
-unsigned funcDiscover(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
-unsigned funcQuerySupportedFunc(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
-unsigned funcQueryNeighbor(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcDiscover(const wire::message_t *pMsg,
+                      std::span<const uint8_t> body,
+                      std::span<uint8_t> pRetMsg);
+unsigned funcQuerySupportedFunc(const wire::message_t *pMsg,
+                                std::span<const uint8_t> body,
+                                std::span<uint8_t> pRetMsg);
+unsigned funcQueryNeighbor(const wire::message_t *pMsg,
+                           std::span<const uint8_t> body,
+                           std::span<uint8_t> pRetMsg);

@@ -73,8 +73,7 @@ void tftpUpgrade(const TransferTarget &target) {
         sysRunCommand("/splashbin/firmware-upgrade tftp://%s/%s &", target.address,
                       target.fileName);
     } else {
-        sysRunCommand("splashbin/firmware-upgrade tftp://%s/%s &", target.address,
-                      target.fileName);
+        sysRunCommand("splashbin/firmware-upgrade tftp://%s/%s &", target.address, target.fileName);
     }
 }
 
@@ -113,7 +112,8 @@ void afterReply() {
 
 }  // namespace
 
-unsigned funcFirmwareUpgrade(const wire::message_t *pMsg, std::span<const uint8_t> body,
+unsigned funcFirmwareUpgrade(const wire::message_t *pMsg,
+                             std::span<const uint8_t> body,
                              std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr) {
@@ -127,16 +127,16 @@ unsigned funcFirmwareUpgrade(const wire::message_t *pMsg, std::span<const uint8_
     readProgress();
     const uint8_t sst = transferSubService(body);
     switch (sst) {
-        case wt::SST_CONFIG:
-            startUpgrade(body, reply);
-            break;
-        case wt::SST_QUERY:
-            readProgress();
-            setTransferResult(reply, 2);
-            break;
-        default:
-            setTransferMessage(reply, "Invalid sub-service type %u", sst);
-            break;
+    case wt::SST_CONFIG:
+        startUpgrade(body, reply);
+        break;
+    case wt::SST_QUERY:
+        readProgress();
+        setTransferResult(reply, 2);
+        break;
+    default:
+        setTransferMessage(reply, "Invalid sub-service type %u", sst);
+        break;
     }
     return finishTransferReply(*pMsg, body, pRetMsg);
 }

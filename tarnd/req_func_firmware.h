@@ -6,4 +6,6 @@
 
 #include "wire.h"
 
-unsigned funcFirmwareUpgrade(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcFirmwareUpgrade(const wire::message_t *pMsg,
+                             std::span<const uint8_t> body,
+                             std::span<uint8_t> pRetMsg);

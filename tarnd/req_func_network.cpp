@@ -72,7 +72,9 @@ void setReservedIpSaveFile(const char *path) {
     g_reservedIpSaveFile = path != nullptr ? path : kReservedIpFile;
 }
 
-unsigned funcGetNetAdvSettings(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcGetNetAdvSettings(const wire::message_t *pMsg,
+                               std::span<const uint8_t>,
+                               std::span<uint8_t> pRetMsg) {
     namespace n = wire::net_adv;
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
@@ -93,7 +95,9 @@ unsigned funcGetNetAdvSettings(const wire::message_t *pMsg, std::span<const uint
     return finishReply(*pMsg, pRetMsg, n::kBodyLen);
 }
 
-unsigned funcSetNetAdvSettings(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg) {
+unsigned funcSetNetAdvSettings(const wire::message_t *pMsg,
+                               std::span<const uint8_t> body,
+                               std::span<uint8_t> pRetMsg) {
     namespace n = wire::net_adv;
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
@@ -119,7 +123,9 @@ unsigned funcSetNetAdvSettings(const wire::message_t *pMsg, std::span<const uint
 
 // The address is saved in both calls, so the file is freshly written right
 // before the reset is requested.
-unsigned funcFactoryResetWithoutIP(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcFactoryResetWithoutIP(const wire::message_t *pMsg,
+                                   std::span<const uint8_t>,
+                                   std::span<uint8_t> pRetMsg) {
     saveReservedAddress();
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr) {
@@ -129,7 +135,9 @@ unsigned funcFactoryResetWithoutIP(const wire::message_t *pMsg, std::span<const 
     return finishResultReply(*pMsg, pRetMsg, 0);
 }
 
-unsigned funcFactoryReset(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcFactoryReset(const wire::message_t *pMsg,
+                          std::span<const uint8_t>,
+                          std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr) {
         cfgRequestFactoryReset();  // only once the reply has left
@@ -138,7 +146,9 @@ unsigned funcFactoryReset(const wire::message_t *pMsg, std::span<const uint8_t>,
     return finishResultReply(*pMsg, pRetMsg, 0);
 }
 
-unsigned funcCommitSettings(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcCommitSettings(const wire::message_t *pMsg,
+                            std::span<const uint8_t>,
+                            std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
         return 0;
@@ -146,7 +156,9 @@ unsigned funcCommitSettings(const wire::message_t *pMsg, std::span<const uint8_t
     return finishResultReply(*pMsg, pRetMsg, 0);
 }
 
-unsigned funcQueryNetStatus(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcQueryNetStatus(const wire::message_t *pMsg,
+                            std::span<const uint8_t>,
+                            std::span<uint8_t> pRetMsg) {
     namespace s = wire::net_status;
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)

@@ -6,7 +6,9 @@
 #include "debug.h"
 #include "reply.h"
 
-unsigned funcReboot(const wire::message_t *pMsg, std::span<const uint8_t>, std::span<uint8_t> pRetMsg) {
+unsigned funcReboot(const wire::message_t *pMsg,
+                    std::span<const uint8_t>,
+                    std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr) {
         cfgRequestReboot();

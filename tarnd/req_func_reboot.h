@@ -6,4 +6,6 @@
 
 #include "wire.h"
 
-unsigned funcReboot(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcReboot(const wire::message_t *pMsg,
+                    std::span<const uint8_t> body,
+                    std::span<uint8_t> pRetMsg);

@@ -39,7 +39,8 @@ Community community(std::span<const uint8_t> body, size_t off) {
 
 }  // namespace
 
-unsigned funcVLAN_Config(const wire::message_t *pMsg, std::span<const uint8_t> body,
+unsigned funcVLAN_Config(const wire::message_t *pMsg,
+                         std::span<const uint8_t> body,
                          std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
@@ -52,7 +53,8 @@ unsigned funcVLAN_Config(const wire::message_t *pMsg, std::span<const uint8_t> b
     return finishResultReply(*pMsg, pRetMsg, code);
 }
 
-unsigned funcSNMP_Config(const wire::message_t *pMsg, std::span<const uint8_t> body,
+unsigned funcSNMP_Config(const wire::message_t *pMsg,
+                         std::span<const uint8_t> body,
                          std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)

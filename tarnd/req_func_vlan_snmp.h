@@ -6,5 +6,9 @@
 
 #include "wire.h"
 
-unsigned funcVLAN_Config(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
-unsigned funcSNMP_Config(const wire::message_t *pMsg, std::span<const uint8_t> body, std::span<uint8_t> pRetMsg);
+unsigned funcVLAN_Config(const wire::message_t *pMsg,
+                         std::span<const uint8_t> body,
+                         std::span<uint8_t> pRetMsg);
+unsigned funcSNMP_Config(const wire::message_t *pMsg,
+                         std::span<const uint8_t> body,
+                         std::span<uint8_t> pRetMsg);

@@ -21,19 +21,24 @@ using FieldSetter = int (*)(std::span<const uint8_t>, int, int);
 // changes nothing it did not mean to: a key longer than the 16-byte field
 // stays whole, and a network that allows both WPA and WPA2 (reported as
 // WPA2) keeps WPA.
-void setIfChanged(std::span<const uint8_t> incoming, FieldGetter get, FieldSetter set, int vap,
+void setIfChanged(std::span<const uint8_t> incoming,
+                  FieldGetter get,
+                  FieldSetter set,
+                  int vap,
                   int radio) {
     std::array<uint8_t, ms::kSsidLen> current{};  // the widest field
     const std::span<uint8_t> reported = std::span(current).first(incoming.size());
     get(reported, vap, radio);
-    if (wire::load_text(incoming, 0, incoming.size()) == wire::load_text(reported, 0, reported.size()))
+    if (wire::load_text(incoming, 0, incoming.size()) ==
+        wire::load_text(reported, 0, reported.size()))
         return;
     set(incoming, vap, radio);
 }
 
 }  // namespace
 
-unsigned funcGetMultiSSID_Config(const wire::message_t *pMsg, std::span<const uint8_t> body,
+unsigned funcGetMultiSSID_Config(const wire::message_t *pMsg,
+                                 std::span<const uint8_t> body,
                                  std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
@@ -48,7 +53,8 @@ unsigned funcGetMultiSSID_Config(const wire::message_t *pMsg, std::span<const ui
     wire::store_u8(out, ms::kReplyMode, mode);
 
     for (size_t k = 0; k < ms::kEntryCount; k++) {
-        std::span<uint8_t> entry = wire::field(out, ms::kReplyEntries + k * ms::kEntryLen, ms::kEntryLen);
+        std::span<uint8_t> entry =
+            wire::field(out, ms::kReplyEntries + k * ms::kEntryLen, ms::kEntryLen);
         const int vap = static_cast<int>(k);
         sysGetWlanSsid(wire::field(entry, ms::kSsid, ms::kSsidLen), vap, radio);
         sysGetVapVlanId(wire::field(entry, ms::kVlanId, ms::kVlanIdLen), vap, radio);
@@ -58,7 +64,8 @@ unsigned funcGetMultiSSID_Config(const wire::message_t *pMsg, std::span<const ui
     return finishReplyOwnAddress(*pMsg, pRetMsg, ms::kReplyBodyLen);
 }
 
-unsigned funcSetMultiSSID_Config(const wire::message_t *pMsg, std::span<const uint8_t> body,
+unsigned funcSetMultiSSID_Config(const wire::message_t *pMsg,
+                                 std::span<const uint8_t> body,
                                  std::span<uint8_t> pRetMsg) {
     dbgPrint("FUNC:%s...\n", __func__);
     if (pMsg == nullptr)
@@ -68,15 +75,18 @@ unsigned funcSetMultiSSID_Config(const wire::message_t *pMsg, std::span<const ui
 
     for (size_t k = 0; k < ms::kEntryCount; k++) {
         // A copy of the entry: bytes beyond the request read as zero.
-        const auto entry = wire::load_array<ms::kEntryLen>(body, ms::kSetEntries + k * ms::kEntryLen);
+        const auto entry =
+            wire::load_array<ms::kEntryLen>(body, ms::kSetEntries + k * ms::kEntryLen);
         const std::span<const uint8_t> e(entry);
         const int vap = static_cast<int>(k);
-        setIfChanged(e.subspan(ms::kSsid, ms::kSsidLen), sysGetWlanSsid, sysSetWlanSsid, vap, radio);
-        setIfChanged(e.subspan(ms::kVlanId, ms::kVlanIdLen), sysGetVapVlanId, sysSetVapVlanId, vap, radio);
+        setIfChanged(e.subspan(ms::kSsid, ms::kSsidLen), sysGetWlanSsid, sysSetWlanSsid, vap,
+                     radio);
+        setIfChanged(e.subspan(ms::kVlanId, ms::kVlanIdLen), sysGetVapVlanId, sysSetVapVlanId, vap,
+                     radio);
         // Security before key: the key is compared with, and written to, the
         // setting of the mode just written.
-        setIfChanged(e.subspan(ms::kSecurity, ms::kSecurityLen), sysGetWlanSecurity, sysSetWlanSecurity,
-                     vap, radio);
+        setIfChanged(e.subspan(ms::kSecurity, ms::kSecurityLen), sysGetWlanSecurity,
+                     sysSetWlanSecurity, vap, radio);
         setIfChanged(e.subspan(ms::kKey, ms::kKeyLen), sysGetWlanKey, sysSetWlanKey, vap, radio);
     }
     // No commit: the settings become permanent with the commit request.

@@ -6,7 +6,9 @@
 // The sandbox's management daemon starts tarnd through stdbuf, whose
 // preloaded library comes before the ASan runtime: ASan must not refuse
 // that order.
-extern "C" const char *__asan_default_options() { return "verify_asan_link_order=0"; }
+extern "C" const char *__asan_default_options() {
+    return "verify_asan_link_order=0";
+}
 
 namespace {
 
@@ -14,7 +16,9 @@ namespace {
 // heap and reports into the daemon's stderr log when the sandbox stops it.
 // exit() is not async-signal-safe; a test build accepts the small risk of a
 // stop that hangs until the sandbox's SIGKILL.
-void exitOnTerm(int) { std::exit(128 + SIGTERM); }
+void exitOnTerm(int) {
+    std::exit(128 + SIGTERM);
+}
 
 const bool g_exitOnTerm = [] {
     std::signal(SIGTERM, exitOnTerm);

@@ -56,8 +56,9 @@ bool isSafeFolder(std::string_view path) {
 // usable folder.
 void setCaptureFolder(const char *path) {
     if (!isSafeFolder(path)) {
-        std::printf("Capture folder refused: the path may only hold A-Z a-z 0-9 . _ - + ~ / "
-                    "and may not begin with - or ~.\n");
+        std::printf(
+            "Capture folder refused: the path may only hold A-Z a-z 0-9 . _ - + ~ / "
+            "and may not begin with - or ~.\n");
         g_captureFolder = nullptr;
         return;
     }

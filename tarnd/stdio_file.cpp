@@ -17,8 +17,8 @@ File createRegularFile(const char *path, mode_t mode) {
     // it, and a hard link writes into the file it shares with another name:
     // only a regular file of our own with a single name is ours to fill.
     struct stat st {};
-    const bool ours = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
-                      st.st_nlink == 1;
+    const bool ours =
+        fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1;
     const bool usable =
         ours && fchmod(fd, mode) == 0 && ftruncate(fd, 0) == 0 && fcntl(fd, F_SETFL, 0) == 0;
     File file(usable ? fdopen(fd, "w") : nullptr);

@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr size_t kAddrText = 32;   // stored addresses are read into this much
-constexpr size_t kMaxText = 256;   // widest text field the readers serve
+constexpr size_t kAddrText = 32;  // stored addresses are read into this much
+constexpr size_t kMaxText = 256;  // widest text field the readers serve
 using AddrText = std::array<char, kAddrText>;
 
 // Reads an address setting into a cleared buffer; an empty text means missing.
@@ -21,7 +21,9 @@ AddrText readAddress(const char *section, const char *key) {
     return text;
 }
 
-void clear(std::span<uint8_t> field) { std::fill(field.begin(), field.end(), uint8_t{0}); }
+void clear(std::span<uint8_t> field) {
+    std::fill(field.begin(), field.end(), uint8_t{0});
+}
 
 // Stores as much of `bytes` as the field holds, from its start.
 void storeBytes(std::span<uint8_t> field, std::span<const uint8_t> bytes) {
@@ -47,7 +49,9 @@ void readText(const char *section, const char *key, std::span<uint8_t> field) {
 }
 
 // Formats the address and writes it; only interface 0 exists.
-int writeAddress(int index, const char *section, const char *key,
+int writeAddress(int index,
+                 const char *section,
+                 const char *key,
                  std::span<const uint8_t, 4> addr) {
     if (index != 0) {
         return -1;
@@ -59,8 +63,7 @@ int writeAddress(int index, const char *section, const char *key,
 
 // The reading pattern shared by the mask and gateway readers: the field is
 // left as it was when the setting is missing.
-int readAddressInto(int index, const char *section, const char *key,
-                    std::span<uint8_t> field) {
+int readAddressInto(int index, const char *section, const char *key, std::span<uint8_t> field) {
     if (index != 0) {
         return -1;
     }
@@ -89,7 +92,9 @@ void sysParseIpv4(const char *text, std::span<uint8_t, 4> addr) {
     }
 }
 
-int sysGetIfCount() { return 1; }
+int sysGetIfCount() {
+    return 1;
+}
 
 int sysGetIfName(int index, std::span<char> name) {
     if (name.empty()) {
@@ -170,15 +175,25 @@ int sysGetLanName(int index, std::span<uint8_t> field) {
     return copyConstant(field, "LAN1");
 }
 
-int sysGetProductName(std::span<uint8_t> field) { return copyConstant(field, "Vemira AP"); }
+int sysGetProductName(std::span<uint8_t> field) {
+    return copyConstant(field, "Vemira AP");
+}
 
-int sysGetDeviceType(std::span<uint8_t> field) { return copyConstant(field, "WLAN-EAP"); }
+int sysGetDeviceType(std::span<uint8_t> field) {
+    return copyConstant(field, "WLAN-EAP");
+}
 
-int sysGetOpMode(std::span<uint8_t> field) { return copyConstant(field, "AP"); }
+int sysGetOpMode(std::span<uint8_t> field) {
+    return copyConstant(field, "AP");
+}
 
-int sysGetHwVersion(std::span<uint8_t> field) { return copyConstant(field, "A1"); }
+int sysGetHwVersion(std::span<uint8_t> field) {
+    return copyConstant(field, "A1");
+}
 
-int sysGetEmptyText(std::span<uint8_t> field) { return copyConstant(field, ""); }
+int sysGetEmptyText(std::span<uint8_t> field) {
+    return copyConstant(field, "");
+}
 
 int sysGetFwVersion(std::span<uint8_t> field) {
     readText("system", "version", field);

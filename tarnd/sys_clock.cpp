@@ -18,8 +18,9 @@ constexpr const char *kDefaultTrimRight = " \t\n\r";
 constexpr const char *kDefaultTrimLeft = " \t\r\n";
 constexpr size_t kLineLen = 1024;  // one line of at most 1023 characters
 constexpr size_t kStatusLen = 8;
-constexpr size_t kDateDigits = 14;                 // %Y%m%d%H%M%S
-constexpr std::time_t kClockTolerance = std::time_t{24} * 3600;  // any time zone the date tool may use
+constexpr size_t kDateDigits = 14;  // %Y%m%d%H%M%S
+constexpr std::time_t kClockTolerance =
+    std::time_t{24} * 3600;  // any time zone the date tool may use
 
 struct PipeCloser {
     void operator()(FILE *pipe) const { pclose(pipe); }

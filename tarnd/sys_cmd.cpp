@@ -18,18 +18,26 @@ constexpr const char *kTraceMarker = "/system/cfg/debug";
 
 constexpr size_t kCommandLen = 1024;
 
-int runSystem(const char *command) { return std::system(command); }
+int runSystem(const char *command) {
+    return std::system(command);
+}
 
 // Read by the restore worker too, hence atomic.
 std::atomic<ShellExec> g_shellExec{&runSystem};
 
-bool traceWanted() { return access(kTraceMarker, R_OK) == 0; }
+bool traceWanted() {
+    return access(kTraceMarker, R_OK) == 0;
+}
 
-unsigned exitCodeOf(int status) { return (static_cast<unsigned>(status) >> 8) & 0xFFu; }
+unsigned exitCodeOf(int status) {
+    return (static_cast<unsigned>(status) >> 8) & 0xFFu;
+}
 
 // The tools' verdict is their exit code alone: a shell that cannot start
 // (status -1) reads as code 0xFF, a tool killed by a signal as code 0.
-int toolPassed(int status) { return exitCodeOf(status) == 0 ? 1 : 0; }
+int toolPassed(int status) {
+    return exitCodeOf(status) == 0 ? 1 : 0;
+}
 
 // A device tool on one file, its output on the console. Returns the wait
 // status.
@@ -39,7 +47,9 @@ int runTool(std::string_view tool, const char *file) {
     return sysShell(command.data());
 }
 
-int textLen(std::string_view text) { return static_cast<int>(text.size()); }
+int textLen(std::string_view text) {
+    return static_cast<int>(text.size());
+}
 
 struct WipeOnExit {
     std::span<char> buf;
@@ -52,15 +62,21 @@ struct WipeOnExit {
 
 }  // namespace
 
-void sysFormatToolCommand(std::span<char, kToolCommandLen> line, std::string_view tool,
-                          const char *file, std::string_view after) {
+void sysFormatToolCommand(std::span<char, kToolCommandLen> line,
+                          std::string_view tool,
+                          const char *file,
+                          std::string_view after) {
     std::snprintf(line.data(), line.size(), "%.*s %s%.*s%.*s", textLen(tool), tool.data(), file,
                   textLen(kToolOutput), kToolOutput.data(), textLen(after), after.data());
 }
 
-void sysSetShellExec(ShellExec exec) { g_shellExec.store(exec != nullptr ? exec : &runSystem); }
+void sysSetShellExec(ShellExec exec) {
+    g_shellExec.store(exec != nullptr ? exec : &runSystem);
+}
 
-int sysShell(const char *command) { return g_shellExec.load()(command); }
+int sysShell(const char *command) {
+    return g_shellExec.load()(command);
+}
 
 CommandStatus sysDecodeStatus(int status) {
     const int exited = (status & 0x7F) == 0 ? 1 : 0;
@@ -79,7 +95,8 @@ int sysRunCommandV(bool trace, const char *shown, const char *fmt, va_list ap) {
     // A line that carries a secret (it has a masked text) is wiped however
     // the runner returns, so the plain secret does not linger on the stack.
     const WipeOnExit wipe{command, shown != nullptr};
-    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller's va_start is right before; clang 14 loses it
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller's va_start is right before;
+    // clang 14 loses it
     const int len = std::vsnprintf(command.data(), command.size(), fmt, ap);
     // A cut command line could do something else entirely: refuse it.
     if (len < 0 || static_cast<size_t>(len) >= command.size()) {

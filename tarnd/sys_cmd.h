@@ -13,7 +13,8 @@
 int sysRunCommand(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // The same for a command line that carries a secret: the trace and the
 // failure lines show `shown` in its place, so the secret never reaches a log.
-int sysRunSecretCommand(const char *shown, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+int sysRunSecretCommand(const char *shown, const char *fmt, ...)
+    __attribute__((format(printf, 2, 3)));
 
 // The device tools run on one file: "TOOL FILE >/dev/console 2>&1", formatted
 // into 128 bytes. The formatting cuts a longer line, so callers refuse a name
@@ -31,8 +32,10 @@ constexpr size_t toolMaxFileNameLen(std::string_view tool, std::string_view afte
 }
 
 // Formats `tool`'s command line on `file`, followed by `after`, into `line`.
-void sysFormatToolCommand(std::span<char, kToolCommandLen> line, std::string_view tool,
-                          const char *file, std::string_view after = {});
+void sysFormatToolCommand(std::span<char, kToolCommandLen> line,
+                          std::string_view tool,
+                          const char *file,
+                          std::string_view after = {});
 
 int sysValidateFirmware(const char *file);    // 1 when flash-validate exits 0
 int sysValidateConfigFile(const char *file);  // 1 when config-file validate exits 0

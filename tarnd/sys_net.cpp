@@ -19,7 +19,7 @@ namespace {
 
 constexpr size_t kIpv4TextLen = 32;
 constexpr size_t kIpv6TextLen = INET6_ADDRSTRLEN;  // 46
-constexpr size_t kWordLen = 16;                   // status words, prefix length
+constexpr size_t kWordLen = 16;                    // status words, prefix length
 constexpr size_t kIpv6Len = 16;
 
 constexpr const char kUp[] = "up";
@@ -88,8 +88,12 @@ void parseIpv6(std::string_view text, std::span<uint8_t> field) {
 
 // Shared by the address and gateway getters: nothing while IPv6 is off,
 // else the autoconfigured or the static value.
-int getIpv6(const char *autoSection, const char *autoKey, const char *staticSection,
-            const char *staticKey, bool tokenise, std::span<uint8_t> field) {
+int getIpv6(const char *autoSection,
+            const char *autoKey,
+            const char *staticSection,
+            const char *staticKey,
+            bool tokenise,
+            std::span<uint8_t> field) {
     if (!isWord(readSetting<kWordLen>("management", "ipv6-status"), kUp))
         return 0;
     const bool autoconf = autoconfigIs(kUp);

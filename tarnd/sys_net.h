@@ -15,7 +15,7 @@ int sysSetDhcpStatus(int index, int enable);
 int sysIsLinkLocalIp(int index);
 
 int sysGetIpv6Addr(int index, std::span<uint8_t> field);
-int sysGetIpv6PrefixLen(int index);  // 0..255
+int sysGetIpv6PrefixLen(int index);   // 0..255
 int sysGetIpv6Autoconfig(int index);  // 1 = "up", 2 otherwise
 int sysGetIpv6Gateway(int index, std::span<uint8_t> field);
 int sysSetIpv6Autoconfig(int index, int mode);

@@ -51,9 +51,13 @@ const char *radioObject(int radio) {
 
 // The store radio number: 1 for index 0, 0 for index 1. The security and
 // key accessors also take 0 ("wlan0") for any other index.
-int storeRadioNumber(int radio) { return radio == 0 ? 1 : 0; }
+int storeRadioNumber(int radio) {
+    return radio == 0 ? 1 : 0;
+}
 
-bool vapKnown(int vap) { return vap >= 0 && vap < kVapCount; }
+bool vapKnown(int vap) {
+    return vap >= 0 && vap < kVapCount;
+}
 
 // ---- Object names --------------------------------------------------------
 
@@ -95,8 +99,8 @@ struct ModeCode {
     uint8_t code;
 };
 constexpr std::array kModeCodes{
-    ModeCode{0, "bg", 0},     ModeCode{0, "bg-n", 0}, ModeCode{0, "n-only-g", 0},
-    ModeCode{1, "a", 1},      ModeCode{1, "a-n", 1},  ModeCode{1, "n-only-a", 1},
+    ModeCode{0, "bg", 0}, ModeCode{0, "bg-n", 0}, ModeCode{0, "n-only-g", 0},
+    ModeCode{1, "a", 1},  ModeCode{1, "a-n", 1},  ModeCode{1, "n-only-a", 1},
 };
 
 enum class Security { PlainText, StaticWep, WpaPersonal, WpaEnterprise };
@@ -145,8 +149,8 @@ const char *securityWord(Security mode) {
 }
 
 std::optional<Security> securityMode(std::string_view word) {
-    const auto *it = std::ranges::find(kSecurityWords, word,
-                                       [](const SecurityWord &w) { return std::string_view(w.word); });
+    const auto *it = std::ranges::find(
+        kSecurityWords, word, [](const SecurityWord &w) { return std::string_view(w.word); });
     if (it == kSecurityWords.end())
         return std::nullopt;
     return it->mode;
@@ -251,9 +255,8 @@ int sysGetWlanMode(uint8_t &code, int radio) {
         return 0;
     char value[kModeLen] = {};
     cfgGetObj("radio", object, "mode", value);
-    const auto *it = std::ranges::find_if(kModeCodes, [&](const ModeCode &m) {
-        return m.radio == radio && m.word == value;
-    });
+    const auto *it = std::ranges::find_if(
+        kModeCodes, [&](const ModeCode &m) { return m.radio == radio && m.word == value; });
     if (it != kModeCodes.end())
         code = it->code;
     return 0;

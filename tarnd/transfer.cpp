@@ -35,14 +35,14 @@ bool hasDotDotComponent(std::string_view name) {
 bool addressText(std::span<const uint8_t> body, uint8_t addrType, char (&out)[kIpv6TextLen]) {
     uint8_t raw[16] = {};
     switch (addrType) {
-        case wt::kAddrIpv4:
-            wire::load_bytes(body, wt::kAddr, std::span<uint8_t>(raw, 4));
-            return inet_ntop(AF_INET, raw, out, kIpv4TextLen) != nullptr;
-        case wt::kAddrIpv6:
-            wire::load_bytes(body, wt::kAddr, std::span<uint8_t>(raw, 16));
-            return inet_ntop(AF_INET6, raw, out, kIpv6TextLen) != nullptr;
-        default:
-            return false;
+    case wt::kAddrIpv4:
+        wire::load_bytes(body, wt::kAddr, std::span<uint8_t>(raw, 4));
+        return inet_ntop(AF_INET, raw, out, kIpv4TextLen) != nullptr;
+    case wt::kAddrIpv6:
+        wire::load_bytes(body, wt::kAddr, std::span<uint8_t>(raw, 16));
+        return inet_ntop(AF_INET6, raw, out, kIpv6TextLen) != nullptr;
+    default:
+        return false;
     }
 }
 
@@ -127,28 +127,30 @@ void setTransferMessage(std::span<uint8_t> replyBody, const char *fmt, ...) {
     }
     va_list ap;
     va_start(ap, fmt);
-    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): va_start is the line above; clang 14 loses it
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): va_start is the line above; clang 14
+    // loses it
     vsnprintf(reinterpret_cast<char *>(msg.data()), msg.size(), fmt, ap);
     va_end(ap);
 }
 
 void refuseTarget(std::span<uint8_t> replyBody, TargetCheck check, const TransferTarget &target) {
     switch (check) {
-        case TargetCheck::Ok:
-            return;
-        case TargetCheck::BadServerType:
-            setTransferMessage(replyBody, "Invalid server type %u", target.uServerType);
-            return;
-        case TargetCheck::BadAddrType:
-            setTransferMessage(replyBody, "Invalid server IP address type %u", target.uAddrType);
-            return;
-        case TargetCheck::BadFileName:
-            setTransferMessage(replyBody, "Invalid file name");
-            return;
+    case TargetCheck::Ok:
+        return;
+    case TargetCheck::BadServerType:
+        setTransferMessage(replyBody, "Invalid server type %u", target.uServerType);
+        return;
+    case TargetCheck::BadAddrType:
+        setTransferMessage(replyBody, "Invalid server IP address type %u", target.uAddrType);
+        return;
+    case TargetCheck::BadFileName:
+        setTransferMessage(replyBody, "Invalid file name");
+        return;
     }
 }
 
-unsigned finishTransferReply(const wire::message_t &req, std::span<const uint8_t> body,
+unsigned finishTransferReply(const wire::message_t &req,
+                             std::span<const uint8_t> body,
                              std::span<uint8_t> pRetMsg) {
     std::span<uint8_t> reply = wire::field(pRetMsg, wire::kHeaderLen, wt::kReplyBodyLen);
     wire::store_u8(reply, wt::kSubService, transferSubService(body));

@@ -60,5 +60,6 @@ void refuseTarget(std::span<uint8_t> replyBody, TargetCheck check, const Transfe
 
 // Echoes the request's sub-service type, fills the reply header and returns
 // 152, or 0 when the reply buffer cannot hold the reply.
-unsigned finishTransferReply(const wire::message_t &req, std::span<const uint8_t> body,
+unsigned finishTransferReply(const wire::message_t &req,
+                             std::span<const uint8_t> body,
                              std::span<uint8_t> pRetMsg);

@@ -80,8 +80,8 @@ inline constexpr size_t kCredFieldLen = 64;
 inline constexpr size_t kOffCredUser = 22;
 inline constexpr size_t kOffCredPassword = 86;
 inline constexpr size_t kCredBlockLen = 128;
-inline constexpr size_t kBodyOffPlain = kHeaderLen;                    // 22
-inline constexpr size_t kBodyOffAuth = kHeaderLen + kCredBlockLen;    // 150
+inline constexpr size_t kBodyOffPlain = kHeaderLen;                 // 22
+inline constexpr size_t kBodyOffAuth = kHeaderLen + kCredBlockLen;  // 150
 
 // ---- Operation codes -----------------------------------------------------
 
@@ -265,7 +265,7 @@ inline constexpr size_t kDdnsDomain = 260;
 inline constexpr size_t kTextLen = 64;
 inline constexpr size_t kExtraLen = 324;
 inline constexpr size_t kExtra = 325, kExtraWidth = 200;
-inline constexpr uint8_t kFlagBit = 2;          // the bit set in enable and status
+inline constexpr uint8_t kFlagBit = 2;  // the bit set in enable and status
 inline constexpr uint8_t kOptionUnchanged = 255;
 }  // namespace net_adv
 
@@ -312,11 +312,11 @@ inline constexpr size_t kVlanId = 32, kVlanIdLen = 4;
 inline constexpr size_t kSecurity = 36, kSecurityLen = 4;
 inline constexpr size_t kKey = 40, kKeyLen = 16;
 inline constexpr size_t kReplyBodyLen = 451;
-inline constexpr size_t kRadio = 0;           // get and set request
-inline constexpr size_t kRadioState = 1;      // set request, not read by the device
-inline constexpr size_t kSetEntries = 2;      // first entry in the set request
-inline constexpr size_t kReplyMode = 2;       // radio mode code in the get reply
-inline constexpr size_t kReplyEntries = 3;    // first entry in the get reply
+inline constexpr size_t kRadio = 0;         // get and set request
+inline constexpr size_t kRadioState = 1;    // set request, not read by the device
+inline constexpr size_t kSetEntries = 2;    // first entry in the set request
+inline constexpr size_t kReplyMode = 2;     // radio mode code in the get reply
+inline constexpr size_t kReplyEntries = 3;  // first entry in the get reply
 inline constexpr size_t kSetBodyLen = kSetEntries + kEntryCount * kEntryLen;  // 450
 }  // namespace multi_ssid
 

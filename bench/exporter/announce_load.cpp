@@ -29,9 +29,9 @@ struct Options {
 };
 
 void putText(std::span<uint8_t> body, size_t offset, size_t width, std::string_view text) {
-    wire::store_bytes(body, offset,
-                      std::span(reinterpret_cast<const uint8_t *>(text.data()),
-                                std::min(text.size(), width)));
+    wire::store_bytes(
+        body, offset,
+        std::span(reinterpret_cast<const uint8_t *>(text.data()), std::min(text.size(), width)));
 }
 
 std::array<uint8_t, kAnnounceLen> announcement(long index) {
@@ -82,8 +82,9 @@ bool parse(int argc, char **argv, Options &opt) {
 int main(int argc, char **argv) {
     Options opt;
     if (!parse(argc, argv, opt)) {
-        std::fprintf(stderr, "usage: announce_load [--interface IF] [--devices N] [--rounds N] "
-                             "[--rate PER_SECOND]\n");
+        std::fprintf(stderr,
+                     "usage: announce_load [--interface IF] [--devices N] [--rounds N] "
+                     "[--rate PER_SECOND]\n");
         return 2;
     }
     bench::Fd sock(socket(AF_INET, SOCK_DGRAM, 0));

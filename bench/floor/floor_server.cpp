@@ -42,8 +42,9 @@ struct Options {
 };
 
 int usage() {
-    std::fprintf(stderr, "usage: floor_server [--interface IF] [--port N] [--unicast] "
-                         "[--seconds S] [--count N]\n");
+    std::fprintf(stderr,
+                 "usage: floor_server [--interface IF] [--port N] [--unicast] "
+                 "[--seconds S] [--count N]\n");
     return 2;
 }
 
@@ -103,8 +104,8 @@ int main(int argc, char **argv) {
                                      reinterpret_cast<sockaddr *>(&from), &fromLen);
         if (got <= 0)
             continue;
-        wire::message_t hdr = wire::decode_header(
-            std::span<const uint8_t>(request).first(static_cast<size_t>(got)));
+        wire::message_t hdr =
+            wire::decode_header(std::span<const uint8_t>(request).first(static_cast<size_t>(got)));
         hdr.uMsgType = wire::kTypeReply;
         hdr.uStatus = wire::kStatusOk;
         hdr.uRetFlag = wire::kRetFlag;

@@ -73,17 +73,18 @@ int main(int argc, char **argv) {
         else if (a == "--count")
             count = std::strtol(argv[i + 1], nullptr, 10);
     }
-    if (hash == nullptr || password == nullptr || count < 1 || count > kMaxCount ||
-        argc % 2 != 1) {
+    if (hash == nullptr || password == nullptr || count < 1 || count > kMaxCount || argc % 2 != 1) {
         std::fprintf(stderr, "usage: op_costs --hash HASH --password PASSWORD [--count N]\n");
         return 2;
     }
     bool dateOk = true, cryptOk = true;
     const auto date = timeEach(count, readDate, dateOk);
-    const auto hashing = timeEach(count, [&] { return hashMatches(password, hash); }, cryptOk);
-    std::printf("{\"date_p50_us\": %.1f, \"date_p99_us\": %.1f, \"crypt_p50_us\": %.1f, "
-                "\"crypt_p99_us\": %.1f, \"date_ok\": %s, \"crypt_ok\": %s}\n",
-                percentile(date, 50), percentile(date, 99), percentile(hashing, 50),
-                percentile(hashing, 99), dateOk ? "true" : "false", cryptOk ? "true" : "false");
+    const auto hashing = timeEach(
+        count, [&] { return hashMatches(password, hash); }, cryptOk);
+    std::printf(
+        "{\"date_p50_us\": %.1f, \"date_p99_us\": %.1f, \"crypt_p50_us\": %.1f, "
+        "\"crypt_p99_us\": %.1f, \"date_ok\": %s, \"crypt_ok\": %s}\n",
+        percentile(date, 50), percentile(date, 99), percentile(hashing, 50),
+        percentile(hashing, 99), dateOk ? "true" : "false", cryptOk ? "true" : "false");
     return dateOk && cryptOk ? 0 : 1;
 }

@@ -150,7 +150,8 @@ std::optional<std::vector<Unit>> readReplay(const char *path) {
         off += 5;
         if (len > all.size() - off)
             return std::nullopt;
-        Datagram d(all.begin() + static_cast<long>(off), all.begin() + static_cast<long>(off + len));
+        Datagram d(all.begin() + static_cast<long>(off),
+                   all.begin() + static_cast<long>(off + len));
         off += len;
         if (kind == 1) {
             units.back().probe = std::move(d);
@@ -196,8 +197,8 @@ public:
                 Unit &u = units[static_cast<size_t>(issued % static_cast<long>(units.size()))];
                 for (const Datagram &d : u.plain)
                     send(d);
-                const uint16_t tag = static_cast<uint16_t>(
-                    tagBase + (tagSpan ? issued % tagSpan : issued & 0xFFFF));
+                const uint16_t tag =
+                    static_cast<uint16_t>(tagBase + (tagSpan ? issued % tagSpan : issued & 0xFFFF));
                 wire::store_le16(u.probe, wire::kOffMsgTag, tag);
                 probeOp_ = wire::load_le16(u.probe, wire::kOffOpCode);
                 // Stamped before the send: on two cores the reply can be
@@ -278,7 +279,8 @@ bool parseMac(const char *text, std::array<uint8_t, 6> &mac) {
 }
 
 const OpKind *findOp(std::string_view name) {
-    auto it = std::find_if(kOps.begin(), kOps.end(), [&](const OpKind &k) { return k.name == name; });
+    auto it =
+        std::find_if(kOps.begin(), kOps.end(), [&](const OpKind &k) { return k.name == name; });
     return it == kOps.end() ? nullptr : &*it;
 }
 
@@ -349,11 +351,12 @@ void print(Figures &f, double seconds) {
     const size_t n = f.rttNs.size();
     const double p50 = n ? micros(f.rttNs[n / 2]) : 0;
     const double p99 = n ? micros(f.rttNs[std::min(n - 1, n * 99 / 100)]) : 0;
-    std::printf("{\"sent\": %ld, \"send_errors\": %ld, \"replies\": %ld, \"answered\": %ld, "
-                "\"lost\": %ld, \"seconds\": %.3f, \"rate\": %.1f, \"p50_us\": %.1f, "
-                "\"p99_us\": %.1f}\n",
-                f.datagramsSent, f.sendErrors, f.repliesReceived, f.answered, f.lost, seconds,
-                seconds > 0 ? static_cast<double>(f.answered) / seconds : 0.0, p50, p99);
+    std::printf(
+        "{\"sent\": %ld, \"send_errors\": %ld, \"replies\": %ld, \"answered\": %ld, "
+        "\"lost\": %ld, \"seconds\": %.3f, \"rate\": %.1f, \"p50_us\": %.1f, "
+        "\"p99_us\": %.1f}\n",
+        f.datagramsSent, f.sendErrors, f.repliesReceived, f.answered, f.lost, seconds,
+        seconds > 0 ? static_cast<double>(f.answered) / seconds : 0.0, p50, p99);
 }
 
 int openSocket(const Options &opt) {

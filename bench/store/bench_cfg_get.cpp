@@ -4,17 +4,17 @@
 // Runs on a temporary database of its own (LSQLQUERY_DB is set before the
 // library's first use); the writing process is a forked child driven
 // through a pipe, so the read timed is the first one after a foreign write.
+#include <cfg.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <array>
-#include <cfg.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <span>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -24,15 +24,13 @@ constexpr int kChangedReads = 2000;
 
 using Clock = std::chrono::steady_clock;
 
-long long nanosOfOneRead(std::span<char> buf)
-{
+long long nanosOfOneRead(std::span<char> buf) {
     auto start = Clock::now();
     cfgGet("management", "ip", buf);
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
 }
 
-void report(const char *what, std::vector<long long> &ns)
-{
+void report(const char *what, std::vector<long long> &ns) {
     std::sort(ns.begin(), ns.end());
     std::printf("%-50s median %6lld ns  p99 %7lld ns  (%zu reads)\n", what, ns[ns.size() / 2],
                 ns[ns.size() * 99 / 100], ns.size());
@@ -40,8 +38,7 @@ void report(const char *what, std::vector<long long> &ns)
 
 // The child writes one setting for every byte it receives and answers
 // with one byte; it ends when the pipe closes.
-void writerChild(int requests, int answers)
-{
+void writerChild(int requests, int answers) {
     char c;
     for (int i = 0; read(requests, &c, 1) == 1; ++i) {
         std::string value = std::to_string(i);
@@ -52,8 +49,7 @@ void writerChild(int requests, int answers)
     _exit(0);
 }
 
-void benchUnchanged(std::span<char> buf)
-{
+void benchUnchanged(std::span<char> buf) {
     std::vector<long long> ns;
     ns.reserve(kUnchangedReads);
     for (int i = 0; i < kUnchangedReads; ++i)
@@ -61,8 +57,7 @@ void benchUnchanged(std::span<char> buf)
     report("cfgGet, unchanged store", ns);
 }
 
-bool benchAfterForeignWrite(std::span<char> buf)
-{
+bool benchAfterForeignWrite(std::span<char> buf) {
     int toChild[2], fromChild[2];
     if (pipe(toChild) || pipe(fromChild))
         return false;
@@ -92,8 +87,7 @@ bool benchAfterForeignWrite(std::span<char> buf)
 
 }  // namespace
 
-int main()
-{
+int main() {
     char folder[] = "/tmp/bench-store-XXXXXX";
     if (!mkdtemp(folder)) {
         std::perror("mkdtemp");

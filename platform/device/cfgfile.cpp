@@ -28,11 +28,8 @@ struct RunStateKey {
 };
 
 constexpr RunStateKey kRunState[] = {
-    {"config", "status"},
-    {"config", "startup"},
-    {"system", "reboot"},
-    {"system", "factory-reset"},
-    {"firmware-upgrade", ""},
+    {"config", "status"},        {"config", "startup"},    {"system", "reboot"},
+    {"system", "factory-reset"}, {"firmware-upgrade", ""},
 };
 
 constexpr size_t kHexDigestLen = 64;

@@ -22,7 +22,8 @@ int main(int argc, char **argv) {
         fprintf(stderr, "config-dump: cannot compute the checksum\n");
         return 1;
     }
-    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t *>(file->data()), file->size());
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t *>(file->data()),
+                                         file->size());
     if (!devio::writeFile(argv[1], bytes)) {
         fprintf(stderr, "config-dump: cannot write %s\n", argv[1]);
         return 1;

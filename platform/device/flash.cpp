@@ -39,7 +39,8 @@ bool flashImage(const std::string &path) {
     const fwimage::ImageError error = fwimage::check(*image, version);
     if (error != fwimage::ImageError::None) {
         const std::string_view why = fwimage::describe(error);
-        fprintf(stderr, "flash: %s: %.*s\n", path.c_str(), static_cast<int>(why.size()), why.data());
+        fprintf(stderr, "flash: %s: %.*s\n", path.c_str(), static_cast<int>(why.size()),
+                why.data());
         return false;
     }
     if (!makeFlashDir() || !devio::writeFile(kFlashImage, *image)) {

@@ -21,7 +21,8 @@ int main(int argc, char **argv) {
     const fwimage::ImageError error = fwimage::check(*image, version);
     if (error != fwimage::ImageError::None) {
         const std::string_view why = fwimage::describe(error);
-        fprintf(stderr, "flash-validate: %s: %.*s\n", argv[1], static_cast<int>(why.size()), why.data());
+        fprintf(stderr, "flash-validate: %s: %.*s\n", argv[1], static_cast<int>(why.size()),
+                why.data());
         return 1;
     }
     printf("flash-validate: %s: firmware %s\n", argv[1], version.c_str());

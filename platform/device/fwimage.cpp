@@ -45,7 +45,8 @@ std::string_view describe(ImageError error) {
     return it->text;
 }
 
-std::optional<std::vector<uint8_t>> build(std::string_view version, std::span<const uint8_t> payload) {
+std::optional<std::vector<uint8_t>> build(std::string_view version,
+                                          std::span<const uint8_t> payload) {
     if (version.empty() || version.size() >= kVersionLen ||
         version.find('\0') != std::string_view::npos) {
         return std::nullopt;

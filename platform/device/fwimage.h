@@ -35,7 +35,8 @@ std::string_view describe(ImageError error);
 
 // An image of `payload` labelled `version`; nothing when the version is
 // empty or does not fit its field with a terminator.
-std::optional<std::vector<uint8_t>> build(std::string_view version, std::span<const uint8_t> payload);
+std::optional<std::vector<uint8_t>> build(std::string_view version,
+                                          std::span<const uint8_t> payload);
 
 // Checks a whole image; on success `version` receives its version text.
 ImageError check(std::span<const uint8_t> image, std::string &version);

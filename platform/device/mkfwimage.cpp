@@ -17,7 +17,8 @@ int main(int argc, char **argv) {
     }
     const auto image = fwimage::build(argv[1], *payload);
     if (!image) {
-        fprintf(stderr, "mkfwimage: version must be 1 to %zu characters\n", fwimage::kVersionLen - 1);
+        fprintf(stderr, "mkfwimage: version must be 1 to %zu characters\n",
+                fwimage::kVersionLen - 1);
         return 1;
     }
     if (!devio::writeFile(argv[3], *image)) {

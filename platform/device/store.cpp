@@ -29,7 +29,8 @@ bool set(const char *section, const char *key, const char *value) {
     const int rc = lsqlquery_set_pv_with_error(section, nullptr, pv.get(), nullptr, &rawError);
     const std::unique_ptr<char, TextDeleter> error(rawError);
     if (rc != 0) {
-        fprintf(stderr, "cannot set %s/%s: %s\n", section, key, error ? error.get() : "unknown error");
+        fprintf(stderr, "cannot set %s/%s: %s\n", section, key,
+                error ? error.get() : "unknown error");
         return false;
     }
     return true;

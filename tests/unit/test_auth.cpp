@@ -19,7 +19,8 @@ TempStore &store() {
 
 }  // namespace
 
-// An all-zero field reads as empty text (a full 64-character field: through test_loop's user field).
+// An all-zero field reads as empty text (a full 64-character field: through test_loop's user
+// field).
 TEST(Base64, ClearsTheWholeOutputAndRefusesTooLongText) {
     std::array<char, 1024> out;
     out.fill('x');
@@ -43,7 +44,8 @@ TEST(Credentials, OnlyTheStoredAccountAndAUsableHashPass) {
         const char *name, *account, *hash, *user, *password;  // account null: not stored
         int expected;
     } cases[] = {
-        {"AnyUserName", "admin", kHashTarnadmin, "guest", "tarnadmin", 0},  // the request's user takes no part
+        {"AnyUserName", "admin", kHashTarnadmin, "guest", "tarnadmin",
+         0},  // the request's user takes no part
         {"AccountCase", "Admin", kHashTarnadmin, "admin", "tarnadmin", -1},
         {"NoAccount", nullptr, kHashTarnadmin, "admin", "tarnadmin", -1},
         {"EmptyStoredHash", "admin", "", "admin", "", -1},

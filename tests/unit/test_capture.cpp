@@ -15,7 +15,7 @@ namespace {
 // /proc is mounted on every Linux host; the root file system never counts.
 TEST(Capture, FirstComponentMustBeMounted) {
     const std::pair<const char *, bool> cases[] = {
-        {"/proc", true}, {"/proc/cap/deeper", true}, {"proc", true},  // "proc": a device name
+        {"/proc", true}, {"/proc/cap/deeper", true},       {"proc", true},  // "proc": a device name
         {"/", false},    {"/tarn-not-mounted/cap", false}, {"/pro", false}, {"", false}};
     for (const auto &[path, usable] : cases)
         EXPECT_EQ(usable, captureFolderUsable(path)) << path;

@@ -18,8 +18,10 @@ const std::string kBody =
 TEST(ConfigFile, BuildsHeaderChecksumAndBodyAndPassesIntact) {
     // The digest was computed independently: printf '...' | sha256sum
     const std::string file = *cfgfile::build(kBody);
-    EXPECT_EQ(file, "TARN-CONFIG 1\n"
-                    "SHA256 ac7719d5c58fd31613162c9bb4c5306a848663560dcd4c598f023171a1eb230f\n" + kBody);
+    EXPECT_EQ(file,
+              "TARN-CONFIG 1\n"
+              "SHA256 ac7719d5c58fd31613162c9bb4c5306a848663560dcd4c598f023171a1eb230f\n" +
+                  kBody);
     std::string_view body;
     EXPECT_EQ(cfgfile::check(file, body), cfgfile::ConfigError::None);
     EXPECT_EQ(body, kBody);
@@ -29,7 +31,11 @@ TEST(ConfigFile, DamagedFilesAreRefused) {
     using E = cfgfile::ConfigError;
     constexpr size_t kBodyStart = 14 + 7 + 64 + 1;
     const std::string intact = *cfgfile::build(kBody);
-    auto flipped = [&](size_t at) { std::string f = intact; f[at] ^= 0x01; return f; };
+    auto flipped = [&](size_t at) {
+        std::string f = intact;
+        f[at] ^= 0x01;
+        return f;
+    };
     const std::tuple<const char *, std::string, E> cases[] = {
         {"header version", flipped(12), E::BadHeader},
         {"empty file", "", E::BadHeader},

@@ -10,7 +10,10 @@
 namespace {
 
 template <typename T>
-void expectConversion(T (*convert)(const char *), const char *text, T value, int err,
+void expectConversion(T (*convert)(const char *),
+                      const char *text,
+                      T value,
+                      int err,
                       const char *out) {
     const std::string label = text != nullptr ? text : "(null)";
     errno = EBADF;  // the conversion must clear it

@@ -34,7 +34,8 @@ constexpr size_t kBufLen = 4096;
 
 TEST(Escape, OverflowIsCutAtWholePairsAndStaysInItsBuffer) {
     const char *kept = strEscapeShell("kept");
-    EXPECT_EQ(std::string(strEscapeShell(std::string(2 * kBufLen, 'a').c_str())), std::string(kBufLen - 1, 'a'));
+    EXPECT_EQ(std::string(strEscapeShell(std::string(2 * kBufLen, 'a').c_str())),
+              std::string(kBufLen - 1, 'a'));
     // Room for one more character, not for a backslash and its character.
     EXPECT_EQ(std::string(strEscapeShell((std::string(kBufLen - 2, 'a') + "$b").c_str())),
               std::string(kBufLen - 2, 'a'));

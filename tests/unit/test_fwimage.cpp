@@ -39,14 +39,15 @@ TEST(FirmwareImage, HeaderLayoutAndVersion) {
 
 TEST(FirmwareImage, CorruptImagesAreRefused) {
     using E = fwimage::ImageError;
-    const std::vector<std::tuple<const char *, std::function<void(std::vector<uint8_t> &)>, E>> cases = {
-        {"payload byte flipped", [](auto &i) { i[500] ^= 1; }, E::BadDigest},
-        {"truncated header", [](auto &i) { i.resize(79); }, E::TruncatedHeader},
-        {"wrong magic", [](auto &i) { i[0] = 'X'; }, E::BadMagic},
-        {"payload cut", [](auto &i) { i.pop_back(); }, E::LengthMismatch},
-        {"payload grown", [](auto &i) { i.push_back(0); }, E::LengthMismatch},
-        {"version unterminated", [](auto &i) { std::fill(i.begin() + 8, i.begin() + 40, 'v'); }, E::BadVersion},
-        {"version empty", [](auto &i) { i[8] = 0; }, E::BadVersion}};
+    const std::vector<std::tuple<const char *, std::function<void(std::vector<uint8_t> &)>, E>>
+        cases = {{"payload byte flipped", [](auto &i) { i[500] ^= 1; }, E::BadDigest},
+                 {"truncated header", [](auto &i) { i.resize(79); }, E::TruncatedHeader},
+                 {"wrong magic", [](auto &i) { i[0] = 'X'; }, E::BadMagic},
+                 {"payload cut", [](auto &i) { i.pop_back(); }, E::LengthMismatch},
+                 {"payload grown", [](auto &i) { i.push_back(0); }, E::LengthMismatch},
+                 {"version unterminated",
+                  [](auto &i) { std::fill(i.begin() + 8, i.begin() + 40, 'v'); }, E::BadVersion},
+                 {"version empty", [](auto &i) { i[8] = 0; }, E::BadVersion}};
     for (const auto &[what, apply, expected] : cases) {
         std::vector<uint8_t> image = *fwimage::build("1.2.3-test", payloadBytes());
         apply(image);

@@ -29,7 +29,9 @@ TempStore &store() {
 using Write = std::tuple<std::string, std::string, std::string>;  // section, key, value
 
 size_t g_mark = 0;
-void mark() { g_mark = store().journal().size(); }
+void mark() {
+    g_mark = store().journal().size();
+}
 std::vector<Write> writes() {
     const std::vector<JournalEntry> journal = store().journal();
     std::vector<Write> out;
@@ -47,7 +49,9 @@ int recordCommand(const char *command) {
 // A handler call as the event loop makes it (the body area runs to the end
 // of a cleared receive buffer): the reply's result word, which nothing but
 // zeros may follow to the end of the buffer.
-uint32_t call(RequestHandler handler, uint16_t op, std::span<const uint8_t> body = {},
+uint32_t call(RequestHandler handler,
+              uint16_t op,
+              std::span<const uint8_t> body = {},
               size_t bodyOff = wire::kBodyOffAuth) {
     std::array<uint8_t, wire::kMaxDatagram> receive{}, reply{};
     std::copy(body.begin(), body.end(), receive.begin() + static_cast<long>(bodyOff));
@@ -55,7 +59,8 @@ uint32_t call(RequestHandler handler, uint16_t op, std::span<const uint8_t> body
     h.uMsgType = wire::kTypeRequest;
     h.uOP_Code = op;
     h.uBodyLen = static_cast<uint16_t>(body.size());
-    EXPECT_EQ(handler(&h, std::span<const uint8_t>(receive).subspan(bodyOff), reply), wire::kHeaderLen + 16);
+    EXPECT_EQ(handler(&h, std::span<const uint8_t>(receive).subspan(bodyOff), reply),
+              wire::kHeaderLen + 16);
     const auto rb = std::span<const uint8_t>(reply).subspan(wire::kHeaderLen);
     for (size_t i = 4; i < rb.size(); i++)
         EXPECT_EQ(rb[i], 0) << "body byte " << i;
@@ -63,7 +68,9 @@ uint32_t call(RequestHandler handler, uint16_t op, std::span<const uint8_t> body
 }
 
 // The call the event loop makes after the reply has left.
-unsigned secondCall(RequestHandler handler) { return handler(nullptr, {}, {}); }
+unsigned secondCall(RequestHandler handler) {
+    return handler(nullptr, {}, {});
+}
 
 std::string base64(const std::string &text) {
     std::vector<unsigned char> out(4 * ((text.size() + 2) / 3) + 1);
@@ -73,7 +80,8 @@ std::string base64(const std::string &text) {
 }
 
 const std::string &keptAddressFile() {
-    static const std::string kept = std::filesystem::path(store().path()).parent_path() / "reserved_IP";
+    static const std::string kept =
+        std::filesystem::path(store().path()).parent_path() / "reserved_IP";
     return kept;
 }
 
@@ -104,21 +112,37 @@ TEST_F(Handlers, SetBasicInfoWritesInOrder) {
     } cases[] = {
         // Any non-zero DHCP byte is on, and DHCP writes no static group.
         {"Dhcp",
-         {{bi::kSystemName, {fullName.begin(), fullName.end()}}, {bi::kDhcp, {0xFF}},
-          {bi::kIp, {10, 0, 0, 2}}, {bi::kIpv6Auto, {7}}},
-         {{"system", "system-name", fullName}, {"management", "dhcp-status", "up"},
-          {"host", "dns-via-dhcp", "up"}, {"management", "ipv6-autoconfig-status", "up"}}},
+         {{bi::kSystemName, {fullName.begin(), fullName.end()}},
+          {bi::kDhcp, {0xFF}},
+          {bi::kIp, {10, 0, 0, 2}},
+          {bi::kIpv6Auto, {7}}},
+         {{"system", "system-name", fullName},
+          {"management", "dhcp-status", "up"},
+          {"host", "dns-via-dhcp", "up"},
+          {"management", "ipv6-autoconfig-status", "up"}}},
         {"StaticEverything",
-         {{bi::kSystemName, {'h', 'a', 'l', 'l'}}, {bi::kIp, {192, 168, 0, 50}},
-          {bi::kMask, {255, 255, 255, 0}}, {bi::kGateway, {192, 168, 0, 1}}, {bi::kStaticDns, {1}},
-          {bi::kDns1, {8, 8, 4, 4}}, {bi::kDns2, {8, 8, 8, 8}}, {bi::kIpv6, v6Addr},
-          {bi::kIpv6Prefix, {64}}, {bi::kIpv6Gateway, v6Gw}},
-         {{"system", "system-name", "hall"}, {"management", "dhcp-status", "down"},
-          {"management", "static-ip", "192.168.0.50"}, {"static-ip-route", "mask", "255.255.255.0"},
-          {"static-ip-route", "gateway", "192.168.0.1"}, {"host", "static-dns-1", "8.8.4.4"},
-          {"host", "static-dns-2", "8.8.8.8"}, {"host", "dns-via-dhcp", "down"},
-          {"management", "ipv6-autoconfig-status", "down"}, {"management", "static-ipv6", "fd00::5"},
-          {"management", "static-ipv6-prefix-length", "64"}, {"static-ipv6-route", "gateway", ""}}},
+         {{bi::kSystemName, {'h', 'a', 'l', 'l'}},
+          {bi::kIp, {192, 168, 0, 50}},
+          {bi::kMask, {255, 255, 255, 0}},
+          {bi::kGateway, {192, 168, 0, 1}},
+          {bi::kStaticDns, {1}},
+          {bi::kDns1, {8, 8, 4, 4}},
+          {bi::kDns2, {8, 8, 8, 8}},
+          {bi::kIpv6, v6Addr},
+          {bi::kIpv6Prefix, {64}},
+          {bi::kIpv6Gateway, v6Gw}},
+         {{"system", "system-name", "hall"},
+          {"management", "dhcp-status", "down"},
+          {"management", "static-ip", "192.168.0.50"},
+          {"static-ip-route", "mask", "255.255.255.0"},
+          {"static-ip-route", "gateway", "192.168.0.1"},
+          {"host", "static-dns-1", "8.8.4.4"},
+          {"host", "static-dns-2", "8.8.8.8"},
+          {"host", "dns-via-dhcp", "down"},
+          {"management", "ipv6-autoconfig-status", "down"},
+          {"management", "static-ipv6", "fd00::5"},
+          {"management", "static-ipv6-prefix-length", "64"},
+          {"static-ipv6-route", "gateway", ""}}},
     };
     for (const auto &p : cases) {
         SCOPED_TRACE(p.name);
@@ -154,10 +178,12 @@ TEST_F(Handlers, ChangeAdminResultAndCommandLine) {
         const std::string password64 = base64(p.password);
         std::vector<uint8_t> body(wire::change_admin::kBodyLen, 0);
         std::copy(p.user64.begin(), p.user64.end(), body.begin());
-        std::copy(password64.begin(), password64.end(), body.begin() + wire::change_admin::kPassword);
+        std::copy(password64.begin(), password64.end(),
+                  body.begin() + wire::change_admin::kPassword);
         g_commands.clear();
         EXPECT_EQ(call(funcChangeAdmin, wire::OP_CHANGE_ADMIN, body), p.result);
-        EXPECT_EQ(g_commands, p.command ? std::vector<std::string>{p.command} : std::vector<std::string>{});
+        EXPECT_EQ(g_commands,
+                  p.command ? std::vector<std::string>{p.command} : std::vector<std::string>{});
         g_commands.clear();
         EXPECT_EQ(secondCall(funcChangeAdmin), 0u);
         EXPECT_TRUE(g_commands.empty());
@@ -174,8 +200,11 @@ TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
         std::vector<Write> seed, second;  // second: written by the call after the reply
     } cases[] = {
         {"FactoryReset", funcFactoryReset, wire::OP_FACTORY_RESET, {}, {reset}},
-        {"ResetKeepIpOnDhcp", funcFactoryResetWithoutIP, wire::OP_FACTORY_RESET_KEEP_IP,
-         {{"management", "dhcp-status", "up"}, {"management", "static-ip", "10.0.0.2"}}, {reset}},
+        {"ResetKeepIpOnDhcp",
+         funcFactoryResetWithoutIP,
+         wire::OP_FACTORY_RESET_KEEP_IP,
+         {{"management", "dhcp-status", "up"}, {"management", "static-ip", "10.0.0.2"}},
+         {reset}},
         {"Reboot", funcReboot, wire::OP_REBOOT, {}, {{"system", "reboot", "yes"}}},
     };
     for (const auto &p : cases) {
@@ -184,7 +213,9 @@ TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
         for (const auto &[section, key, value] : p.seed)
             store().set(section.c_str(), key.c_str(), value.c_str());
         mark();
-        EXPECT_EQ(call(p.handler, p.op, {}, p.handler == funcReboot ? wire::kBodyOffPlain : wire::kBodyOffAuth), 0u);
+        EXPECT_EQ(call(p.handler, p.op, {},
+                       p.handler == funcReboot ? wire::kBodyOffPlain : wire::kBodyOffAuth),
+                  0u);
         EXPECT_TRUE(writes().empty());
         mark();
         EXPECT_EQ(secondCall(p.handler), 0u);
@@ -196,10 +227,11 @@ TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
 // The kept address is written as a file of its own, never through a
 // symbolic link planted where it goes, and is readable by all.
 TEST_F(Handlers, ResetKeepingTheAddressWritesNoLinkTarget) {
-    for (const auto &[section, key, value] : std::vector<Write>{{"management", "dhcp-status", "down"},
-                                                                {"management", "static-ip", "192.0.2.40"},
-                                                                {"management", "static-mask", "255.255.255.0"},
-                                                                {"static-ip-route", "gateway", "192.0.2.1"}})
+    for (const auto &[section, key, value] :
+         std::vector<Write>{{"management", "dhcp-status", "down"},
+                            {"management", "static-ip", "192.0.2.40"},
+                            {"management", "static-mask", "255.255.255.0"},
+                            {"static-ip-route", "gateway", "192.0.2.1"}})
         store().set(section.c_str(), key.c_str(), value.c_str());
     const std::string victim = keptAddressFile() + ".victim";
     std::filesystem::remove(keptAddressFile());

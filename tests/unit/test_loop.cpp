@@ -28,13 +28,20 @@ TempStore &store() {
 using Datagram = std::vector<uint8_t>;
 
 // A request written byte by byte, as a utility puts it on the wire.
-Datagram request(uint16_t status, uint16_t op, std::span<const uint8_t> mac, std::span<const uint8_t> ip) {
+Datagram request(uint16_t status,
+                 uint16_t op,
+                 std::span<const uint8_t> mac,
+                 std::span<const uint8_t> ip) {
     Datagram d;
     const auto le16 = [&d](unsigned v) { d.insert(d.end(), {uint8_t(v), uint8_t(v >> 8)}); };
-    le16(0xFDFD); le16(0x4242); le16(op);  // type, tag, operation
+    le16(0xFDFD);
+    le16(0x4242);
+    le16(op);  // type, tag, operation
     d.insert(d.end(), mac.begin(), mac.end());
     d.insert(d.end(), ip.begin(), ip.end());
-    le16(status); le16(0); le16(0);  // status, flag, body length
+    le16(status);
+    le16(0);
+    le16(0);  // status, flag, body length
     return d;
 }
 
@@ -83,7 +90,8 @@ TEST_F(Serve, AddressingRulesDropWithoutAnswer) {
     const std::pair<const char *, Datagram> cases[] = {
         {"broadcast with own MAC", request(0, 0xA1, kOwnMac, kNoIp)},
         {"broadcast of protected op, right credentials",
-         withCredentials(request(0, 0xA2, kAllMac, kNoIp), "YWRtaW4=", "dGFybmFkbWlu")},  // admin, tarnadmin
+         withCredentials(request(0, 0xA2, kAllMac, kNoIp),
+                         "YWRtaW4=", "dGFybmFkbWlu")},  // admin, tarnadmin
         {"broadcast of unknown op", request(0, 0x99, kAllMac, kNoIp)},
         {"unknown addressing mode", request(0x7776, 0x99, kOwnMac, kOwnIp)},
         {"short datagram", Datagram{0xFD, 0xFD, 0x01, 0x00, 0x99}}};
@@ -100,7 +108,8 @@ TEST_F(Serve, NoCredentialsGetAuthFail) {
 // The 64-character user field has no terminator; the password field behind it must not run into it.
 TEST_F(Serve, FullUserFieldDecodesFromItsOwnBytes) {
     const std::string user64(64, 'Q');  // "QQQQ" decodes to 0x41 0x04 0x10
-    serve(withCredentials(request(0x7777, 0xA3, kOwnMac, kOwnIp), user64, "dGFybmFkbWlueA=="));  // tarnadminx
+    serve(withCredentials(request(0x7777, 0xA3, kOwnMac, kOwnIp), user64,
+                          "dGFybmFkbWlueA=="));  // tarnadminx
     std::string expected;
     for (int i = 0; i < 16; i++)
         expected += "\x41\x04\x10";

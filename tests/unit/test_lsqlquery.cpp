@@ -2,14 +2,14 @@
 // tool's dump format and exit codes (the sandbox tests seed through lsql).
 #include <lsqlquery.h>
 
+#include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <memory>
-#include <sys/wait.h>
 
 #include "temp_store.h"
 
@@ -20,19 +20,23 @@ struct PvDeleter {
 };
 using Pv = std::unique_ptr<lsqlquery_pv, PvDeleter>;
 
-std::optional<std::string> libGet(const char *section, const char *key,
-                                  const char *object = nullptr, const char *qk = nullptr,
-                                  const char *qv = nullptr)
-{
-    Pv pv(qk ? lsqlquery_get_pv_q1(section, object, key, qk, qv) : lsqlquery_get_pv(section, object, key));
+std::optional<std::string> libGet(const char *section,
+                                  const char *key,
+                                  const char *object = nullptr,
+                                  const char *qk = nullptr,
+                                  const char *qv = nullptr) {
+    Pv pv(qk ? lsqlquery_get_pv_q1(section, object, key, qk, qv)
+             : lsqlquery_get_pv(section, object, key));
     return pv ? std::optional<std::string>(pv->value) : std::nullopt;
 }
 
 // A library write; the error text when it fails.
-std::optional<std::string> libSet(const char *section, const char *key, const char *value,
-                                  const char *object = nullptr, const char *qk = nullptr,
-                                  const char *qv = nullptr)
-{
+std::optional<std::string> libSet(const char *section,
+                                  const char *key,
+                                  const char *value,
+                                  const char *object = nullptr,
+                                  const char *qk = nullptr,
+                                  const char *qv = nullptr) {
     Pv rec(lsqlquery_new_pv_solo(key, value));
     Pv qual(qk ? lsqlquery_new_pv_solo(qk, qv) : nullptr);
     char *error = nullptr;
@@ -52,8 +56,7 @@ struct ToolRun {
 
 class LsqlqueryTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         const char *build = std::getenv("TARN_BUILD");
         if (build == nullptr)
             GTEST_SKIP() << "TARN_BUILD is not set";
@@ -61,9 +64,9 @@ protected:
         store.clear();
     }
     // Runs the built lsql with `args` (plain words); `input` is its standard input.
-    ToolRun lsql(const std::string &args, const std::string &input = "")
-    {
-        std::ofstream(store.path() + ".in") << input;  // beside the database, in its temporary folder
+    ToolRun lsql(const std::string &args, const std::string &input = "") {
+        std::ofstream(store.path() + ".in")
+            << input;  // beside the database, in its temporary folder
         const std::string command =
             lsqlTool + " " + args + " <" + store.path() + ".in 2>" + store.path() + ".err";
         ToolRun r;
@@ -81,9 +84,10 @@ protected:
 };
 
 // Each address names its own setting: a write to one never shows in another.
-TEST_F(LsqlqueryTest, EveryAddressIsItsOwnSetting)
-{
-    const struct { const char *object, *qk, *qv, *value; } cases[] = {
+TEST_F(LsqlqueryTest, EveryAddressIsItsOwnSetting) {
+    const struct {
+        const char *object, *qk, *qv, *value;
+    } cases[] = {
         {nullptr, nullptr, nullptr, "plain"},
         {"vap5", nullptr, nullptr, "named"},
         {"vap5", "radio", "wlan1", "on wlan1"},
@@ -96,8 +100,7 @@ TEST_F(LsqlqueryTest, EveryAddressIsItsOwnSetting)
         EXPECT_EQ(libGet("vap", "vlan-id", c.object, c.qk, c.qv), c.value) << c.value;
 }
 
-TEST_F(LsqlqueryTest, JournalRecordsWritesInOrderWithWriterAndResult)
-{
+TEST_F(LsqlqueryTest, JournalRecordsWritesInOrderWithWriterAndResult) {
     store.lock("system", "model", "model is read-only");
     ASSERT_EQ(libSet("system", "reboot", "yes"), std::nullopt);
     ASSERT_EQ(libSet("vap", "vlan-id", "12", "vap1", "radio", "wlan1"), std::nullopt);
@@ -109,20 +112,24 @@ TEST_F(LsqlqueryTest, JournalRecordsWritesInOrderWithWriterAndResult)
     for (const JournalEntry &e : j) {
         EXPECT_EQ(e.seq, j[0].seq + static_cast<int64_t>(rows.size()));
         EXPECT_EQ(e.writer, program_invocation_short_name);
-        rows.push_back(e.section + "/" + e.object + "/" + e.qualifier + "/" + e.key + "=" + e.value + " " + e.result);
+        rows.push_back(e.section + "/" + e.object + "/" + e.qualifier + "/" + e.key + "=" +
+                       e.value + " " + e.result);
     }
-    EXPECT_EQ(rows, (std::vector<std::string>{"system///reboot=yes ok", "vap/vap1/radio=wlan1/vlan-id=12 ok",
+    EXPECT_EQ(rows, (std::vector<std::string>{"system///reboot=yes ok",
+                                              "vap/vap1/radio=wlan1/vlan-id=12 ok",
                                               "system///model=other model is read-only"}));
 }
 
-TEST_F(LsqlqueryTest, ToolExitCodes)
-{
+TEST_F(LsqlqueryTest, ToolExitCodes) {
     store.set("system", "model", "TAP-2400");
     store.lock("system", "version", "read-only");
-    const struct { const char *args; int status; } cases[] = {
+    const struct {
+        const char *args;
+        int status;
+    } cases[] = {
         {"get system missing", 1},
         {"set system version 2", 1},
-        {"unset system missing", 0},  // the store ends the same
+        {"unset system missing", 0},            // the store ends the same
         {"get system model --where radio", 2},  // a usage error
     };
     for (const auto &c : cases) {
@@ -140,21 +147,22 @@ TEST_F(LsqlqueryTest, ToolExitCodes)
     EXPECT_EQ(libGet("system", "model"), "TAP-2400");
 }
 
-TEST_F(LsqlqueryTest, DumpLoadRoundTripKeepsEscapedTexts)
-{
+TEST_F(LsqlqueryTest, DumpLoadRoundTripKeepsEscapedTexts) {
     ASSERT_EQ(libSet("system", "system-name", "tab\there\nline\\end"), std::nullopt);
     ASSERT_EQ(libSet("vap", "vlan-id", "", "vap7", "radio", "wlan1"), std::nullopt);
     ToolRun dumped = lsql("dump");
     ASSERT_EQ(dumped.status, 0);
-    EXPECT_EQ(dumped.out, "system\t-\t-\tsystem-name\ttab\\there\\nline\\\\end\n"
-                          "vap\tvap7\tradio=wlan1\tradio\twlan1\n"
-                          "vap\tvap7\tradio=wlan1\tvlan-id\t\n");
+    EXPECT_EQ(dumped.out,
+              "system\t-\t-\tsystem-name\ttab\\there\\nline\\\\end\n"
+              "vap\tvap7\tradio=wlan1\tradio\twlan1\n"
+              "vap\tvap7\tradio=wlan1\tvlan-id\t\n");
     ASSERT_EQ(lsql("reset").status, 0);
     EXPECT_EQ(libGet("system", "system-name"), std::nullopt);
     // Loading the qualified setting alone creates its qualifier too.
-    ToolRun loaded = lsql("load -", "# comment\n\n"
-                                    "system\t-\t-\tsystem-name\ttab\\there\\nline\\\\end\n"
-                                    "vap\tvap7\tradio=wlan1\tvlan-id\t\n");
+    ToolRun loaded = lsql("load -",
+                          "# comment\n\n"
+                          "system\t-\t-\tsystem-name\ttab\\there\\nline\\\\end\n"
+                          "vap\tvap7\tradio=wlan1\tvlan-id\t\n");
     ASSERT_EQ(loaded.status, 0) << loaded.err;
     EXPECT_EQ(libGet("system", "system-name"), "tab\there\nline\\end");
     EXPECT_EQ(lsql("dump").out, dumped.out);
@@ -163,13 +171,13 @@ TEST_F(LsqlqueryTest, DumpLoadRoundTripKeepsEscapedTexts)
 
 // A new database and every file beside it are its owner's alone, whatever
 // the umask; the journal keeps only its newest rows, numbered on.
-TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing)
-{
+TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing) {
     const std::filesystem::path folder = store.path() + ".fresh";
     const std::string run = "umask 022; LSQLQUERY_DB=" + (folder / "s.db").string() +
                             " LSQLQUERY_JOURNAL_ROWS=3 " + lsqlTool + " ";
     for (int i = 1; i <= 5; i++)
-        ASSERT_EQ(std::system((run + "set system n" + std::to_string(i) + " v >/dev/null").c_str()), 0);
+        ASSERT_EQ(std::system((run + "set system n" + std::to_string(i) + " v >/dev/null").c_str()),
+                  0);
     std::string journal;
     FILE *out = popen((run + "journal | cut -f1,6").c_str(), "r");
     char buf[256];

@@ -30,7 +30,8 @@ std::vector<std::string> commands(const char *command = nullptr) {
 
 // The result of one restore request for saved.cfg on 192.0.2.1 by TFTP, served on this thread.
 uint8_t serveRestore(uint8_t sst) {
-    std::array<uint8_t, wire::kMaxDatagram - wire::kHeaderLen> body{sst, wt::kServerTftp, wt::kAddrIpv4, 192, 0, 2, 1};
+    std::array<uint8_t, wire::kMaxDatagram - wire::kHeaderLen> body{
+        sst, wt::kServerTftp, wt::kAddrIpv4, 192, 0, 2, 1};
     std::copy_n("saved.cfg", 9, body.begin() + wt::kFileV4);
     wire::message_t req{};  // the loop has checked the type; the handler reads the operation
     req.uOP_Code = wire::OP_CONFIG_RESTORE;
@@ -41,7 +42,10 @@ uint8_t serveRestore(uint8_t sst) {
 
 TEST(RestoreThreads, QueriesFollowTheDetachedWorkerToComplete) {
     TempStore().clear();
-    sysSetShellExec([](const char *command) { commands(command); return 0; });
+    sysSetShellExec([](const char *command) {
+        commands(command);
+        return 0;
+    });
     ASSERT_EQ(serveRestore(wt::SST_CONFIG), 0);
     // Queries until the worker has run its three commands: 2 while busy, 3 once for "complete"
     // (which the query clears), then 2. Bounded: the worker pauses 2 seconds, the ceiling is 20.
@@ -51,9 +55,10 @@ TEST(RestoreThreads, QueriesFollowTheDetachedWorkerToComplete) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_TRUE(sawComplete);
-    EXPECT_EQ(commands(), (std::vector<std::string>{"tftp -g 192.0.2.1 -l saved.cfg -r saved.cfg",
-                                                    "/usr/sbin/config-file validate saved.cfg >/dev/console 2>&1",
-                                                    "/usr/sbin/config-file restore saved.cfg >/dev/console 2>&1"}));
+    EXPECT_EQ(commands(), (std::vector<std::string>{
+                              "tftp -g 192.0.2.1 -l saved.cfg -r saved.cfg",
+                              "/usr/sbin/config-file validate saved.cfg >/dev/console 2>&1",
+                              "/usr/sbin/config-file restore saved.cfg >/dev/console 2>&1"}));
     EXPECT_EQ(TempStore().get("config", "status"), "");
 }
 

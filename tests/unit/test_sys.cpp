@@ -81,7 +81,9 @@ TEST_F(SysAccessors, FailuresClearOrKeepTheField) {
     const struct {
         int (*read)(int, std::span<uint8_t>);
         uint8_t left;
-    } readers[] = {{&sysGetLanMac, 0}, {&sysGetLanIp, 0}, {&sysGetLanMask, kGuard},
+    } readers[] = {{&sysGetLanMac, 0},
+                   {&sysGetLanIp, 0},
+                   {&sysGetLanMask, kGuard},
                    {&sysGetLanGateway, kGuard}};
     for (const auto &r : readers) {
         Field f(4);

@@ -59,14 +59,15 @@ TEST(ReadLine, NoOutputOrNoRoomIsRefusedWithAClearedBuffer) {
     // A guard zone behind the buffer must stay untouched.
     std::array<char, 48> mem;
     std::span<char> buf(mem.data(), 16);
-    for (const char *command : {"true", "printf '1234567890123456\\n'", "head -c 5000 /dev/zero | tr '\\0' 7"}) {
+    for (const char *command :
+         {"true", "printf '1234567890123456\\n'", "head -c 5000 /dev/zero | tr '\\0' 7"}) {
         mem.fill('g');
         EXPECT_EQ(sysReadTrimmedLine(command, buf), -1) << command;
         EXPECT_TRUE(allZero(buf)) << command;
-        EXPECT_TRUE(std::all_of(mem.begin() + 16, mem.end(), [](char c) { return c == 'g'; })) << command;
+        EXPECT_TRUE(std::all_of(mem.begin() + 16, mem.end(), [](char c) { return c == 'g'; }))
+            << command;
     }
 }
-
 
 // Local time of a 14-digit stamp, as the date command prints it.
 std::time_t localStamp(const char *digits) {
@@ -130,10 +131,11 @@ TEST(ClockDate, ADateToolThatWrappedGivesAClearedField) {
 // the one on the pipe it writes to and prints that descriptor's open flags.
 TEST(ReadLine, ThePipeIsCloseOnExec) {
     std::array<char, 32> flags{};
-    ASSERT_EQ(sysReadTrimmedLine("p=$(readlink /proc/$$/fd/1); for f in /proc/$PPID/fd/*; do "
-                                 "[ \"$(readlink $f)\" = \"$p\" ] && "
-                                 "sed -n 's/^flags:[[:space:]]*//p' /proc/$PPID/fdinfo/${f##*/}; done",
-                                 flags),
-              0);
+    ASSERT_EQ(
+        sysReadTrimmedLine("p=$(readlink /proc/$$/fd/1); for f in /proc/$PPID/fd/*; do "
+                           "[ \"$(readlink $f)\" = \"$p\" ] && "
+                           "sed -n 's/^flags:[[:space:]]*//p' /proc/$PPID/fdinfo/${f##*/}; done",
+                           flags),
+        0);
     EXPECT_NE(std::stoul(flags.data(), nullptr, 8) & O_CLOEXEC, 0u) << flags.data();
 }

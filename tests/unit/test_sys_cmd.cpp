@@ -19,7 +19,8 @@ int recordingShell(const char *command) {
     return g_status;
 }
 
-int runShown(bool trace, const char *shown, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+int runShown(bool trace, const char *shown, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
 int runShown(bool trace, const char *shown, const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
@@ -78,13 +79,15 @@ TEST_F(ShellRecorder, TraceLinesPerStatus) {
 // A secret reaches the shell, never the trace or the failure lines.
 TEST_F(ShellRecorder, SecretCommandShowsItsStandIn) {
     const char *shown = "submit SET_PASSWD 'admin' '********'";
-    for (const auto &[status, trace] : {
-             std::pair{0, "SYSCMD: submit SET_PASSWD 'admin' '********'\n"},
-             std::pair{256, "SYSCMD: submit SET_PASSWD 'admin' '********'\n"
-                            "!!!status=256, WIFEXITED=1, WEXITSTATUS=1\n"
-                            "cmd=\"submit SET_PASSWD 'admin' '********'\" not exited normally.\n"},
-             std::pair{-1, "SYSCMD: submit SET_PASSWD 'admin' '********'\n"
-                           "system(submit SET_PASSWD 'admin' '********') failed - can't fork.\n"}}) {
+    for (const auto &[status, trace] :
+         {std::pair{0, "SYSCMD: submit SET_PASSWD 'admin' '********'\n"},
+          std::pair{256,
+                    "SYSCMD: submit SET_PASSWD 'admin' '********'\n"
+                    "!!!status=256, WIFEXITED=1, WEXITSTATUS=1\n"
+                    "cmd=\"submit SET_PASSWD 'admin' '********'\" not exited normally.\n"},
+          std::pair{-1,
+                    "SYSCMD: submit SET_PASSWD 'admin' '********'\n"
+                    "system(submit SET_PASSWD 'admin' '********') failed - can't fork.\n"}}) {
         g_status = status;
         g_commands.clear();
         testing::internal::CaptureStdout();

@@ -30,8 +30,9 @@ protected:
         const auto journal = store().journal();
         for (size_t i = mark_; i < journal.size(); i++) {
             const auto &e = journal[i];
-            out.push_back(e.section + ":" + e.object + (e.qualifier.empty() ? "" : "[" + e.qualifier + "]") +
-                          ":" + e.key + "=" + e.value);
+            out.push_back(e.section + ":" + e.object +
+                          (e.qualifier.empty() ? "" : "[" + e.qualifier + "]") + ":" + e.key + "=" +
+                          e.value);
         }
         mark_ = journal.size();
         return out;
@@ -51,7 +52,9 @@ std::vector<uint8_t> fieldOf(const std::string &text, size_t width) {
     return f;
 }
 
-std::string textOf(std::span<const uint8_t> f) { return std::string(wire::load_text(f, 0, f.size())); }
+std::string textOf(std::span<const uint8_t> f) {
+    return std::string(wire::load_text(f, 0, f.size()));
+}
 
 // Radio 1 is the store's "wlan0"; a VAP other than 0 names its own network.
 TEST_F(Wlan, SettersNameTheirObjectsInOrder) {
@@ -61,37 +64,45 @@ TEST_F(Wlan, SettersNameTheirObjectsInOrder) {
     sysSetVapVlanId(fieldOf("1234", 4), 7, 1);
     sysSetWlanSecurity(fieldOf("4", 4), 7, 1);
     sysSetWlanKey(fieldOf("passphrase", 16), 7, 1);  // follows the mode just written
-    EXPECT_EQ(takeWrites(), (std::vector<std::string>{
-                                "radio:wlan0:status=up", "interface:wlan0vap7:ssid=" + ssid,
-                                "vap:vap7[radio=wlan0]:vlan-id=1234", "interface:wlan0vap7:security=wpa-personal",
-                                "bss:wlan0bssvap7:wpa-allowed=off", "bss:wlan0bssvap7:wpa2-allowed=on",
-                                "interface:wlan0vap7:wpa-personal-key=passphrase"}));
+    EXPECT_EQ(takeWrites(),
+              (std::vector<std::string>{
+                  "radio:wlan0:status=up", "interface:wlan0vap7:ssid=" + ssid,
+                  "vap:vap7[radio=wlan0]:vlan-id=1234", "interface:wlan0vap7:security=wpa-personal",
+                  "bss:wlan0bssvap7:wpa-allowed=off", "bss:wlan0bssvap7:wpa2-allowed=on",
+                  "interface:wlan0vap7:wpa-personal-key=passphrase"}));
 }
 
 // ---- Security codes and the key that follows them ---------------------------
 
 TEST_F(Wlan, SecurityCodesWriteTheModeThenTheBssFlags) {
-    struct Row { const char *field, *security, *wpa, *wpa2; };  // null: not written
-    for (const Row &r : {Row{"2", "wpa-personal", "on", "off"}, Row{"3", "wpa-enterprise", "on", "off"},
-                         Row{"5", "wpa-enterprise", "off", "on"}, Row{"0006", "plain-text", nullptr, nullptr},
-                         Row{"4x", "wpa-personal", "off", "on"}, Row{"0", nullptr, nullptr, nullptr},
-                         Row{"7", nullptr, nullptr, nullptr}, Row{"-2", nullptr, nullptr, nullptr}}) {
+    struct Row {
+        const char *field, *security, *wpa, *wpa2;
+    };  // null: not written
+    for (const Row &r :
+         {Row{"2", "wpa-personal", "on", "off"}, Row{"3", "wpa-enterprise", "on", "off"},
+          Row{"5", "wpa-enterprise", "off", "on"}, Row{"0006", "plain-text", nullptr, nullptr},
+          Row{"4x", "wpa-personal", "off", "on"}, Row{"0", nullptr, nullptr, nullptr},
+          Row{"7", nullptr, nullptr, nullptr}, Row{"-2", nullptr, nullptr, nullptr}}) {
         SCOPED_TRACE(r.field);
         sysSetWlanSecurity(fieldOf(r.field, 4), 3, 0);
         std::vector<std::string> expected;
         if (r.security != nullptr)
             expected.push_back(std::string("interface:wlan1vap3:security=") + r.security);
         if (r.wpa != nullptr)
-            expected.insert(expected.end(), {std::string("bss:wlan1bssvap3:wpa-allowed=") + r.wpa,
-                                             std::string("bss:wlan1bssvap3:wpa2-allowed=") + r.wpa2});
+            expected.insert(expected.end(),
+                            {std::string("bss:wlan1bssvap3:wpa-allowed=") + r.wpa,
+                             std::string("bss:wlan1bssvap3:wpa2-allowed=") + r.wpa2});
         EXPECT_EQ(takeWrites(), expected);
     }
 }
 
 TEST_F(Wlan, KeyIsWrittenOnlyForWpaPersonalAndAWepKeyInUse) {
-    struct Row { const char *security, *defaultKey, *writtenKey; };  // null: none
-    for (const Row &r : {Row{"wpa-personal", "2", "wpa-personal-key"}, Row{"static-wep", nullptr, nullptr},
-                         Row{"wpa-enterprise", "2", nullptr}, Row{nullptr, "2", nullptr}}) {
+    struct Row {
+        const char *security, *defaultKey, *writtenKey;
+    };  // null: none
+    for (const Row &r :
+         {Row{"wpa-personal", "2", "wpa-personal-key"}, Row{"static-wep", nullptr, nullptr},
+          Row{"wpa-enterprise", "2", nullptr}, Row{nullptr, "2", nullptr}}) {
         SCOPED_TRACE(r.security != nullptr ? r.security : "none");
         store().clear();
         if (r.security != nullptr)
@@ -102,9 +113,10 @@ TEST_F(Wlan, KeyIsWrittenOnlyForWpaPersonalAndAWepKeyInUse) {
         std::array<uint8_t, 16> key;
         std::memcpy(key.data(), "0123456789abcdef", 16);  // full width, no terminator
         sysSetWlanKey(key, 0, 1);
-        EXPECT_EQ(takeWrites(), r.writtenKey == nullptr ? std::vector<std::string>{}
-                                : std::vector<std::string>{std::string("interface:wlan0:") +
-                                                           r.writtenKey + "=0123456789abcdef"});
+        EXPECT_EQ(takeWrites(), r.writtenKey == nullptr
+                                    ? std::vector<std::string>{}
+                                    : std::vector<std::string>{std::string("interface:wlan0:") +
+                                                               r.writtenKey + "=0123456789abcdef"});
     }
 }
 
@@ -116,8 +128,11 @@ TEST_F(Wlan, SecurityGetterGivesTheCodeTheSetterWouldNeed) {
         EXPECT_EQ(textOf(out), code);
     }
     // Both BSS flags on: WPA2 alone decides; none stored: off. "": the field stays zero.
-    struct Row { const char *security, *flags, *code; };
-    for (const Row &r : {Row{"wpa-personal", "on", "4"}, Row{"wpa-enterprise", nullptr, "3"}, Row{"open", "on", ""}}) {
+    struct Row {
+        const char *security, *flags, *code;
+    };
+    for (const Row &r : {Row{"wpa-personal", "on", "4"}, Row{"wpa-enterprise", nullptr, "3"},
+                         Row{"open", "on", ""}}) {
         store().clear();
         setNetwork("wlan0vap6", "security", r.security);
         if (r.flags != nullptr) {
@@ -133,7 +148,8 @@ TEST_F(Wlan, SecurityGetterGivesTheCodeTheSetterWouldNeed) {
 
 // ---- The set handler against what the get handler reports ------------------
 
-using Entries = std::array<std::array<uint8_t, wire::multi_ssid::kEntryLen>, wire::multi_ssid::kEntryCount>;
+using Entries =
+    std::array<std::array<uint8_t, wire::multi_ssid::kEntryLen>, wire::multi_ssid::kEntryCount>;
 
 Entries getEntries(int radio) {
     namespace ms = wire::multi_ssid;
@@ -143,7 +159,8 @@ Entries getEntries(int radio) {
     EXPECT_EQ(funcGetMultiSSID_Config(&request, body, reply), wire::kHeaderLen + ms::kReplyBodyLen);
     Entries entries{};
     for (size_t k = 0; k < ms::kEntryCount; k++)
-        wire::load_bytes(reply, wire::kHeaderLen + ms::kReplyEntries + k * ms::kEntryLen, entries[k]);
+        wire::load_bytes(reply, wire::kHeaderLen + ms::kReplyEntries + k * ms::kEntryLen,
+                         entries[k]);
     return entries;
 }
 
@@ -188,10 +205,11 @@ TEST_F(Wlan, SetWritesOnlyWhatDiffersFromTheGet) {
     putField(entries, 2, ms::kKey, ms::kKeyLen, "another-key");
     putField(entries, 5, ms::kSecurity, ms::kSecurityLen, "2");
     setEntries(0, entries);
-    EXPECT_EQ(takeWrites(), (std::vector<std::string>{
-                                "radio:wlan1:status=up", "interface:wlan1vap2:wpa-personal-key=another-key",
-                                "interface:wlan1vap3:ssid=renamed", "interface:wlan1vap5:security=wpa-personal",
-                                "bss:wlan1bssvap5:wpa-allowed=on", "bss:wlan1bssvap5:wpa2-allowed=off"}));
+    EXPECT_EQ(takeWrites(),
+              (std::vector<std::string>{
+                  "radio:wlan1:status=up", "interface:wlan1vap2:wpa-personal-key=another-key",
+                  "interface:wlan1vap3:ssid=renamed", "interface:wlan1vap5:security=wpa-personal",
+                  "bss:wlan1bssvap5:wpa-allowed=on", "bss:wlan1bssvap5:wpa2-allowed=off"}));
     EXPECT_EQ(store().get("interface", "wpa-personal-key", "wlan1"), longKey);
 }
 

@@ -14,7 +14,10 @@ using namespace tarn;
 
 namespace {
 
-Reply answer(uint8_t macEnd, const std::string &ifname, uint8_t fromEnd, std::vector<uint8_t> body = {}) {
+Reply answer(uint8_t macEnd,
+             const std::string &ifname,
+             uint8_t fromEnd,
+             std::vector<uint8_t> body = {}) {
     Reply r;
     r.header.uMsgType = wire::kTypeReply;
     r.header.uOP_Code = wire::OP_DISCOVER;
@@ -45,11 +48,13 @@ TEST(TarnChecks, ValuesThatFillTheirFieldMayBeCut) {
 }
 
 TEST(TarnChecks, KeysTheDeviceCanUse) {
-    const SecurityMode &wep = *securityByName("static-wep"), &wpa2 = *securityByName("wpa2-personal");
+    const SecurityMode &wep = *securityByName("static-wep"),
+                       &wpa2 = *securityByName("wpa2-personal");
     for (const char *ok : {"abcde", "thirteen-char", "0123456789", "aBcDeF0123"})
         EXPECT_EQ(keyProblem(wep, ok), "") << ok;
     // 26 hexadecimal digits are a WEP key, but not one the 16-byte field holds.
-    for (const std::string bad : {"abc", "abcdef", "012345678g", "0123456789abcdef", "0123456789abcdef0123456789"})
+    for (const std::string bad :
+         {"abc", "abcdef", "012345678g", "0123456789abcdef", "0123456789abcdef0123456789"})
         EXPECT_NE(keyProblem(wep, bad), "") << bad;
     for (const char *ok : {"eightchr", "sixteen-chars-16"})
         EXPECT_EQ(keyProblem(wpa2, ok), "") << ok;
@@ -105,9 +110,9 @@ TEST(TarnChecks, AnswersAreComparedWithinOneTry) {
     };
     TriedAnswers answers;
     EXPECT_EQ(answers.answer(), nullptr);
-    EXPECT_TRUE(answers.add(tried(7, {1})));   // a late answer to the first try
-    EXPECT_TRUE(answers.add(tried(8, {2})));   // the second try's, taken later: not compared
-    EXPECT_TRUE(answers.add(tried(7, {1})));   // the same answer again
+    EXPECT_TRUE(answers.add(tried(7, {1})));  // a late answer to the first try
+    EXPECT_TRUE(answers.add(tried(8, {2})));  // the second try's, taken later: not compared
+    EXPECT_TRUE(answers.add(tried(7, {1})));  // the same answer again
     ASSERT_NE(answers.answer(), nullptr);
     EXPECT_EQ(answers.answer()->body, Bytes{1});
     EXPECT_FALSE(answers.add(tried(8, {3})));  // a different answer to the second try
@@ -120,9 +125,10 @@ TEST(TarnChecks, FileNamesAreEncodedForTheUrl) {
 }
 
 TEST(TarnChecks, ABackupNamesTheDeviceItWasMadeOn) {
-    const std::string file = "TARN-CONFIG 1\nSHA256 00\nsystem\t-\t-\tmac\t02:00:00:00:00:09\n"
-                             "management\t-\t-\tinterface\tbrtrunk\n"
-                             "management\t-\t-\tmac\t02:00:00:00:00:01\n";
+    const std::string file =
+        "TARN-CONFIG 1\nSHA256 00\nsystem\t-\t-\tmac\t02:00:00:00:00:09\n"
+        "management\t-\t-\tinterface\tbrtrunk\n"
+        "management\t-\t-\tmac\t02:00:00:00:00:01\n";
     EXPECT_EQ(backupOwner(file), (Mac{2, 0, 0, 0, 0, 1}));
     EXPECT_EQ(backupOwner("TARN-CONFIG 1\nmanagement\t-\t-\tip\t192.0.2.11\n"), std::nullopt);
     EXPECT_EQ(backupOwner("management\tx\t-\tmac\t02:00:00:00:00:01"), std::nullopt);

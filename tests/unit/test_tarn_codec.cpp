@@ -26,13 +26,23 @@ B cat(std::initializer_list<B> parts) {
 
 const Address kDev{{0x02, 0, 0, 0, 0, 0x07}, {192, 0, 2, 17}};
 const B kV6{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x11};
-const B kV4Settings{192, 0, 2, 17, 0, 0, 0, 1, 255, 255, 255, 0, 192, 0, 2, 1, 192, 0, 2, 53, 192, 0, 2, 54};
+const B kV4Settings{192, 0, 2, 17, 0,   0, 0, 1,  255, 255, 255, 0,
+                    192, 0, 2, 1,  192, 0, 2, 53, 192, 0,   2,   54};
 
 // A discovery reply body (static DNS) whose name fills its field.
 B discoverBody(uint8_t dhcp, uint8_t ipv6Auto) {
-    const B ident = cat({text("TAP-2400", 32), text("1.2.3", 32), B(6, 0), {0x02, 0, 0, 0, 0, 0x07}});
-    return cat({text("Vemira AP", 128), ident, text(std::string(64, 'n'), 64), kV4Settings, {dhcp},
-                text("20240501123456", 123), kV6, {64}, B(48, 0), {ipv6Auto, 0}});
+    const B ident =
+        cat({text("TAP-2400", 32), text("1.2.3", 32), B(6, 0), {0x02, 0, 0, 0, 0, 0x07}});
+    return cat({text("Vemira AP", 128),
+                ident,
+                text(std::string(64, 'n'), 64),
+                kV4Settings,
+                {dhcp},
+                text("20240501123456", 123),
+                kV6,
+                {64},
+                B(48, 0),
+                {ipv6Auto, 0}});
 }
 
 }  // namespace
@@ -40,9 +50,12 @@ B discoverBody(uint8_t dhcp, uint8_t ipv6Auto) {
 TEST(TarnRequest, HeaderCredentialBlockAndBodies) {
     EXPECT_EQ(encodeRequest(0xA1, 0x1234, std::nullopt, {}, {}),
               cat({{0xFD, 0xFD, 0x34, 0x12, 0xA1, 0}, B(6, 0xFF), B(10, 0)}));
-    EXPECT_EQ(encodeRequest(0xC0, 0xABCD, kDev, {"admin", "tarnadmin"}, {}),
-              cat({{0xFD, 0xFD, 0xCD, 0xAB, 0xC0, 0, 0x02, 0, 0, 0, 0, 0x07, 192, 0, 2, 17, 0x77, 0x77},
-                   B(4, 0), text("YWRtaW4=", 64), text("dGFybmFkbWlu", 64)}));
+    EXPECT_EQ(
+        encodeRequest(0xC0, 0xABCD, kDev, {"admin", "tarnadmin"}, {}),
+        cat({{0xFD, 0xFD, 0xCD, 0xAB, 0xC0, 0, 0x02, 0, 0, 0, 0, 0x07, 192, 0, 2, 17, 0x77, 0x77},
+             B(4, 0),
+             text("YWRtaW4=", 64),
+             text("dGFybmFkbWlu", 64)}));
     // SNMP carries no credential block; the body length leaves the block out.
     const B snmp = encodeRequest(0xD4, 1, kDev, {"admin", "x"}, snmpBody(true, "pub", "priv"));
     EXPECT_EQ(snmp[20], 65);
@@ -61,23 +74,35 @@ TEST(TarnRequest, HeaderCredentialBlockAndBodies) {
     MultiSsid m;
     m.entries[7] = {"last", "4094", "6", std::string(16, 'k')};  // fields filled, no terminators
     EXPECT_EQ(multiSsidSetBody(1, m),  // radio 1 switched on, entries 0 to 6 empty
-              cat({{1, 1}, B(7 * 56, 0), text("last", 32), {'4', '0', '9', '4'}, text("6", 4), B(16, 'k')}));
+              cat({{1, 1},
+                   B(7 * 56, 0),
+                   text("last", 32),
+                   {'4', '0', '9', '4'},
+                   text("6", 4),
+                   B(16, 'k')}));
     Server v6{.ipv6 = true};
     std::copy(kV6.begin(), kV6.end(), v6.v6.begin());
     EXPECT_EQ(transferStartBody(1, v6, "a.cfg"), cat({{1, 1, 2}, kV6, text("a.cfg", 128)}));
-    EXPECT_EQ(netAdvBody(Ddns{true, false, "u", "p", "d.example"}),
-              cat({B(129, 0), {2, 0, 255}, text("u", 64), text("p", 64), text("d.example", 64), B(201, 0)}));
+    EXPECT_EQ(netAdvBody(Ddns{true, false, "u", "p", "d.example"}), cat({B(129, 0),
+                                                                         {2, 0, 255},
+                                                                         text("u", 64),
+                                                                         text("p", 64),
+                                                                         text("d.example", 64),
+                                                                         B(201, 0)}));
 }
 
 TEST(TarnReply, Bodies) {
-    const DeviceInfo d = parseDiscover(discoverBody(0xFF, 1)), on = parseDiscover(discoverBody(1, 0));
+    const DeviceInfo d = parseDiscover(discoverBody(0xFF, 1)),
+                     on = parseDiscover(discoverBody(1, 0));
     EXPECT_EQ((std::tuple{d.model, d.datetime, d.staticDns, on.dhcp, on.ipv6Auto}),
               (std::tuple{"TAP-2400", "20240501123456", true, true, false}));
-    EXPECT_EQ(parseOpList(B{0xA6, 0, 0x00, 0x01, 0, 0, 0xD0, 0}), (std::vector<uint16_t>{0xA6, 0x100}));
+    EXPECT_EQ(parseOpList(B{0xA6, 0, 0x00, 0x01, 0, 0, 0xD0, 0}),
+              (std::vector<uint16_t>{0xA6, 0x100}));
     EXPECT_EQ(parseResult(B{0xEE, 0x03, 0, 0}), 1006u);
     EXPECT_FALSE(parseNetStatus({}).reported);
     const NetStatus s = parseNetStatus(cat({{1, 0, 0, 0, 169, 254, 10, 20}, B(12, 0)}));
-    EXPECT_EQ((std::tuple{s.reported, s.linkLocal, s.ip}), (std::tuple{true, true, Ipv4{169, 254, 10, 20}}));
+    EXPECT_EQ((std::tuple{s.reported, s.linkLocal, s.ip}),
+              (std::tuple{true, true, Ipv4{169, 254, 10, 20}}));
     const DateTime t =
         parseDatetime(cat({text("20240501123456", 16), {7, 0, 1, 1}, text("ntp.example", 80)}));
     EXPECT_EQ((std::tuple{t.stamp, t.timeZone, t.daylightSaving, t.ntp, t.ntpServer}),
@@ -85,7 +110,10 @@ TEST(TarnReply, Bodies) {
     const Ddns dd = parseNetAdv(cat({B(129, 0), {2, 0xFD}, B(394, 0)}));  // only bit value 2 counts
     EXPECT_TRUE(dd.enabled && !dd.connected);
     // Announcements only from announcement datagrams, not another utility's requests.
-    B ann = cat({{0xFF, 0xFF, 0, 0, 0xA0, 0, 2, 0, 0, 0, 0, 3}, B(138, 0), {2, 0, 0, 0, 0, 3}, B(64, 0),
+    B ann = cat({{0xFF, 0xFF, 0, 0, 0xA0, 0, 2, 0, 0, 0, 0, 3},
+                 B(138, 0),
+                 {2, 0, 0, 0, 0, 3},
+                 B(64, 0),
                  text("ap-3", 97)});
     ASSERT_TRUE(decodeAnnouncement(ann));
     ann[0] = ann[1] = 0xFD;

@@ -38,8 +38,9 @@ TEST(TarnText, JsonStringsAreValidWhateverTheBytes) {
 }
 
 TEST(TarnText, SecurityNamesAndCodesMatchTheDevice) {
-    const std::pair<const char *, unsigned> modes[] = {{"static-wep", 1}, {"wpa-personal", 2}, {"wpa-enterprise", 3},
-                                                       {"wpa2-personal", 4}, {"wpa2-enterprise", 5}, {"open", 6}};
+    const std::pair<const char *, unsigned> modes[] = {{"static-wep", 1},      {"wpa-personal", 2},
+                                                       {"wpa-enterprise", 3},  {"wpa2-personal", 4},
+                                                       {"wpa2-enterprise", 5}, {"open", 6}};
     for (const auto &[name, code] : modes) {
         ASSERT_NE(securityByCode(code), nullptr) << name;
         EXPECT_EQ(securityByName(name), securityByCode(code)) << name;
@@ -62,11 +63,13 @@ TEST(TarnText, DeviceTextsReachTheTerminalEscaped) {
         {"\x1b]0;owned\x07\x1b[2J", "\\x1b]0;owned\\x07\\x1b[2J"},
         {"two\nlines\tand\r", "two\\nlines\\tand\\r"},
         {"del\x7f", "del\\x7f"},
-        {"csi\xc2\x9b" "31m", "csi\\u009b31m"},          // C1 control as UTF-8
-        {"evil\xe2\x80\xaetxt.exe", "evil\\u202etxt.exe"},  // right-to-left override
-        {"raw\x9b\xff", "raw\\x9b\\xff"},                 // not UTF-8
-        {"lrm\xe2\x80\x8e ls\xe2\x80\xa8", "lrm\\u200e ls\\u2028"},      // marks and separators
-        {"a\\x1b", "a\\\\x1b"},                                // a device's own backslash
+        {"csi\xc2\x9b"
+         "31m",
+         "csi\\u009b31m"},                                           // C1 control as UTF-8
+        {"evil\xe2\x80\xaetxt.exe", "evil\\u202etxt.exe"},           // right-to-left override
+        {"raw\x9b\xff", "raw\\x9b\\xff"},                            // not UTF-8
+        {"lrm\xe2\x80\x8e ls\xe2\x80\xa8", "lrm\\u200e ls\\u2028"},  // marks and separators
+        {"a\\x1b", "a\\\\x1b"},                                      // a device's own backslash
         {"caf\xc3\xa9 \xe6\x97\xa5", "caf\xc3\xa9 \xe6\x97\xa5"}};
     for (const auto &[in, out] : cases)
         EXPECT_EQ(terminalText(in), out);
@@ -81,11 +84,12 @@ TEST(TarnText, DeviceTextsReachTheTerminalEscaped) {
 TEST(TarnText, TableColumnsAlignByDisplayWidth) {
     EXPECT_EQ(displayWidth("caf\xc3\xa9"), 4u);
     EXPECT_EQ(displayWidth("\xe6\x97\xa5\xe6\x9c\xac"), 4u);  // two wide characters
-    EXPECT_EQ(displayWidth("e\xcc\x81"), 1u);                   // e and a combining accent
-    const std::vector<Record> rows{{text("ssid", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"), number("vap", 0)},
-                                   {text("ssid", "caf\xc3\xa9"), number("vap", 1)},
-                                   {text("ssid", "bad\xff"), number("vap", 2)},
-                                   {text("ssid", "plain"), number("vap", 3)}};
+    EXPECT_EQ(displayWidth("e\xcc\x81"), 1u);                 // e and a combining accent
+    const std::vector<Record> rows{
+        {text("ssid", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e"), number("vap", 0)},
+        {text("ssid", "caf\xc3\xa9"), number("vap", 1)},
+        {text("ssid", "bad\xff"), number("vap", 2)},
+        {text("ssid", "plain"), number("vap", 3)}};
     const std::string table = toTable(rows, {{"ssid", "SSID"}, {"vap", "VAP"}});
     std::vector<size_t> vapColumn;
     for (size_t start = 0; start < table.size();) {
@@ -108,23 +112,27 @@ TEST(TarnText, ResultCodesReadAsWords) {
     // Every table names each code once.
     for (std::span<const CodeWord> table :
          {std::span<const CodeWord>(kAckResults), std::span<const CodeWord>(kVerifyResults),
-          std::span<const CodeWord>(kStartResults), std::span<const CodeWord>(kFirmwareQueryResults),
-          std::span<const CodeWord>(kBackupQueryResults), std::span<const CodeWord>(kRestoreQueryResults)})
+          std::span<const CodeWord>(kStartResults),
+          std::span<const CodeWord>(kFirmwareQueryResults),
+          std::span<const CodeWord>(kBackupQueryResults),
+          std::span<const CodeWord>(kRestoreQueryResults)})
         for (size_t i = 0; i < table.size(); i++)
             for (size_t j = i + 1; j < table.size(); j++)
                 EXPECT_NE(table[i].code, table[j].code) << table[i].word;
 }
 
 TEST(TarnText, GlobalOptionsLongShortAndAttached) {
-    const CommandLine l = parseCommandLine({"-d192.0.2.12", "--timeout", "0.5", "--retries=4", "-ieth0,eth1",
-                                            "--interface", "eth2", "--user", "root", "info", "--json"});
-    EXPECT_EQ((std::tuple{l.options.device, l.options.timeout, l.options.retries, l.options.interfaces,
-                          l.options.user, l.options.json, *l.command}),
-              (std::tuple{"192.0.2.12", 0.5, 4, std::vector<std::string>{"eth0", "eth1", "eth2"}, "root",
-                          true, "info"}));
+    const CommandLine l =
+        parseCommandLine({"-d192.0.2.12", "--timeout", "0.5", "--retries=4", "-ieth0,eth1",
+                          "--interface", "eth2", "--user", "root", "info", "--json"});
+    EXPECT_EQ((std::tuple{l.options.device, l.options.timeout, l.options.retries,
+                          l.options.interfaces, l.options.user, l.options.json, *l.command}),
+              (std::tuple{"192.0.2.12", 0.5, 4, std::vector<std::string>{"eth0", "eth1", "eth2"},
+                          "root", true, "info"}));
     EXPECT_TRUE(l.args.empty());
     // Global options after the command; the command's own options before it.
-    CommandLine w = parseCommandLine({"--show-keys", "-d", "02:00:00:00:00:01", "wlan", "get", "-t3"});
+    CommandLine w =
+        parseCommandLine({"--show-keys", "-d", "02:00:00:00:00:01", "wlan", "get", "-t3"});
     EXPECT_EQ((std::tuple{*w.command, w.options.device, w.options.timeout}),
               (std::tuple{"wlan", "02:00:00:00:00:01", 3.0}));
     EXPECT_EQ(w.args.remaining(), (std::vector<std::string>{"--show-keys", "get"}));
@@ -134,7 +142,8 @@ TEST(TarnText, GlobalOptionsLongShortAndAttached) {
     EXPECT_EQ(listen.args.value("--timeout"), "60");
     EXPECT_EQ(parseCommandLine({"discover", "--timeout", "7"}).options.timeout, 7.0);
     // After ddns, --user is the dynamic-DNS account's; -u stays the administrator.
-    CommandLine ddns = parseCommandLine({"-d", "a", "ddns", "set", "--user", "someone", "-u", "root"});
+    CommandLine ddns =
+        parseCommandLine({"-d", "a", "ddns", "set", "--user", "someone", "-u", "root"});
     EXPECT_EQ(ddns.options.user, "root");
     EXPECT_EQ(ddns.args.value("--user"), "someone");
     // An empty value is a value, not an option without a short name.
@@ -149,7 +158,8 @@ TEST(TarnText, GlobalOptionsLongShortAndAttached) {
 
 TEST(TarnText, SecretFilesSayWhyTheyCannotBeRead) {
     const std::pair<std::string, std::string> cases[] = {
-        {"/nonexistent/pw", "cannot read the password file /nonexistent/pw: No such file or directory."},
+        {"/nonexistent/pw",
+         "cannot read the password file /nonexistent/pw: No such file or directory."},
         {"/", "cannot read the password file /: Is a directory."}};
     for (const auto &[path, message] : cases) {
         try {

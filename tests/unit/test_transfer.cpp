@@ -29,7 +29,8 @@ std::string g_failingPrefix;  // commands starting with it exit with code 1
 
 int recordCommand(const char *command) {
     g_commands.emplace_back(command);
-    return !g_failingPrefix.empty() && std::string(command).starts_with(g_failingPrefix) ? 1 << 8 : 0;
+    return !g_failingPrefix.empty() && std::string(command).starts_with(g_failingPrefix) ? 1 << 8
+                                                                                         : 0;
 }
 
 bool runWorkerInline(RestoreJob *job) {
@@ -45,8 +46,9 @@ using Strings = std::vector<std::string>;
 Body startBody(uint8_t server, uint8_t addrType, const std::string &name) {
     Body b{wt::SST_CONFIG, server, addrType};
     const bool v6 = addrType == wt::kAddrIpv6;
-    const std::vector<uint8_t> addr = v6 ? std::vector<uint8_t>{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}
-                                         : std::vector<uint8_t>{192, 0, 2, 1};
+    const std::vector<uint8_t> addr =
+        v6 ? std::vector<uint8_t>{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}
+           : std::vector<uint8_t>{192, 0, 2, 1};
     std::copy(addr.begin(), addr.end(), b.begin() + wt::kAddr);
     std::copy(name.begin(), name.end(), b.begin() + (v6 ? wt::kFileV6 : wt::kFileV4));
     return b;
@@ -74,9 +76,12 @@ protected:
             out.push_back(journal[i].section + "." + journal[i].key + "=" + journal[i].value);
         return out;
     }
-    // Both calls of the contract as the event loop makes them; the reply's sub-service, result, message.
+    // Both calls of the contract as the event loop makes them; the reply's sub-service, result,
+    // message.
     std::tuple<uint8_t, uint8_t, std::string> call(uint16_t op, const Body &body) {
-        const auto handler = op == 0x100 ? funcFirmwareUpgrade : op == 0x101 ? funcConfigBackup : funcConfigUpgrade;
+        const auto handler = op == 0x100   ? funcFirmwareUpgrade
+                             : op == 0x101 ? funcConfigBackup
+                                           : funcConfigUpgrade;
         std::array<uint8_t, wire::kMaxDatagram> reply{};
         wire::message_t req{};
         req.uMsgType = wire::kTypeRequest;
@@ -87,7 +92,8 @@ protected:
         const auto h = wire::decode_header(reply);
         EXPECT_EQ(std::tuple(h.uMsgType, h.uMsgTag, h.uOP_Code, h.uStatus, h.uRetFlag, h.uBodyLen),
                   std::tuple(wire::kTypeReply, 0x1234, op, 0, 2, 130));
-        const std::span<const uint8_t> rb = std::span<const uint8_t>(reply).subspan(wire::kHeaderLen);
+        const std::span<const uint8_t> rb =
+            std::span<const uint8_t>(reply).subspan(wire::kHeaderLen);
         EXPECT_EQ(rb[129], 0) << "message must end inside its field";
         for (size_t i = 130; i < rb.size(); i++)
             EXPECT_EQ(rb[i], 0) << "byte " << i << " beyond the body";
@@ -99,9 +105,19 @@ protected:
 
 TEST(FileNames, FollowTheRule) {
     for (const auto &[name, safe] : std::vector<std::pair<std::string, bool>>{
-             {"dir/fw-1.2_3+b~", true}, {"a..b/c", true}, {"a/~b", true}, {"a;reboot", false},
-             {"$(id)", false}, {"../etc/passwd", false}, {"a/..", false}, {"-O/x", false},
-             {"/abs", false}, {"~root/x", false}, {"a b", false}, {"a\nb", false}, {"", false},
+             {"dir/fw-1.2_3+b~", true},
+             {"a..b/c", true},
+             {"a/~b", true},
+             {"a;reboot", false},
+             {"$(id)", false},
+             {"../etc/passwd", false},
+             {"a/..", false},
+             {"-O/x", false},
+             {"/abs", false},
+             {"~root/x", false},
+             {"a b", false},
+             {"a\nb", false},
+             {"", false},
              {std::string(wt::kFileLen, 'a'), false}}) {  // fills the field: no terminator
         std::array<uint8_t, wt::kFileLen> field{};
         std::copy(name.begin(), name.end(), field.begin());
@@ -133,7 +149,8 @@ TEST_F(Transfers, HttpUpgradeNamesFitBothFlashCommandLines) {
     for (const size_t length : {83, 104, 127}) {
         SetUp();
         seed("firmware-upgrade", "progress", "");
-        EXPECT_EQ(call(0x100, startBody(2, 1, std::string(length, 'f'))), std::tuple(1, 1, "Invalid file name"))
+        EXPECT_EQ(call(0x100, startBody(2, 1, std::string(length, 'f'))),
+                  std::tuple(1, 1, "Invalid file name"))
             << length;
         EXPECT_EQ(g_commands, Strings{}) << length;
         EXPECT_EQ(writes(), Strings{}) << length;
@@ -142,10 +159,12 @@ TEST_F(Transfers, HttpUpgradeNamesFitBothFlashCommandLines) {
     SetUp();
     const std::string tftpName(127, 't');
     EXPECT_EQ(call(0x100, startBody(1, 1, tftpName)), std::tuple(1, 0, ""));
-    EXPECT_EQ(g_commands, Strings{"/splashbin/firmware-upgrade tftp://192.0.2.1/" + tftpName + " &"});
+    EXPECT_EQ(g_commands,
+              Strings{"/splashbin/firmware-upgrade tftp://192.0.2.1/" + tftpName + " &"});
 }
 
-// Refusals, busy answers and queries; the state is the firmware progress for 0x100, else the config status.
+// Refusals, busy answers and queries; the state is the firmware progress for 0x100, else the config
+// status.
 TEST_F(Transfers, AnswersFromTheStoredStateAndActsAfterTheReply) {
     const std::string kLongProgress(1500, 'p');
     const struct {
@@ -157,7 +176,13 @@ TEST_F(Transfers, AnswersFromTheStoredStateAndActsAfterTheReply) {
         Strings commands = {};  // all, including the post-send call's
         Strings writes = {};
     } cases[] = {
-        {0x100, "1", startBody(2, 1, "fw.bin"), 1, "\"1\" is under processing", {}, {"system.reboot=yes"}},
+        {0x100,
+         "1",
+         startBody(2, 1, "fw.bin"),
+         1,
+         "\"1\" is under processing",
+         {},
+         {"system.reboot=yes"}},
         {0x100, kLongProgress, startBody(2, 1, "fw.bin"), 1, ("\"" + kLongProgress).substr(0, 127)},
         {0x100, "2", Body{7}, 1, "Invalid sub-service type 7", {"submit SHUTDOWN"}},
         // The checks run in order: server type, then address type, then name.
@@ -165,10 +190,17 @@ TEST_F(Transfers, AnswersFromTheStoredStateAndActsAfterTheReply) {
         {0x100, "", startBody(1, 4, "a;b"), 1, "Invalid server IP address type 4"},
         // A refused name leaves a finished backup alone; a bad server type clears it.
         {0x101, "complete", startBody(1, 1, "a;b"), 1, "Invalid file name"},
-        {0x101, "complete", startBody(5, 1, "b.cfg"), 1, "Invalid server type 5", {}, {"config.status="}},
+        {0x101,
+         "complete",
+         startBody(5, 1, "b.cfg"),
+         1,
+         "Invalid server type 5",
+         {},
+         {"config.status="}},
         {0x101, "", Body{2}, 1, "\"config backup\" isn't running"},
         {0x101, "failed", Body{2}, 1, "Backup failed"},
-        {0x101, "config upgrade", startBody(1, 1, "r.cfg"), 1, "\"config upgrade\" is under processing"},
+        {0x101, "config upgrade", startBody(1, 1, "r.cfg"), 1,
+         "\"config upgrade\" is under processing"},
         // The restore tools take 127 characters of command line: 77 of name at most.
         {0x102, "", startBody(1, 1, std::string(78, 'n')), 1, "Invalid file name"},
         {0x102, "config upgrade", Body{2}, 2, ""},
@@ -177,7 +209,8 @@ TEST_F(Transfers, AnswersFromTheStoredStateAndActsAfterTheReply) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message);
         SetUp();
-        seed(c.op == 0x100 ? "firmware-upgrade" : "config", c.op == 0x100 ? "progress" : "status", c.state.c_str());
+        seed(c.op == 0x100 ? "firmware-upgrade" : "config", c.op == 0x100 ? "progress" : "status",
+             c.state.c_str());
         EXPECT_EQ(call(c.op, c.body), std::tuple(c.body[0], c.result, c.message));
         EXPECT_EQ(g_commands, c.commands);
         EXPECT_EQ(writes(), c.writes);
@@ -189,16 +222,19 @@ TEST_F(Transfers, BackupDumpsUploadsAndCompletes) {
     EXPECT_EQ(call(0x101, startBody(2, 2, "b.cfg")), std::tuple(1, 0, ""));
     EXPECT_EQ(g_commands, (Strings{"/usr/sbin/config-dump b.cfg >/dev/console 2>&1",
                                    "tftp -p 2001:db8::1 -l b.cfg -r b.cfg"}));
-    EXPECT_EQ(writes(), (Strings{"config.status=", "config.status=config backup", "config.status=complete"}));
+    EXPECT_EQ(writes(),
+              (Strings{"config.status=", "config.status=config backup", "config.status=complete"}));
 }
 
 TEST_F(Transfers, RestoreStartRunsTheWorkerWithTheLongestWholeName) {
     const std::string name(77, 'n');
     g_failingPrefix = "/usr/sbin/config-file validate";
     EXPECT_EQ(call(0x102, startBody(2, 1, name)), std::tuple(1, 0, ""));
-    EXPECT_EQ(writes(), (Strings{"config.status=config upgrade", "config.status=verifying", "config.status=failed"}));
-    EXPECT_EQ(g_commands, (Strings{"/usr/bin/wget -T 60 http://192.0.2.1/" + name,
-                                   "/usr/sbin/config-file validate " + name + " >/dev/console 2>&1"}));
+    EXPECT_EQ(writes(), (Strings{"config.status=config upgrade", "config.status=verifying",
+                                 "config.status=failed"}));
+    EXPECT_EQ(g_commands,
+              (Strings{"/usr/bin/wget -T 60 http://192.0.2.1/" + name,
+                       "/usr/sbin/config-file validate " + name + " >/dev/console 2>&1"}));
     EXPECT_EQ(g_commands[1].size(), 127u);
 }
 

@@ -46,7 +46,8 @@ protected:
 };
 
 TEST_F(Handlers, VlanWithAnOptionIsRefusedAndRunsNothing) {
-    for (size_t at : {wire::vlan::kOpt1Flag, wire::vlan::kOpt1Text, wire::vlan::kOpt2Flag, wire::vlan::kOpt2Text}) {
+    for (size_t at : {wire::vlan::kOpt1Flag, wire::vlan::kOpt1Text, wire::vlan::kOpt2Flag,
+                      wire::vlan::kOpt2Text}) {
         body_.fill(0);
         body_[at] = 'x';
         EXPECT_EQ(send(funcVLAN_Config, wire::OP_VLAN_CONFIG), wire::vlan::kResultRefused) << at;
@@ -77,8 +78,9 @@ TEST_F(Handlers, SnmpWritesItsSettingsThenTheCommitTrigger) {
     std::vector<std::string> writes;
     for (const auto &e : store().journal())
         writes.push_back(e.section + ":" + e.key + "=" + e.value);
-    EXPECT_EQ(writes, (std::vector<std::string>{"snmp:status=up", "snmp:ro-community=" + ro,
-                                                "snmp:rw-community=" + rw, "config:startup=running"}));
+    EXPECT_EQ(writes,
+              (std::vector<std::string>{"snmp:status=up", "snmp:ro-community=" + ro,
+                                        "snmp:rw-community=" + rw, "config:startup=running"}));
     EXPECT_TRUE(g_commands.empty());
 }
 

@@ -40,8 +40,11 @@ typedef struct lsqlquery_pv {
 lsqlquery_pv *lsqlquery_get_pv(const char *section, const char *object, const char *key);
 
 /* The same within the object selected by the qualifier (qkey = qvalue). */
-lsqlquery_pv *lsqlquery_get_pv_q1(const char *section, const char *object, const char *key,
-                                  const char *qkey, const char *qvalue);
+lsqlquery_pv *lsqlquery_get_pv_q1(const char *section,
+                                  const char *object,
+                                  const char *key,
+                                  const char *qkey,
+                                  const char *qvalue);
 
 /* A new record holding one key and its value (both copied). */
 lsqlquery_pv *lsqlquery_new_pv_solo(const char *key, const char *value);
@@ -50,8 +53,11 @@ lsqlquery_pv *lsqlquery_new_pv_solo(const char *key, const char *value);
  * selected by `qualifier` when it is not NULL (creating that object with its
  * qualifier setting when it does not exist). 0 on success; otherwise
  * non-zero, and *error receives a malloc'd text the caller frees. */
-int lsqlquery_set_pv_with_error(const char *section, const char *object, lsqlquery_pv *pv,
-                                lsqlquery_pv *qualifier, char **error);
+int lsqlquery_set_pv_with_error(const char *section,
+                                const char *object,
+                                lsqlquery_pv *pv,
+                                lsqlquery_pv *qualifier,
+                                char **error);
 
 /* Releases a record; NULL is accepted. */
 void lsqlquery_destroy_pv(lsqlquery_pv *pv);

@@ -45,24 +45,21 @@ constexpr std::array<OptionName, 4> kOptions = {{
     {"--after", kAfter},
 }};
 
-const Grammar *findVerb(std::string_view name)
-{
+const Grammar *findVerb(std::string_view name) {
     for (const Grammar &g : kGrammar)
         if (g.name == name)
             return &g;
     return nullptr;
 }
 
-std::optional<Option> findOption(std::string_view name)
-{
+std::optional<Option> findOption(std::string_view name) {
     for (const OptionName &o : kOptions)
         if (o.name == name)
             return o.option;
     return std::nullopt;
 }
 
-bool setOption(Command &cmd, Option option, std::string_view value, std::string &fault)
-{
+bool setOption(Command &cmd, Option option, std::string_view value, std::string &fault) {
     switch (option) {
     case kObject:
         cmd.object = value;
@@ -94,8 +91,7 @@ bool setOption(Command &cmd, Option option, std::string_view value, std::string 
 
 }  // namespace
 
-std::optional<Command> parseCommand(std::span<const char *const> args, std::string &fault)
-{
+std::optional<Command> parseCommand(std::span<const char *const> args, std::string &fault) {
     if (args.empty()) {
         fault = "usage: lsql get|set|unset|lock|unlock|dump|load|journal|reset ...";
         return std::nullopt;

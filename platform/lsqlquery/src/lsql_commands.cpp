@@ -15,19 +15,16 @@ constexpr int kDone = 0;
 constexpr int kNothing = 1;
 constexpr int kFailure = 2;
 
-int failure(const std::string &text)
-{
+int failure(const std::string &text) {
     std::fprintf(stderr, "lsql: %s\n", text.c_str());
     return kFailure;
 }
 
-Address addressOf(const Command &cmd)
-{
+Address addressOf(const Command &cmd) {
     return {cmd.args[0], cmd.object, cmd.qkey, cmd.qvalue, cmd.args[1]};
 }
 
-int get(Store &store, const Command &cmd)
-{
+int get(Store &store, const Command &cmd) {
     std::optional<std::string> value;
     if (!store.get(addressOf(cmd), value))
         return failure(store.lastError());
@@ -38,8 +35,7 @@ int get(Store &store, const Command &cmd)
 }
 
 // The same journaled write the library makes, so the journal names "lsql".
-int set(Store &store, const Command &cmd)
-{
+int set(Store &store, const Command &cmd) {
     std::optional<std::string> refusal =
         store.write(addressOf(cmd), cmd.args[2], program_invocation_short_name);
     if (!refusal)
@@ -48,19 +44,16 @@ int set(Store &store, const Command &cmd)
     return kNothing;
 }
 
-int done(Store &store, bool ok)
-{
+int done(Store &store, bool ok) {
     return ok ? kDone : failure(store.lastError());
 }
 
 // Removing a setting that is not there is no error: the store ends the same.
-int unset(Store &store, const Command &cmd)
-{
+int unset(Store &store, const Command &cmd) {
     return done(store, store.unset(addressOf(cmd)));
 }
 
-int dump(Store &store)
-{
+int dump(Store &store) {
     std::vector<Setting> settings;
     if (!store.dump(settings))
         return failure(store.lastError());
@@ -69,8 +62,7 @@ int dump(Store &store)
     return kDone;
 }
 
-int journal(Store &store, const Command &cmd)
-{
+int journal(Store &store, const Command &cmd) {
     std::vector<JournalEntry> entries;
     if (!store.journal(cmd.after, entries))
         return failure(store.lastError());
@@ -81,9 +73,10 @@ int journal(Store &store, const Command &cmd)
 
 // Reads every setting of a dump; blank lines and lines starting with '#'
 // are comments. The first malformed line stops the load before any write.
-bool readDump(std::istream &in, const std::string &name, std::vector<Setting> &out,
-              std::string &fault)
-{
+bool readDump(std::istream &in,
+              const std::string &name,
+              std::vector<Setting> &out,
+              std::string &fault) {
     std::string line;
     for (size_t number = 1; std::getline(in, line); ++number) {
         if (line.empty() || line.front() == '#')
@@ -99,8 +92,7 @@ bool readDump(std::istream &in, const std::string &name, std::vector<Setting> &o
     return true;
 }
 
-int load(Store &store, const Command &cmd)
-{
+int load(Store &store, const Command &cmd) {
     const std::string &name = cmd.args[0];
     std::ifstream file;
     if (name != "-") {
@@ -117,22 +109,30 @@ int load(Store &store, const Command &cmd)
 
 }  // namespace
 
-int runCommand(const Command &cmd)
-{
+int runCommand(const Command &cmd) {
     std::string error;
     std::unique_ptr<Store> store = Store::open(databasePath(), error);
     if (!store)
         return failure(error);
     switch (cmd.verb) {
-    case Verb::Get: return get(*store, cmd);
-    case Verb::Set: return set(*store, cmd);
-    case Verb::Unset: return unset(*store, cmd);
-    case Verb::Lock: return done(*store, store->lock(addressOf(cmd), cmd.error));
-    case Verb::Unlock: return done(*store, store->unlock(addressOf(cmd)));
-    case Verb::Dump: return dump(*store);
-    case Verb::Load: return load(*store, cmd);
-    case Verb::Journal: return journal(*store, cmd);
-    case Verb::Reset: return done(*store, store->reset());
+    case Verb::Get:
+        return get(*store, cmd);
+    case Verb::Set:
+        return set(*store, cmd);
+    case Verb::Unset:
+        return unset(*store, cmd);
+    case Verb::Lock:
+        return done(*store, store->lock(addressOf(cmd), cmd.error));
+    case Verb::Unlock:
+        return done(*store, store->unlock(addressOf(cmd)));
+    case Verb::Dump:
+        return dump(*store);
+    case Verb::Load:
+        return load(*store, cmd);
+    case Verb::Journal:
+        return journal(*store, cmd);
+    case Verb::Reset:
+        return done(*store, store->reset());
     }
     return kFailure;
 }

@@ -4,12 +4,12 @@
 // counter moved, so a write by any process is seen by the next read while
 // repeated reads of an unchanged store cost no database query.
 
+#include <pthread.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <pthread.h>
 
 #include "read_cache.h"
 #include "store.h"
@@ -29,8 +29,7 @@ struct Library {
     std::unique_ptr<lsq::Store> store;
     lsq::ReadCache cache;
 
-    lsq::Store *open(std::string &error)
-    {
+    lsq::Store *open(std::string &error) {
         if (!store)
             store = lsq::Store::open(lsq::databasePath(), error);
         return store.get();
@@ -43,10 +42,13 @@ Library *g_library = nullptr;
 // without closing it (closing could disturb the parent's locks) and opens
 // its own on next use. The mutex is held across fork so that no other
 // thread leaves it locked in the child.
-void lockBeforeFork() { g_library->mutex.lock(); }
-void unlockInParent() { g_library->mutex.unlock(); }
-void forgetInChild()
-{
+void lockBeforeFork() {
+    g_library->mutex.lock();
+}
+void unlockInParent() {
+    g_library->mutex.unlock();
+}
+void forgetInChild() {
     static_cast<void>(g_library->store.release());
     g_library->cache = lsq::ReadCache{};
     g_library->mutex.unlock();
@@ -54,8 +56,7 @@ void forgetInChild()
 
 // Never destroyed: a detached thread may still read settings while the
 // process exits.
-Library &library()
-{
+Library &library() {
     static Library *lib = [] {
         g_library = new Library;
         pthread_atfork(lockBeforeFork, unlockInParent, forgetInChild);
@@ -66,8 +67,7 @@ Library &library()
 
 // One allocation holds the record and both texts, so the caller's single
 // lsqlquery_destroy_pv frees it all.
-lsqlquery_pv *newRecord(std::string_view key, std::string_view value)
-{
+lsqlquery_pv *newRecord(std::string_view key, std::string_view value) {
     size_t size = sizeof(lsqlquery_pv) + key.size() + value.size() + 2;
     auto *pv = static_cast<lsqlquery_pv *>(std::malloc(size));
     if (!pv)
@@ -83,8 +83,7 @@ lsqlquery_pv *newRecord(std::string_view key, std::string_view value)
     return pv;
 }
 
-lsqlquery_pv *cachedRead(const Address &a)
-{
+lsqlquery_pv *cachedRead(const Address &a) {
     Library &lib = library();
     std::lock_guard<std::mutex> guard(lib.mutex);
     std::string error;
@@ -108,15 +107,13 @@ lsqlquery_pv *cachedRead(const Address &a)
     return pv;
 }
 
-int refuse(char **error, const std::string &text)
-{
+int refuse(char **error, const std::string &text) {
     if (error)
         *error = strdup(text.c_str());
     return -1;
 }
 
-bool validRecord(const lsqlquery_pv *pv)
-{
+bool validRecord(const lsqlquery_pv *pv) {
     return pv && pv->key && *pv->key && pv->value;
 }
 
@@ -124,31 +121,33 @@ bool validRecord(const lsqlquery_pv *pv)
 
 extern "C" {
 
-lsqlquery_pv *lsqlquery_get_pv(const char *section, const char *object, const char *key)
-{
+lsqlquery_pv *lsqlquery_get_pv(const char *section, const char *object, const char *key) {
     if (!section || !key)
         return nullptr;
     return cachedRead({section, object ? object : "", "", "", key});
 }
 
-lsqlquery_pv *lsqlquery_get_pv_q1(const char *section, const char *object, const char *key,
-                                  const char *qkey, const char *qvalue)
-{
+lsqlquery_pv *lsqlquery_get_pv_q1(const char *section,
+                                  const char *object,
+                                  const char *key,
+                                  const char *qkey,
+                                  const char *qvalue) {
     if (!section || !key || !qkey || !qvalue)
         return nullptr;
     return cachedRead({section, object ? object : "", qkey, qvalue, key});
 }
 
-lsqlquery_pv *lsqlquery_new_pv_solo(const char *key, const char *value)
-{
+lsqlquery_pv *lsqlquery_new_pv_solo(const char *key, const char *value) {
     if (!key || !value)
         return nullptr;
     return newRecord(key, value);
 }
 
-int lsqlquery_set_pv_with_error(const char *section, const char *object, lsqlquery_pv *pv,
-                                lsqlquery_pv *qualifier, char **error)
-{
+int lsqlquery_set_pv_with_error(const char *section,
+                                const char *object,
+                                lsqlquery_pv *pv,
+                                lsqlquery_pv *qualifier,
+                                char **error) {
     if (!section || !*section || !validRecord(pv) || (qualifier && !validRecord(qualifier)))
         return refuse(error, "invalid setting: section, key and value are required");
     Address a{section, object ? object : "", qualifier ? qualifier->key : "",
@@ -163,8 +162,7 @@ int lsqlquery_set_pv_with_error(const char *section, const char *object, lsqlque
     return refusal ? refuse(error, *refusal) : 0;
 }
 
-void lsqlquery_destroy_pv(lsqlquery_pv *pv)
-{
+void lsqlquery_destroy_pv(lsqlquery_pv *pv) {
     std::free(pv);
 }
 

@@ -2,8 +2,7 @@
 
 namespace lsq {
 
-void ReadCache::validate(uint64_t count)
-{
+void ReadCache::validate(uint64_t count) {
     if (count != count_) {
         entries_.clear();
         count_ = count;
@@ -11,8 +10,7 @@ void ReadCache::validate(uint64_t count)
 }
 
 // NUL cannot occur inside the texts, so it separates the parts unambiguously.
-void ReadCache::makeKey(const Address &a)
-{
+void ReadCache::makeKey(const Address &a) {
     key_.clear();
     for (std::string_view part : {a.section, a.object, a.qkey, a.qvalue, a.key}) {
         key_ += part;
@@ -20,15 +18,13 @@ void ReadCache::makeKey(const Address &a)
     }
 }
 
-const std::optional<std::string> *ReadCache::find(const Address &a)
-{
+const std::optional<std::string> *ReadCache::find(const Address &a) {
     makeKey(a);
     auto it = entries_.find(key_);
     return it == entries_.end() ? nullptr : &it->second;
 }
 
-void ReadCache::store(const Address &a, std::optional<std::string> value)
-{
+void ReadCache::store(const Address &a, std::optional<std::string> value) {
     if (entries_.size() >= kMaxEntries)
         entries_.clear();
     makeKey(a);

@@ -11,28 +11,24 @@ namespace {
 constexpr std::string_view kAbsent = "-";
 constexpr size_t kDumpFields = 5;
 
-std::string objectField(const std::string &object)
-{
+std::string objectField(const std::string &object) {
     return object.empty() ? std::string(kAbsent) : escapeField(object);
 }
 
-std::string qualifierField(const Setting &s)
-{
+std::string qualifierField(const Setting &s) {
     if (s.qkey.empty())
         return std::string(kAbsent);
     return escapeField(s.qkey) + "=" + escapeField(s.qvalue);
 }
 
-std::string settingFields(const Setting &s)
-{
-    return escapeField(s.section) + "\t" + objectField(s.object) + "\t" + qualifierField(s) +
-           "\t" + escapeField(s.key) + "\t" + escapeField(s.value);
+std::string settingFields(const Setting &s) {
+    return escapeField(s.section) + "\t" + objectField(s.object) + "\t" + qualifierField(s) + "\t" +
+           escapeField(s.key) + "\t" + escapeField(s.value);
 }
 
 // Splits `line` into exactly N tab-separated fields.
 template <size_t N>
-bool splitFields(std::string_view line, std::array<std::string_view, N> &fields)
-{
+bool splitFields(std::string_view line, std::array<std::string_view, N> &fields) {
     for (size_t i = 0; i + 1 < N; ++i) {
         size_t tab = line.find('\t');
         if (tab == std::string_view::npos)
@@ -44,8 +40,7 @@ bool splitFields(std::string_view line, std::array<std::string_view, N> &fields)
     return line.find('\t') == std::string_view::npos;
 }
 
-bool unescapeInto(std::string_view field, std::string &out)
-{
+bool unescapeInto(std::string_view field, std::string &out) {
     std::optional<std::string> text = unescapeField(field);
     if (!text)
         return false;
@@ -53,8 +48,7 @@ bool unescapeInto(std::string_view field, std::string &out)
     return true;
 }
 
-bool parseQualifier(std::string_view field, Setting &out)
-{
+bool parseQualifier(std::string_view field, Setting &out) {
     if (field == kAbsent)
         return true;
     size_t eq = field.find('=');
@@ -66,19 +60,16 @@ bool parseQualifier(std::string_view field, Setting &out)
 
 }  // namespace
 
-std::string formatDumpLine(const Setting &s)
-{
+std::string formatDumpLine(const Setting &s) {
     return settingFields(s);
 }
 
-std::string formatJournalLine(const JournalEntry &e)
-{
+std::string formatJournalLine(const JournalEntry &e) {
     return std::to_string(e.seq) + "\t" + escapeField(e.writer) + "\t" + settingFields(e.setting) +
            "\t" + escapeField(e.result);
 }
 
-bool parseDumpLine(std::string_view line, Setting &out, std::string &error)
-{
+bool parseDumpLine(std::string_view line, Setting &out, std::string &error) {
     std::array<std::string_view, kDumpFields> f;
     out = Setting{};
     if (!splitFields(line, f)) {

@@ -1,13 +1,13 @@
 #include "store.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 namespace lsq {
 
@@ -67,7 +67,8 @@ constexpr std::array<const char *, 17> kSql = {
     "INSERT INTO journal(section, object, qkey, qvalue, key, value, writer, result)"
     " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
     "DELETE FROM settings WHERE " LSQ_WHERE,
-    "INSERT INTO locks VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE SET error=excluded.error",
+    "INSERT INTO locks VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE SET "
+    "error=excluded.error",
     "DELETE FROM locks WHERE " LSQ_WHERE,
     "SELECT section, object, qkey, qvalue, key, value FROM settings"
     " ORDER BY section, object, qkey, qvalue, key",
@@ -80,13 +81,11 @@ constexpr std::array<const char *, 17> kSql = {
 };
 #undef LSQ_WHERE
 
-void bindText(sqlite3_stmt *st, int index, std::string_view text)
-{
+void bindText(sqlite3_stmt *st, int index, std::string_view text) {
     sqlite3_bind_text(st, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
-void bindAddress(sqlite3_stmt *st, const Address &a)
-{
+void bindAddress(sqlite3_stmt *st, const Address &a) {
     bindText(st, 1, a.section);
     bindText(st, 2, a.object);
     bindText(st, 3, a.qkey);
@@ -94,17 +93,15 @@ void bindAddress(sqlite3_stmt *st, const Address &a)
     bindText(st, 5, a.key);
 }
 
-std::string column(sqlite3_stmt *st, int index)
-{
+std::string column(sqlite3_stmt *st, int index) {
     const unsigned char *text = sqlite3_column_text(st, index);
     return text ? std::string(reinterpret_cast<const char *>(text),
                               static_cast<size_t>(sqlite3_column_bytes(st, index)))
                 : std::string();
 }
 
-Setting settingColumns(sqlite3_stmt *st, int first)
-{
-    return {column(st, first), column(st, first + 1), column(st, first + 2),
+Setting settingColumns(sqlite3_stmt *st, int first) {
+    return {column(st, first),     column(st, first + 1), column(st, first + 2),
             column(st, first + 3), column(st, first + 4), column(st, first + 5)};
 }
 
@@ -112,8 +109,7 @@ Setting settingColumns(sqlite3_stmt *st, int first)
 // fill the device's flash.
 constexpr int64_t kDefaultJournalRows = 10000;
 
-int64_t journalRowsLimit()
-{
+int64_t journalRowsLimit() {
     const char *env = std::getenv("LSQLQUERY_JOURNAL_ROWS");
     if (!env || !*env)
         return kDefaultJournalRows;
@@ -127,8 +123,7 @@ int64_t journalRowsLimit()
 // its WAL and shared-memory files the database file's mode. An existing
 // file is never opened here: closing any descriptor of it would drop the
 // POSIX locks that another connection of this process holds on it.
-bool createPrivate(const std::string &path, std::string &reason)
-{
+bool createPrivate(const std::string &path, std::string &reason) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0 && errno != EEXIST) {
         reason = std::strerror(errno);
@@ -139,21 +134,18 @@ bool createPrivate(const std::string &path, std::string &reason)
     return true;
 }
 
-std::string openError(const std::string &path, std::string_view reason)
-{
+std::string openError(const std::string &path, std::string_view reason) {
     return "cannot open settings database " + path + ": " + std::string(reason);
 }
 
 }  // namespace
 
-std::string databasePath()
-{
+std::string databasePath() {
     const char *env = std::getenv("LSQLQUERY_DB");
     return env && *env ? env : kDefaultPath;
 }
 
-std::unique_ptr<Store> Store::open(const std::string &path, std::string &error)
-{
+std::unique_ptr<Store> Store::open(const std::string &path, std::string &error) {
     std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::error_code ec;
     if (!folder.empty())
@@ -187,25 +179,20 @@ std::unique_ptr<Store> Store::open(const std::string &path, std::string &error)
 }
 
 Store::Store(sqlite3 *db, std::string path)
-    : db_(db), path_(std::move(path)), journalRows_(journalRowsLimit())
-{
-}
+    : db_(db), path_(std::move(path)), journalRows_(journalRowsLimit()) {}
 
-Store::~Store()
-{
+Store::~Store() {
     for (sqlite3_stmt *st : stmts_)
         sqlite3_finalize(st);
     sqlite3_close_v2(db_);
 }
 
-bool Store::fail()
-{
+bool Store::fail() {
     error_ = "settings database " + path_ + ": " + sqlite3_errmsg(db_);
     return false;
 }
 
-sqlite3_stmt *Store::statement(Sql q)
-{
+sqlite3_stmt *Store::statement(Sql q) {
     sqlite3_stmt *&st = stmts_[static_cast<unsigned>(q)];
     if (!st && sqlite3_prepare_v3(db_, kSql[static_cast<unsigned>(q)], -1,
                                   SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
@@ -217,15 +204,13 @@ sqlite3_stmt *Store::statement(Sql q)
     return st;
 }
 
-bool Store::step(sqlite3_stmt *st)
-{
+bool Store::step(sqlite3_stmt *st) {
     bool ok = sqlite3_step(st) == SQLITE_DONE || fail();
     sqlite3_reset(st);
     return ok;
 }
 
-bool Store::stepText(sqlite3_stmt *st, std::optional<std::string> &text)
-{
+bool Store::stepText(sqlite3_stmt *st, std::optional<std::string> &text) {
     int rc = sqlite3_step(st);
     if (rc == SQLITE_ROW)
         text = column(st, 0);
@@ -234,8 +219,7 @@ bool Store::stepText(sqlite3_stmt *st, std::optional<std::string> &text)
     return ok;
 }
 
-bool Store::exec(Sql q, const Address *a, std::optional<std::string_view> text)
-{
+bool Store::exec(Sql q, const Address *a, std::optional<std::string_view> text) {
     sqlite3_stmt *st = statement(q);
     if (!st)
         return false;
@@ -248,16 +232,14 @@ bool Store::exec(Sql q, const Address *a, std::optional<std::string_view> text)
 
 // An object selected by a qualifier holds the qualifier as a setting of its
 // own, so that a dump shows which object it is.
-bool Store::storeSetting(const Address &a, std::string_view value)
-{
+bool Store::storeSetting(const Address &a, std::string_view value) {
     bool qualifierStored = a.qkey.empty() || exec(Sql::AddQualifier, &a);
     return qualifierStored && exec(Sql::Upsert, &a, value);
 }
 
 // Ends the open transaction: commits when `ok`, else rolls back. Readers
 // are told through the change counter only after a commit.
-bool Store::finish(bool ok)
-{
+bool Store::finish(bool ok) {
     if (ok && exec(Sql::Commit)) {
         changes_.bump();
         return true;
@@ -268,8 +250,7 @@ bool Store::finish(bool ok)
     return false;
 }
 
-bool Store::get(const Address &a, std::optional<std::string> &value)
-{
+bool Store::get(const Address &a, std::optional<std::string> &value) {
     value.reset();
     sqlite3_stmt *st = statement(Sql::Get);
     if (!st)
@@ -278,9 +259,10 @@ bool Store::get(const Address &a, std::optional<std::string> &value)
     return stepText(st, value);
 }
 
-bool Store::journalWrite(const Address &a, std::string_view value, std::string_view writer,
-                         std::string_view result)
-{
+bool Store::journalWrite(const Address &a,
+                         std::string_view value,
+                         std::string_view writer,
+                         std::string_view result) {
     sqlite3_stmt *st = statement(Sql::JournalAdd);
     if (!st)
         return false;
@@ -297,9 +279,10 @@ bool Store::journalWrite(const Address &a, std::string_view value, std::string_v
     return step(trim);
 }
 
-bool Store::writeLocked(const Address &a, std::string_view value, std::string_view writer,
-                        std::optional<std::string> &refusal)
-{
+bool Store::writeLocked(const Address &a,
+                        std::string_view value,
+                        std::string_view writer,
+                        std::optional<std::string> &refusal) {
     sqlite3_stmt *st = statement(Sql::LockError);
     if (!st)
         return false;
@@ -311,9 +294,9 @@ bool Store::writeLocked(const Address &a, std::string_view value, std::string_vi
     return storeSetting(a, value) && journalWrite(a, value, writer, "ok");
 }
 
-std::optional<std::string> Store::write(const Address &a, std::string_view value,
-                                        std::string_view writer)
-{
+std::optional<std::string> Store::write(const Address &a,
+                                        std::string_view value,
+                                        std::string_view writer) {
     if (!exec(Sql::Begin))
         return error_;
     std::optional<std::string> refusal;
@@ -322,8 +305,7 @@ std::optional<std::string> Store::write(const Address &a, std::string_view value
     return refusal;
 }
 
-bool Store::put(std::span<const Setting> settings)
-{
+bool Store::put(std::span<const Setting> settings) {
     if (!exec(Sql::Begin))
         return false;
     bool ok = true;
@@ -334,30 +316,25 @@ bool Store::put(std::span<const Setting> settings)
     return finish(ok);
 }
 
-bool Store::unset(const Address &a)
-{
+bool Store::unset(const Address &a) {
     return exec(Sql::Begin) && finish(exec(Sql::Unset, &a));
 }
 
-bool Store::lock(const Address &a, std::string_view error)
-{
+bool Store::lock(const Address &a, std::string_view error) {
     return exec(Sql::Lock, &a, error);
 }
 
-bool Store::unlock(const Address &a)
-{
+bool Store::unlock(const Address &a) {
     return exec(Sql::Unlock, &a);
 }
 
-bool Store::reset()
-{
+bool Store::reset() {
     if (!exec(Sql::Begin))
         return false;
     return finish(exec(Sql::ResetSettings) && exec(Sql::ResetLocks) && exec(Sql::ResetJournal));
 }
 
-bool Store::dump(std::vector<Setting> &out)
-{
+bool Store::dump(std::vector<Setting> &out) {
     sqlite3_stmt *st = statement(Sql::Dump);
     if (!st)
         return false;
@@ -369,16 +346,15 @@ bool Store::dump(std::vector<Setting> &out)
     return ok;
 }
 
-bool Store::journal(int64_t after, std::vector<JournalEntry> &out)
-{
+bool Store::journal(int64_t after, std::vector<JournalEntry> &out) {
     sqlite3_stmt *st = statement(Sql::Journal);
     if (!st)
         return false;
     sqlite3_bind_int64(st, 1, after);
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-        out.push_back({sqlite3_column_int64(st, 0), column(st, 1), settingColumns(st, 2),
-                       column(st, 8)});
+        out.push_back(
+            {sqlite3_column_int64(st, 0), column(st, 1), settingColumns(st, 2), column(st, 8)});
     bool ok = rc == SQLITE_DONE || fail();
     sqlite3_reset(st);
     return ok;

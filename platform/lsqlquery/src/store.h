@@ -50,7 +50,8 @@ public:
     // A journaled write as the library makes it: refused with the lock's
     // text when `a` is locked; a qualified write also stores the qualifier
     // as a setting of its object. Nothing on success, else the error text.
-    std::optional<std::string> write(const Address &a, std::string_view value,
+    std::optional<std::string> write(const Address &a,
+                                     std::string_view value,
                                      std::string_view writer);
 
     // Unjournaled merge that ignores locks, in one transaction (load, tests);
@@ -81,9 +82,13 @@ private:
     bool storeSetting(const Address &a, std::string_view value);
     bool fail();
     bool finish(bool ok);
-    bool writeLocked(const Address &a, std::string_view value, std::string_view writer,
+    bool writeLocked(const Address &a,
+                     std::string_view value,
+                     std::string_view writer,
                      std::optional<std::string> &refusal);
-    bool journalWrite(const Address &a, std::string_view value, std::string_view writer,
+    bool journalWrite(const Address &a,
+                      std::string_view value,
+                      std::string_view writer,
                       std::string_view result);
 
     sqlite3 *db_;

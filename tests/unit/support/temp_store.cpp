@@ -1,22 +1,23 @@
 #include "temp_store.h"
 
+#include <gtest/gtest.h>
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <memory>
 
 #include "store.h"
 
 namespace {
 
-std::string_view text(const char *s)
-{
+std::string_view text(const char *s) {
     return s ? s : "";
 }
 
-lsq::Address address(const char *section, const char *key, const char *object,
-                     const char *qualKey, const char *qualValue)
-{
+lsq::Address address(const char *section,
+                     const char *key,
+                     const char *object,
+                     const char *qualKey,
+                     const char *qualValue) {
     return {text(section), text(object), text(qualKey), text(qualValue), text(key)};
 }
 
@@ -25,15 +26,13 @@ lsq::Address address(const char *section, const char *key, const char *object,
 // database first.
 struct TempFolder {
     std::string folder, db;
-    ~TempFolder()
-    {
+    ~TempFolder() {
         std::error_code ec;
         std::filesystem::remove_all(folder, ec);
     }
 };
 
-const TempFolder &folder()
-{
+const TempFolder &folder() {
     static const TempFolder f = [] {
         const char *tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarn-store-XXXXXX";
@@ -51,8 +50,7 @@ const TempFolder &folder()
 const bool g_folderReady = (folder(), true);
 
 // The helper's own connection to the program's database.
-lsq::Store &store()
-{
+lsq::Store &store() {
     static const std::unique_ptr<lsq::Store> s = [] {
         std::string error;
         std::unique_ptr<lsq::Store> opened = lsq::Store::open(folder().db, error);
@@ -67,35 +65,32 @@ lsq::Store &store()
 
 }  // namespace
 
-TempStore::TempStore()
-{
+TempStore::TempStore() {
     store();
 }
 
-const std::string &TempStore::path() const
-{
+const std::string &TempStore::path() const {
     return folder().db;
 }
 
-void TempStore::set(const char *section, const char *key, const char *value, const char *object)
-{
+void TempStore::set(const char *section, const char *key, const char *value, const char *object) {
     lsq::Setting s{std::string(text(section)), std::string(text(object)), "", "",
                    std::string(text(key)),     std::string(text(value))};
     EXPECT_TRUE(store().put({&s, 1})) << store().lastError();
 }
 
-std::optional<std::string> TempStore::get(const char *section, const char *key,
-                                          const char *object, const char *qualKey,
-                                          const char *qualValue)
-{
+std::optional<std::string> TempStore::get(const char *section,
+                                          const char *key,
+                                          const char *object,
+                                          const char *qualKey,
+                                          const char *qualValue) {
     std::optional<std::string> value;
     EXPECT_TRUE(store().get(address(section, key, object, qualKey, qualValue), value))
         << store().lastError();
     return value;
 }
 
-std::vector<JournalEntry> TempStore::journal()
-{
+std::vector<JournalEntry> TempStore::journal() {
     std::vector<lsq::JournalEntry> rows;
     EXPECT_TRUE(store().journal(0, rows)) << store().lastError();
     std::vector<JournalEntry> out;
@@ -107,14 +102,16 @@ std::vector<JournalEntry> TempStore::journal()
     return out;
 }
 
-void TempStore::lock(const char *section, const char *key, const char *error, const char *object,
-                     const char *qualKey, const char *qualValue)
-{
+void TempStore::lock(const char *section,
+                     const char *key,
+                     const char *error,
+                     const char *object,
+                     const char *qualKey,
+                     const char *qualValue) {
     EXPECT_TRUE(store().lock(address(section, key, object, qualKey, qualValue), text(error)))
         << store().lastError();
 }
 
-void TempStore::clear()
-{
+void TempStore::clear() {
     EXPECT_TRUE(store().reset()) << store().lastError();
 }

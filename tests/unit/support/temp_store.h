@@ -17,13 +17,13 @@
 
 struct JournalEntry {
     int64_t seq = 0;
-    std::string writer;     // the writing program's short name
+    std::string writer;  // the writing program's short name
     std::string section;
     std::string object;     // empty when the write had no object
     std::string qualifier;  // "QKEY=QVALUE", empty when not qualified
     std::string key;
     std::string value;
-    std::string result;     // "ok" or the error text
+    std::string result;  // "ok" or the error text
 };
 
 class TempStore {
@@ -33,16 +33,20 @@ public:
     // The database file, as LSQLQUERY_DB names it.
     const std::string &path() const;
 
-    void set(const char *section, const char *key, const char *value,
-             const char *object = nullptr);
-    std::optional<std::string> get(const char *section, const char *key,
-                                   const char *object = nullptr, const char *qualKey = nullptr,
+    void set(const char *section, const char *key, const char *value, const char *object = nullptr);
+    std::optional<std::string> get(const char *section,
+                                   const char *key,
+                                   const char *object = nullptr,
+                                   const char *qualKey = nullptr,
                                    const char *qualValue = nullptr);
     // Every journal entry, oldest first.
     std::vector<JournalEntry> journal();
     // Library writes to the setting then fail with `error` as their text.
-    void lock(const char *section, const char *key, const char *error,
-              const char *object = nullptr, const char *qualKey = nullptr,
+    void lock(const char *section,
+              const char *key,
+              const char *error,
+              const char *object = nullptr,
+              const char *qualKey = nullptr,
               const char *qualValue = nullptr);
     // Deletes every setting, lock and journal entry.
     void clear();
