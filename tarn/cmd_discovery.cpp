@@ -103,10 +103,10 @@ int cmdOps(Session &s, Args &a) {
     for (uint16_t code : parseOpList(r.body)) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "0x%04X", code);
-        const OpInfo *op = findOp(code);
+        const wire::Operation *op = wire::findOperation(code);
         records.push_back({text("code", hex),
                            op ? text("name", std::string(op->name)) : null("name"),
-                           op ? text("command", std::string(op->command)) : null("command")});
+                           op ? text("command", std::string(commandFor(code))) : null("command")});
     }
     emitList(s, records, {{"code", "CODE"}, {"name", "OPERATION"}, {"command", "TARN COMMAND"}});
     return kExitOk;

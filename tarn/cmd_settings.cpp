@@ -20,9 +20,6 @@ namespace {
 // --timezone: whole hours from UTC.
 constexpr long kZoneWest = -12, kZoneEast = 14;
 
-// The characters the device refuses in a new password.
-constexpr std::string_view kRefusedPasswordChars = "@:-/\\%\"'";
-
 Ipv4 ipv4Option(const std::string &value, std::string_view what) {
     std::optional<Ipv4> ip = parseIpv4(value);
     if (!ip)
@@ -230,7 +227,7 @@ void checkNewPassword(const std::string &password) {
         throw UsageError(
             "the new password is empty or blank; the device would store it and no "
             "password would work after that.");
-    const size_t bad = password.find_first_of(kRefusedPasswordChars);
+    const size_t bad = password.find_first_of(wire::change_admin::kForbiddenPasswordChars);
     if (bad != std::string::npos)
         throw UsageError(
             std::string("the new password contains \"") + password[bad] +

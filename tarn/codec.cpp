@@ -12,8 +12,6 @@ namespace {
 
 using wire::ConstBytes;
 
-constexpr Mac kBroadcastMac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-
 std::string loadString(ConstBytes buf, size_t off, size_t width) {
     return std::string(wire::load_text(buf, off, width));
 }
@@ -46,8 +44,8 @@ Bytes encodeRequest(uint16_t op,
     h.uMsgType = wire::kTypeRequest;
     h.uMsgTag = tag;
     h.uOP_Code = op;
-    std::copy(to ? to->mac.begin() : kBroadcastMac.begin(),
-              to ? to->mac.end() : kBroadcastMac.end(), h.ucMac);
+    std::copy(to ? to->mac.begin() : wire::kBroadcastMac.begin(),
+              to ? to->mac.end() : wire::kBroadcastMac.end(), h.ucMac);
     if (to)
         std::copy(to->ip.begin(), to->ip.end(), h.ucIp);
     h.uStatus = to ? wire::kAddrUnicast : wire::kAddrBroadcast;

@@ -1,9 +1,8 @@
 #include "ops.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
-
-#include "wire.h"
 
 namespace tarn {
 
@@ -11,52 +10,62 @@ namespace {
 
 using namespace wire;
 
-// The device checks credentials exactly for the operations flagged here;
-// the others (SNMP, transfers, reboot) take their body right after the header.
-constexpr std::array kOps{
-    OpInfo{OP_ANNOUNCE, "announce", "listen", false},
-    OpInfo{OP_DISCOVER, "discover", "discover", false},
-    OpInfo{OP_SET_BASIC_INFO, "set-basic-info", "set", true},
-    OpInfo{OP_USER_VERIFY, "user-verify", "verify", true},
-    OpInfo{OP_CHANGE_ADMIN, "change-admin", "passwd", true},
-    OpInfo{OP_QUERY_SUPPORTED, "query-supported", "ops", true},
-    OpInfo{OP_GET_NET_ADV, "get-net-adv", "ddns get", true},
-    OpInfo{OP_SET_NET_ADV, "set-net-adv", "ddns set", true},
-    OpInfo{OP_FACTORY_RESET_KEEP_IP, "factory-reset-keep-ip", "factory-reset --keep-ip", true},
-    OpInfo{OP_FACTORY_RESET, "factory-reset", "factory-reset", true},
-    OpInfo{OP_GET_DATETIME, "get-datetime", "time get", true},
-    OpInfo{OP_SET_DATETIME, "set-datetime", "time set", true},
-    OpInfo{OP_COMMIT, "commit", "commit", true},
-    OpInfo{OP_QUERY_NET_STATUS, "query-net-status", "netstatus", true},
-    OpInfo{OP_QUERY_NEIGHBOR, "query-neighbor", "neighbor", false},
-    OpInfo{OP_SET_MULTI_SSID, "set-multi-ssid", "wlan set", true},
-    OpInfo{OP_VLAN_CONFIG, "vlan-config", "vlan", true},
-    OpInfo{OP_SNMP_CONFIG, "snmp-config", "snmp", false},
-    OpInfo{OP_GET_MULTI_SSID, "get-multi-ssid", "wlan get", true},
-    OpInfo{OP_FIRMWARE_UPGRADE, "firmware-upgrade", "firmware", false},
-    OpInfo{OP_CONFIG_BACKUP, "config-backup", "config backup", false},
-    OpInfo{OP_CONFIG_RESTORE, "config-restore", "config restore", false},
-    OpInfo{OP_REBOOT, "reboot", "reboot", false},
+struct OpCommand {
+    uint16_t code;
+    std::string_view command;
 };
+
+constexpr std::array kCommands{
+    OpCommand{OP_DISCOVER, "discover"},
+    OpCommand{OP_SET_BASIC_INFO, "set"},
+    OpCommand{OP_USER_VERIFY, "verify"},
+    OpCommand{OP_CHANGE_ADMIN, "passwd"},
+    OpCommand{OP_QUERY_SUPPORTED, "ops"},
+    OpCommand{OP_GET_NET_ADV, "ddns get"},
+    OpCommand{OP_SET_NET_ADV, "ddns set"},
+    OpCommand{OP_FACTORY_RESET_KEEP_IP, "factory-reset --keep-ip"},
+    OpCommand{OP_FACTORY_RESET, "factory-reset"},
+    OpCommand{OP_GET_DATETIME, "time get"},
+    OpCommand{OP_SET_DATETIME, "time set"},
+    OpCommand{OP_COMMIT, "commit"},
+    OpCommand{OP_QUERY_NET_STATUS, "netstatus"},
+    OpCommand{OP_QUERY_NEIGHBOR, "neighbor"},
+    OpCommand{OP_SET_MULTI_SSID, "wlan set"},
+    OpCommand{OP_VLAN_CONFIG, "vlan"},
+    OpCommand{OP_SNMP_CONFIG, "snmp"},
+    OpCommand{OP_GET_MULTI_SSID, "wlan get"},
+    OpCommand{OP_FIRMWARE_UPGRADE, "firmware"},
+    OpCommand{OP_CONFIG_BACKUP, "config backup"},
+    OpCommand{OP_CONFIG_RESTORE, "config restore"},
+    OpCommand{OP_REBOOT, "reboot"},
+};
+
+// The utility sends every operation of the protocol.
+constexpr bool everyOperationHasACommand() {
+    for (const Operation &op : kOperations) {
+        if (std::ranges::find(kCommands, op.code, &OpCommand::code) == kCommands.end())
+            return false;
+    }
+    return kCommands.size() == kOperations.size();
+}
+static_assert(everyOperationHasACommand());
 
 }  // namespace
 
-const OpInfo *findOp(uint16_t code) {
-    for (const OpInfo &op : kOps)
-        if (op.code == code)
-            return &op;
-    return nullptr;
+bool carriesCredentials(uint16_t code) {
+    const Operation *op = findOperation(code);
+    return op != nullptr && op->credentials;
 }
 
-bool carriesCredentials(uint16_t code) {
-    const OpInfo *op = findOp(code);
-    return op != nullptr && op->credentials;
+std::string_view commandFor(uint16_t code) {
+    const auto *it = std::ranges::find(kCommands, code, &OpCommand::code);
+    return it == kCommands.end() ? std::string_view() : it->command;
 }
 
 std::string opLabel(uint16_t code) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%04X", code);
-    const OpInfo *op = findOp(code);
+    const Operation *op = findOperation(code);
     return op ? std::string(buf) + " (" + std::string(op->name) + ")" : std::string(buf);
 }
 

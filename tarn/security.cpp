@@ -4,17 +4,23 @@
 #include <array>
 #include <cctype>
 
+#include "security_codes.h"
+
 namespace tarn {
 
 namespace {
 
-// WPA and WPA2 share the device's security setting and differ only in
-// which of the two BSS flags is on, hence the pairs of names.
-constexpr std::array kModes{
-    SecurityMode{1, "static-wep", true},       SecurityMode{2, "wpa-personal", true},
-    SecurityMode{3, "wpa-enterprise", false},  SecurityMode{4, "wpa2-personal", true},
-    SecurityMode{5, "wpa2-enterprise", false}, SecurityMode{6, "open", false},
-};
+// The protocol's codes and names; a WEP or WPA-Personal network has a key.
+constexpr auto kModes = [] {
+    std::array<SecurityMode, wire::kSecurityCodes.size()> modes{};
+    for (size_t i = 0; i < modes.size(); i++) {
+        const wire::SecurityCode &c = wire::kSecurityCodes[i];
+        modes[i] = {
+            c.code, c.name,
+            c.kind == wire::SecurityKind::StaticWep || c.kind == wire::SecurityKind::WpaPersonal};
+    }
+    return modes;
+}();
 
 }  // namespace
 

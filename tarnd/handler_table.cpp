@@ -1,5 +1,4 @@
-// The operation table. Its order is part of the protocol: the
-// supported-operations reply lists the codes exactly as they stand here.
+// The handler of each operation, in the protocol's order.
 #include "handler_table.h"
 
 #include "req_func_account.h"
@@ -14,36 +13,53 @@
 
 using namespace wire;
 
-const HandlerEntry HandlerTable[] = {
-    {OP_DISCOVER, 0, funcDiscover},
-    {OP_SET_BASIC_INFO, 1, funcSetBasicInfo},
-    {OP_USER_VERIFY, 1, funcUserVerify},
-    {OP_CHANGE_ADMIN, 1, funcChangeAdmin},
-    {OP_QUERY_SUPPORTED, 1, funcQuerySupportedFunc},
-    {OP_GET_NET_ADV, 1, funcGetNetAdvSettings},
-    {OP_SET_NET_ADV, 1, funcSetNetAdvSettings},
-    {OP_FACTORY_RESET_KEEP_IP, 1, funcFactoryResetWithoutIP},
-    {OP_FACTORY_RESET, 1, funcFactoryReset},
-    {OP_GET_DATETIME, 1, funcGetDateTime},
-    {OP_SET_DATETIME, 1, funcSetDateTime},
-    {OP_COMMIT, 1, funcCommitSettings},
-    {OP_QUERY_NET_STATUS, 1, funcQueryNetStatus},
-    {OP_QUERY_NEIGHBOR, 0, funcQueryNeighbor},
-    {OP_SET_MULTI_SSID, 1, funcSetMultiSSID_Config},
-    {OP_VLAN_CONFIG, 1, funcVLAN_Config},
-    {OP_SNMP_CONFIG, 0, funcSNMP_Config},
-    {OP_GET_MULTI_SSID, 1, funcGetMultiSSID_Config},
-    {OP_FIRMWARE_UPGRADE, 0, funcFirmwareUpgrade},
-    {OP_CONFIG_BACKUP, 0, funcConfigBackup},
-    {OP_CONFIG_RESTORE, 0, funcConfigUpgrade},
-    {OP_REBOOT, 0, funcReboot},
-    {0, 0, nullptr},
+namespace {
+
+constexpr HandlerEntry entry(uint16_t code, RequestHandler handler) {
+    return {findOperation(code), handler};
+}
+
+}  // namespace
+
+constexpr std::array<HandlerEntry, kOperations.size()> HandlerTable{
+    entry(OP_DISCOVER, funcDiscover),
+    entry(OP_SET_BASIC_INFO, funcSetBasicInfo),
+    entry(OP_USER_VERIFY, funcUserVerify),
+    entry(OP_CHANGE_ADMIN, funcChangeAdmin),
+    entry(OP_QUERY_SUPPORTED, funcQuerySupportedFunc),
+    entry(OP_GET_NET_ADV, funcGetNetAdvSettings),
+    entry(OP_SET_NET_ADV, funcSetNetAdvSettings),
+    entry(OP_FACTORY_RESET_KEEP_IP, funcFactoryResetWithoutIP),
+    entry(OP_FACTORY_RESET, funcFactoryReset),
+    entry(OP_GET_DATETIME, funcGetDateTime),
+    entry(OP_SET_DATETIME, funcSetDateTime),
+    entry(OP_COMMIT, funcCommitSettings),
+    entry(OP_QUERY_NET_STATUS, funcQueryNetStatus),
+    entry(OP_QUERY_NEIGHBOR, funcQueryNeighbor),
+    entry(OP_SET_MULTI_SSID, funcSetMultiSSID_Config),
+    entry(OP_VLAN_CONFIG, funcVLAN_Config),
+    entry(OP_SNMP_CONFIG, funcSNMP_Config),
+    entry(OP_GET_MULTI_SSID, funcGetMultiSSID_Config),
+    entry(OP_FIRMWARE_UPGRADE, funcFirmwareUpgrade),
+    entry(OP_CONFIG_BACKUP, funcConfigBackup),
+    entry(OP_CONFIG_RESTORE, funcConfigUpgrade),
+    entry(OP_REBOOT, funcReboot),
 };
 
+// Entry for entry the protocol's table: the same operations in its order.
+constexpr bool followsTheProtocol() {
+    for (size_t i = 0; i < HandlerTable.size(); i++) {
+        if (HandlerTable[i].op != &kOperations[i] || HandlerTable[i].handler == nullptr)
+            return false;
+    }
+    return true;
+}
+static_assert(followsTheProtocol());
+
 const HandlerEntry *findHandler(uint16_t op) {
-    for (const HandlerEntry *e = HandlerTable; e->handler != nullptr; e++) {
-        if (e->uOP_Code == op)
-            return e;
+    for (const HandlerEntry &e : HandlerTable) {
+        if (e.op->code == op)
+            return &e;
     }
     return nullptr;
 }

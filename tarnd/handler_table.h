@@ -1,10 +1,13 @@
-// The table of operations. Its order is part of the protocol: the
-// supported-operations reply lists the codes in this order.
+// The daemon's handler of each operation. The table follows the protocol's
+// table of operations entry for entry, so its order, which the supported-
+// operations reply lists, and each operation's rules come from there.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
+#include "operations.h"
 #include "wire.h"
 
 // First call: (request header, body, reply buffer cleared to zero) -> reply
@@ -16,13 +19,11 @@ using RequestHandler = unsigned (*)(const wire::message_t *pMsg,
                                     std::span<uint8_t> pRetMsg);
 
 struct HandlerEntry {
-    uint16_t uOP_Code;
-    uint8_t auth;  // 1: a credential block precedes the body and must pass
+    const wire::Operation *op;
     RequestHandler handler;
 };
 
-// Ends with an entry whose handler is null.
-extern const HandlerEntry HandlerTable[];
+extern const std::array<HandlerEntry, wire::kOperations.size()> HandlerTable;
 
 // The entry for `op`, or null.
 const HandlerEntry *findHandler(uint16_t op);

@@ -35,26 +35,23 @@ Buffer g_reply;
 std::array<char, kUserNameLen> g_password;
 std::array<uint8_t, kAnnounceLen> g_announcement;
 
-// Operations a broadcast request may ask for: the ones that find devices.
-constexpr std::array<uint16_t, 3> kBroadcastOps = {OP_DISCOVER, OP_QUERY_SUPPORTED,
-                                                   OP_QUERY_NEIGHBOR};
-constexpr std::array<uint8_t, 6> kBroadcastMac = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 constexpr std::array<uint8_t, 4> kNoIp = {0, 0, 0, 0};
 
 bool bytesEqual(std::span<const uint8_t> a, std::span<const uint8_t> b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
 }
 
-// A broadcast request must target every device and ask for a discovery
-// operation; an addressed one must name this device's MAC and address.
+// A broadcast request must target every device and ask for an operation
+// that finds devices; an addressed one must name this device's MAC and
+// address.
 bool addressedToUs(const message_t &req,
+                   const Operation *op,
                    std::span<const uint8_t, 6> ownMac,
                    std::span<const uint8_t, 4> ownIp) {
     switch (req.uStatus) {
     case kAddrBroadcast:
         return bytesEqual(req.ucMac, kBroadcastMac) && bytesEqual(req.ucIp, kNoIp) &&
-               std::find(kBroadcastOps.begin(), kBroadcastOps.end(), req.uOP_Code) !=
-                   kBroadcastOps.end();
+               op != nullptr && op->broadcast;
     case kAddrUnicast:
         return bytesEqual(req.ucMac, ownMac) && bytesEqual(req.ucIp, ownIp);
     }
@@ -112,21 +109,21 @@ void serveReceived(size_t len,
     dbgPrint("Get a request. ID=0x%04x\n", static_cast<unsigned>(req.uMsgType));
     captureMessage(CaptureKind::Request, datagram, captureCounter);
 
-    if (!addressedToUs(req, ownMac, ownIp))
-        return;
     const HandlerEntry *entry = findHandler(req.uOP_Code);
+    if (!addressedToUs(req, entry != nullptr ? entry->op : nullptr, ownMac, ownIp))
+        return;
     if (entry == nullptr) {
         _funcNotSupport(req, sink);
         return;
     }
     dbgPrint("process request 0x%04x begin...\n", static_cast<unsigned>(req.uOP_Code));
-    if (entry->auth != 0 && !credentialsPass()) {
+    if (entry->op->credentials && !credentialsPass()) {
         _funcAuthFail(req, sink);
         return;
     }
 
     g_reply.fill(0);
-    const size_t bodyOff = entry->auth != 0 ? kBodyOffAuth : kBodyOffPlain;
+    const size_t bodyOff = entry->op->credentials ? kBodyOffAuth : kBodyOffPlain;
     const unsigned replyLen =
         entry->handler(&req, std::span<const uint8_t>(g_receive).subspan(bodyOff), g_reply);
     if (replyLen == 0)

@@ -17,9 +17,6 @@
 namespace {
 
 constexpr std::string_view kAdminName = "admin";
-// Characters the device tool cannot take in a password: they break its own
-// record format or the quoting of its command line.
-constexpr std::string_view kForbiddenPasswordChars = "@:-/\\%\"'";
 constexpr const char *kDefaultEscapeSet = "$\"`\\";
 constexpr size_t kDecodedLen = 1024;
 constexpr size_t kEscapeBufLen = 4096;
@@ -72,7 +69,7 @@ uint32_t changeAdminPassword(std::span<const uint8_t> body) {
     base64Decode(password, wire::load_text(body, c::kPassword, c::kFieldLen));
     if (cText(user) != kAdminName)
         return c::kResultNotAdmin;
-    if (cText(password).find_first_of(kForbiddenPasswordChars) != std::string_view::npos)
+    if (cText(password).find_first_of(c::kForbiddenPasswordChars) != std::string_view::npos)
         return c::kResultBadChar;
     // The tool's exit status is not reported: it applies the change itself.
     // The new password never appears in the command trace; the user is

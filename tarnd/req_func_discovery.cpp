@@ -16,11 +16,6 @@ using wire::field;
 
 namespace {
 
-// Operations 0xA1..0xA5 are the ones every utility already knows; the
-// supported list names only the optional ones.
-constexpr uint16_t kFirstBasicOp = wire::OP_DISCOVER;
-constexpr uint16_t kLastBasicOp = wire::OP_QUERY_SUPPORTED;
-
 void fillDiscoverBody(wire::Bytes body) {
     namespace d = wire::discover;
     const int idx = g_curIfIndex;
@@ -89,10 +84,10 @@ unsigned funcQuerySupportedFunc(const wire::message_t *pMsg,
         return 0;
     wire::Bytes body = replyBody(pRetMsg);
     size_t off = 0;
-    for (const HandlerEntry *e = HandlerTable; e->handler != nullptr; ++e) {
-        if (e->uOP_Code >= kFirstBasicOp && e->uOP_Code <= kLastBasicOp)
+    for (const HandlerEntry &e : HandlerTable) {
+        if (wire::isBasicOperation(e.op->code))
             continue;
-        wire::store_le16(body, off, e->uOP_Code);
+        wire::store_le16(body, off, e.op->code);
         off += 2;
     }
     wire::store_le16(body, off, 0);  // ends the list

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "cfg.h"
+#include "security_codes.h"
 #include "wire.h"
 
 namespace {
@@ -103,40 +104,26 @@ constexpr std::array kModeCodes{
     ModeCode{1, "a", 1},  ModeCode{1, "a-n", 1},  ModeCode{1, "n-only-a", 1},
 };
 
-enum class Security { PlainText, StaticWep, WpaPersonal, WpaEnterprise };
+// The store's words for the security kinds; the protocol's codes come
+// from the shared table of security codes.
+using Security = wire::SecurityKind;
 
 struct SecurityWord {
     Security mode;
     const char *word;
 };
 constexpr std::array kSecurityWords{
-    SecurityWord{Security::PlainText, "plain-text"},
+    SecurityWord{Security::Open, "plain-text"},
     SecurityWord{Security::StaticWep, "static-wep"},
     SecurityWord{Security::WpaPersonal, "wpa-personal"},
     SecurityWord{Security::WpaEnterprise, "wpa-enterprise"},
 };
 
-// Protocol security codes "1".."6" (index code - 1); the BSS flags are
-// written only for the WPA modes.
-struct SecurityCode {
-    const char *code;
-    Security mode;
-    const char *wpaAllowed;   // null: not written
-    const char *wpa2Allowed;  // null: not written
-};
-constexpr std::array kSecurityCodes{
-    SecurityCode{"1", Security::StaticWep, nullptr, nullptr},
-    SecurityCode{"2", Security::WpaPersonal, "on", "off"},
-    SecurityCode{"3", Security::WpaEnterprise, "on", "off"},
-    SecurityCode{"4", Security::WpaPersonal, "off", "on"},
-    SecurityCode{"5", Security::WpaEnterprise, "off", "on"},
-    SecurityCode{"6", Security::PlainText, nullptr, nullptr},
-};
-
-// Every mode has a word and a code, so the lookups below always find one.
+// Every kind has a word and a code, so the lookups below always find one.
 constexpr bool everyModeListed() {
     for (const SecurityWord &w : kSecurityWords) {
-        if (std::ranges::find(kSecurityCodes, w.mode, &SecurityCode::mode) == kSecurityCodes.end())
+        if (std::ranges::find(wire::kSecurityCodes, w.mode, &wire::SecurityCode::kind) ==
+            wire::kSecurityCodes.end())
             return false;
     }
     return kSecurityWords.size() == 4;
@@ -156,16 +143,16 @@ std::optional<Security> securityMode(std::string_view word) {
     return it->mode;
 }
 
-// The code that the setter would need to reproduce `mode` with the given
-// "wpa2-allowed" value: the reverse of kSecurityCodes, so a utility can
-// write back what it read.
-const char *securityCode(Security mode, std::string_view wpa2Allowed) {
+// The code, as its one decimal digit, that the setter would need to
+// reproduce `mode` with the given "wpa2-allowed" value: the reverse of the
+// setter, so a utility can write back what it read.
+std::array<char, 2> securityCode(Security mode, std::string_view wpa2Allowed) {
     const bool wpa2On = wpa2Allowed == "on";
-    const auto *it = std::ranges::find_if(kSecurityCodes, [&](const SecurityCode &c) {
-        return c.mode == mode &&
-               (c.wpa2Allowed == nullptr || (std::string_view(c.wpa2Allowed) == "on") == wpa2On);
+    const auto *it = std::ranges::find_if(wire::kSecurityCodes, [&](const wire::SecurityCode &c) {
+        return c.kind == mode && (c.version == wire::WpaVersion::None ||
+                                  (c.version == wire::WpaVersion::Wpa2) == wpa2On);
     });
-    return it->code;
+    return {static_cast<char>('0' + it->code), '\0'};
 }
 
 // ---- Field copies --------------------------------------------------------
@@ -224,7 +211,7 @@ std::optional<KeyName> keySetting(const char *network) {
     if (!mode)
         return std::nullopt;
     switch (*mode) {
-    case Security::PlainText:
+    case Security::Open:
     case Security::WpaEnterprise:
         return std::nullopt;
     case Security::WpaPersonal: {
@@ -292,7 +279,7 @@ int sysGetWlanSecurity(std::span<uint8_t> field, int vap, int radio) {
         return 0;
     char wpa2Allowed[kBssFlagLen] = {};
     switch (*mode) {
-    case Security::PlainText:
+    case Security::Open:
     case Security::StaticWep:
         break;
     case Security::WpaPersonal:
@@ -305,7 +292,7 @@ int sysGetWlanSecurity(std::span<uint8_t> field, int vap, int radio) {
         break;
     }
     }
-    wire::store_text(field, 0, field.size(), securityCode(*mode, wpa2Allowed));
+    wire::store_text(field, 0, field.size(), securityCode(*mode, wpa2Allowed).data());
     return 0;
 }
 
@@ -357,17 +344,24 @@ int sysSetWlanSecurity(std::span<const uint8_t> field, int vap, int radio) {
     FieldText text = fieldText(field);
     if (!vapKnown(vap) || text.text[0] == '\0')
         return 0;
-    const int code = parseCode(text.text);
-    if (code < 1 || code > static_cast<int>(kSecurityCodes.size()))
+    const wire::SecurityCode *entry = wire::findSecurityCode(parseCode(text.text));
+    if (entry == nullptr)
         return 0;
-    const SecurityCode &entry = kSecurityCodes[static_cast<size_t>(code - 1)];
     const int w = storeRadioNumber(radio);
-    cfgSetObj("interface", networkName(w, vap).text, "security", securityWord(entry.mode));
-    if (entry.wpaAllowed == nullptr)
+    cfgSetObj("interface", networkName(w, vap).text, "security", securityWord(entry->kind));
+    // The BSS flags are written only for the WPA codes.
+    switch (entry->version) {
+    case wire::WpaVersion::None:
         return 0;
-    Name bss = bssName(w, vap);
-    cfgSetObj("bss", bss.text, "wpa-allowed", entry.wpaAllowed);
-    cfgSetObj("bss", bss.text, "wpa2-allowed", entry.wpa2Allowed);
+    case wire::WpaVersion::Wpa:
+    case wire::WpaVersion::Wpa2: {
+        const bool wpa2 = entry->version == wire::WpaVersion::Wpa2;
+        Name bss = bssName(w, vap);
+        cfgSetObj("bss", bss.text, "wpa-allowed", wpa2 ? "off" : "on");
+        cfgSetObj("bss", bss.text, "wpa2-allowed", wpa2 ? "on" : "off");
+        return 0;
+    }
+    }
     return 0;
 }
 

@@ -1,7 +1,7 @@
 // The tarn management protocol on the wire: the 22-byte header, the
 // credential block, the operation codes and the offsets of every request
-// and reply body. The daemon and the management utility both build on this
-// one file, so the format exists exactly once.
+// and reply body. The daemon, the management utility and the tools all
+// build on this one file, so the format exists exactly once.
 //
 // Every integer of the protocol is little-endian and every address is a
 // byte array in network order. Access points are often big-endian, so no
@@ -39,6 +39,9 @@ inline constexpr uint16_t kTypeAnnounce = 0xFFFF;
 // uStatus of a request: how it is addressed.
 inline constexpr uint16_t kAddrBroadcast = 0x0000;
 inline constexpr uint16_t kAddrUnicast = 0x7777;
+// What a broadcast request carries in place of a device's MAC; its IPv4
+// address field is all zero.
+inline constexpr std::array<uint8_t, 6> kBroadcastMac = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 // uStatus of a reply.
 inline constexpr uint16_t kStatusOk = 0;
@@ -74,8 +77,8 @@ inline constexpr size_t kOffBodyLen = 20;
 
 // ---- Credential block ----------------------------------------------------
 
-// Operations flagged in the handler table carry two Base64 text fields
-// between the header and the body.
+// Operations that need credentials (operations.h) carry two Base64 text
+// fields between the header and the body.
 inline constexpr size_t kCredFieldLen = 64;
 inline constexpr size_t kOffCredUser = 22;
 inline constexpr size_t kOffCredPassword = 86;
@@ -252,6 +255,10 @@ inline constexpr size_t kBodyLen = 128;
 inline constexpr size_t kUser = 0, kPassword = 64, kFieldLen = 64;
 inline constexpr uint32_t kResultNotAdmin = 1001;
 inline constexpr uint32_t kResultBadChar = 1006;
+// A new password holding any of these is refused with kResultBadChar: the
+// device's tool cannot take them (they break its record format or the
+// quoting of its command line).
+inline constexpr std::string_view kForbiddenPasswordChars = "@:-/\\%\"'";
 }  // namespace change_admin
 
 namespace net_adv {
