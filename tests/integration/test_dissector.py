@@ -138,3 +138,40 @@ def test_live_capture_of_the_tarn_utility(segment, ap, util_run, tmp_path):
                     "tarn.datetime.datetime")
     assert req["tarn.response_in"] == rep["frame.number"]
     assert len(rep["tarn.datetime.datetime"][0]) == 14
+
+
+def test_operations_follow_the_protocol_table(tmp_path):
+    """Every operation of proto/operations.h, request and reply with the table's body sizes (and
+    credential block), reads with the table's name and neither a short body nor trailing data."""
+    table = subprocess.run([BUILD / "proto" / "tarn-proto-ops"], capture_output=True, text=True,
+                           check=True, timeout=30).stdout.split("\n")[:-1]
+    lines, expected = [], []
+    for row in table:
+        code, name, cred, _, req_len, rep_len = row.split()
+        code, req_len, rep_len = int(code, 16), int(req_len), int(rep_len)
+        # Bodies read zero but for the codes a dissector needs to pick a layout: a transfer
+        # start to an IPv4 TFTP server, and the supported-operations list.
+        req_body = bytearray(req_len)
+        rep_body = bytearray(rep_len)
+        if code in (0x100, 0x101, 0x102):
+            req_body[0:3], rep_body[0:1] = b"\x01\x01\x01", b"\x01"
+        if code == 0xA5:
+            codes = [int(r.split()[0], 16) for r in table]
+            rep_body[:] = b"".join(c.to_bytes(2, "little")
+                                   for c in codes + [0] if not 0xA1 <= c <= 0xA5)
+        datagrams = [
+            tc.header(tc.TYPE_REQUEST, 1, code, tc.BROADCAST_MAC, tc.ZERO_IP, 0, 0, req_len)
+            + (tc.cred_block(*tc.DEFAULT_AUTH) if cred == "1" else b"") + req_body,
+            tc.header(tc.TYPE_REPLY, 1, code, b"\2\0\0\0\0\1", tc.ZERO_IP, 0, 2, rep_len)
+            + rep_body,
+        ]
+        for d in datagrams:
+            lines += [f"{o:06x} " + d[o:o + 16].hex(" ") for o in range(0, len(d), 16)]
+        expected += [f"Request {name} (0x{code:04x})", f"Reply {name} (0x{code:04x})"]
+    (tmp_path / "ops.txt").write_text("\n".join(lines) + "\n")
+    subprocess.run(["text2pcap", "-q", "-u", "40000,62976", tmp_path / "ops.txt",
+                    tmp_path / "ops.pcap"], check=True, timeout=30)
+    rows = fields(tmp_path / "ops.pcap", None, "_ws.col.Info", "_ws.expert.message",
+                  "tarn.ignored")
+    assert [(r["_ws.col.Info"][0].split(" tag ")[0], r["_ws.expert.message"], r["tarn.ignored"])
+            for r in rows] == [(e, [], []) for e in expected]

@@ -31,36 +31,37 @@ local ADDR_BROADCAST = 0x0000
 local STATUS_OK = 0
 
 -- ---------------------------------------------------------------------------
--- Operations: the device's handler table, in its order (the supported-
--- operations reply lists them in this order). auth = the request carries a
--- credential block; the body then starts at offset 150 instead of 22.
+-- Operations: the protocol's table of operations (proto/operations.h), in
+-- its order; a test compares names, credential blocks and body sizes with
+-- it. auth = the request carries a credential block; the body then starts
+-- at offset 150 instead of 22.
 
 local OPS = {
-    [0x00A1] = { name = "Discover", auth = false },
-    [0x00A2] = { name = "SetBasicInfo", auth = true },
-    [0x00A3] = { name = "UserVerify", auth = true },
-    [0x00A4] = { name = "ChangeAdmin", auth = true },
-    [0x00A5] = { name = "QuerySupportedFunc", auth = true },
-    [0x00A6] = { name = "GetNetAdvSettings", auth = true },
-    [0x00A7] = { name = "SetNetAdvSettings", auth = true },
-    [0x00AA] = { name = "FactoryResetWithoutIP", auth = true },
-    [0x00AB] = { name = "FactoryReset", auth = true },
-    [0x00AC] = { name = "GetDateTime", auth = true },
-    [0x00AD] = { name = "SetDateTime", auth = true },
-    [0x00C0] = { name = "CommitSettings", auth = true },
-    [0x00C9] = { name = "QueryNetStatus", auth = true },
-    [0x00D0] = { name = "QueryNeighbor", auth = false },
-    [0x00D1] = { name = "SetMultiSSID_Config", auth = true },
-    [0x00D2] = { name = "VLAN_Config", auth = true },
-    [0x00D4] = { name = "SNMP_Config", auth = false },
-    [0x00D8] = { name = "GetMultiSSID_Config", auth = true },
-    [0x0100] = { name = "FirmwareUpgrade", auth = false },
-    [0x0101] = { name = "ConfigBackup", auth = false },
-    [0x0102] = { name = "ConfigUpgrade", auth = false },
-    [0x0103] = { name = "Reboot", auth = false },
+    [0x00A1] = { name = "discover", auth = false },
+    [0x00A2] = { name = "set-basic-info", auth = true },
+    [0x00A3] = { name = "user-verify", auth = true },
+    [0x00A4] = { name = "change-admin", auth = true },
+    [0x00A5] = { name = "query-supported", auth = true },
+    [0x00A6] = { name = "get-net-adv", auth = true },
+    [0x00A7] = { name = "set-net-adv", auth = true },
+    [0x00AA] = { name = "factory-reset-keep-ip", auth = true },
+    [0x00AB] = { name = "factory-reset", auth = true },
+    [0x00AC] = { name = "get-datetime", auth = true },
+    [0x00AD] = { name = "set-datetime", auth = true },
+    [0x00C0] = { name = "commit", auth = true },
+    [0x00C9] = { name = "query-net-status", auth = true },
+    [0x00D0] = { name = "query-neighbor", auth = false },
+    [0x00D1] = { name = "set-multi-ssid", auth = true },
+    [0x00D2] = { name = "vlan-config", auth = true },
+    [0x00D4] = { name = "snmp-config", auth = false },
+    [0x00D8] = { name = "get-multi-ssid", auth = true },
+    [0x0100] = { name = "firmware-upgrade", auth = false },
+    [0x0101] = { name = "config-backup", auth = false },
+    [0x0102] = { name = "config-restore", auth = false },
+    [0x0103] = { name = "reboot", auth = false },
 }
 
-local OP_NAMES = { [OP_ANNOUNCE] = "Announcement" }
+local OP_NAMES = { [OP_ANNOUNCE] = "announcement" }
 for code, op in pairs(OPS) do OP_NAMES[code] = op.name end
 
 local TYPE_NAMES = { [TYPE_REQUEST] = "Request", [TYPE_REPLY] = "Reply",
