@@ -137,28 +137,31 @@ def test_transfers(ap, at, http, tftp):
 def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run):
     """The AP's link is down from after discovery (tarn reads the password
     FIFO only then) until the first commit request is seen."""
-    def tag_of(op, timeout):
+    def tag_of(sock, msg_type, op, timeout):
         deadline = time.monotonic() + timeout
         while (left := deadline - time.monotonic()) > 0:
-            if select.select([watch], [], [], left)[0]:
-                h = tarnclient.parse_header(watch.recvfrom(65536)[0])
-                if h.type == 0xFDFD and h.op == op:
+            if select.select([sock], [], [], left)[0]:
+                h = tarnclient.parse_header(sock.recvfrom(65536)[0])
+                if h.type == msg_type and h.op == op:
                     return h.tag
         return None
 
     util_run(["sh", "-c", "rm -f /tmp/tarn-pw && mkfifo /tmp/tarn-pw"])
     watch = segment.socket(tarnclient.PORT_REQUEST)
+    replies = segment.socket(tarnclient.PORT_REPLY)
     proc = segment.util_popen([TARN, "-t", "1", "-r", "3", "-d", ap.ip_text,
                                "--password-file", "/tmp/tarn-pw", "commit"],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
-        assert tag_of(0xA1, 5) is not None, "tarn sent no discovery"
-        time.sleep(0.5)  # the discovery reply reaches tarn on the running link
+        assert tag_of(watch, 0xFDFD, 0xA1, 5) is not None, "tarn sent no discovery"
+        # A broadcast reply reaches every socket on the port at once: once
+        # this one has it, tarn's has it too.
+        assert tag_of(replies, 0xFEEE, 0xA1, 10) is not None, "the AP did not answer discovery"
         ap.run("ip link set brtrunk down", check=True)
         util_run(["sh", "-c", f"printf '{PASSWORD}\\n' > /tmp/tarn-pw"], timeout=10)
-        assert (first := tag_of(0xC0, 5)) is not None, "tarn sent no commit request"
+        assert (first := tag_of(watch, 0xFDFD, 0xC0, 5)) is not None, "tarn sent no commit request"
         ap.run("ip link set brtrunk up", check=True)
-        again = tag_of(0xC0, 3)
+        again = tag_of(watch, 0xFDFD, 0xC0, 3)
         out, err = proc.communicate(timeout=15)
     finally:
         if proc.poll() is None:
@@ -166,6 +169,7 @@ def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run):
             proc.wait(timeout=5)
         ap.run("ip link set brtrunk up")
         watch.close()
+        replies.close()
     assert proc.returncode == 0 and "saved its running settings" in out, err
     # Each try has its own tag, so that answers to different tries are never compared.
     assert again is not None and again != first

@@ -16,6 +16,7 @@ The test suite imports this module for its live capture.
 
 import contextlib
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -32,7 +33,7 @@ import tarnsim  # noqa: E402
 
 CAPTURE_LIMIT = 180          # seconds; dumpcap stops by itself after this
 START_TIMEOUT = 10.0         # seconds for dumpcap to open the interface
-SETTLE = 1.0                 # seconds for the last datagrams to reach the file
+STOP_TIMEOUT = 30.0          # seconds for the awaited datagrams to reach the file
 CAPTURE_FILTER = f"udp port {tc.PORT_REQUEST} or udp port {tc.PORT_REPLY}"
 DEFAULT_OUT = SOURCE / "tests" / "data" / "tarn-session.pcap"
 
@@ -64,9 +65,11 @@ FILE_NAME = "image.bin"
 
 
 @contextlib.contextmanager
-def capture(segment, out):
+def capture(segment, out, until):
     """dumpcap on the utility side's bridge, writing classic pcap to
-    `out`, for the duration of the block."""
+    `out`, for the duration of the block. At its end the capture goes on
+    until `until(the file's bytes)` is true, at most STOP_TIMEOUT seconds:
+    dumpcap drops what it has not yet written when it is interrupted."""
     out = Path(out)
     out.unlink(missing_ok=True)
     proc = segment.util_popen(["dumpcap", "-q", "-p", "-P", "-i", tarnsim.BRIDGE, "-f", CAPTURE_FILTER,
@@ -75,26 +78,40 @@ def capture(segment, out):
     try:
         _wait_started(proc, out)
         yield out
+        _wait_written(out, until)
     finally:
         _stop(proc)
 
 
+def reply_written(op, tag=None):
+    """A test for `capture` that the file holds a reply to `op` (with
+    `tag`, when given): its header's first six bytes in wire order."""
+    tag_bytes = re.escape(tag.to_bytes(2, "little")) if tag is not None else b".."
+    pattern = re.compile(b"\xee\xfe" + tag_bytes + re.escape(op.to_bytes(2, "little")), re.S)
+    return lambda data: pattern.search(data) is not None
+
+
+def _wait_written(out, until):
+    # dumpcap writes what it has read at short intervals.
+    deadline = time.monotonic() + STOP_TIMEOUT
+    while time.monotonic() < deadline and not until(out.read_bytes()):
+        time.sleep(0.05)
+
+
 def _wait_started(proc, out):
-    # dumpcap writes the file header once the interface is open.
+    # dumpcap writes the file header once the interface is open and its
+    # filter set: from then on it sees every datagram.
     deadline = time.monotonic() + START_TIMEOUT
     while time.monotonic() < deadline:
         if proc.poll() is not None:
             raise RuntimeError(f"dumpcap ended: {proc.stderr.read().decode(errors='replace')}")
         if out.exists() and out.stat().st_size >= 24:
-            time.sleep(0.2)
             return
         time.sleep(0.05)
     raise RuntimeError(f"dumpcap did not start within {START_TIMEOUT} s")
 
 
 def _stop(proc):
-    # dumpcap drops what it has not yet read when it is interrupted.
-    time.sleep(SETTLE)
     if proc.poll() is None:
         proc.send_signal(signal.SIGINT)
     try:
@@ -221,7 +238,8 @@ def main(argv):
         client = tc.Client(segment.socket(tc.PORT_REPLY), segment.socket(tc.PORT_REQUEST),
                            tarnsim.UTIL_IPV4)
         try:
-            with capture(segment, out.with_suffix(".tmp")) as tmp:
+            last_reply = reply_written(tc.OP["FactoryReset"], TAG["reset"])
+            with capture(segment, out.with_suffix(".tmp"), until=last_reply) as tmp:
                 aps = segment.add_devices(3)
                 run_session(client, aps)
         finally:
