@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "sys.h"
 #include "transfer.h"
 #include "wire.h"
 

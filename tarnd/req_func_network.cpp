@@ -22,7 +22,6 @@ namespace {
 constexpr std::string_view kManagementBridge = "brtrunk";
 constexpr std::string_view kDdnsConnected = "Connected";
 constexpr size_t kDbTextLen = 1024;
-constexpr size_t kAddrTextLen = 32;
 constexpr size_t kIfNameBufLen = 16;
 
 // The device has no DDNS option setting: the byte travels in the format
@@ -40,7 +39,7 @@ void storeDbText(wire::Bytes body, size_t off, const char *path) {
     wire::store_text(body, off, wire::net_adv::kTextLen, {text, strnlen(text, sizeof text)});
 }
 
-void readStore(const char *section, const char *key, std::span<char, kAddrTextLen> out) {
+void readStore(const char *section, const char *key, std::span<char, kIpv4TextLen> out) {
     std::memset(out.data(), 0, out.size());
     cfgGet(section, key, out);
 }
@@ -50,16 +49,16 @@ const char *g_reservedIpSaveFile = kReservedIpFile;
 // A static device keeps its address across the reset: start-up reads the
 // values back from the file and removes it.
 void saveReservedAddress() {
-    char dhcp[kAddrTextLen];
+    char dhcp[kIpv4TextLen];
     readStore("management", "dhcp-status", dhcp);
     if (std::string_view(dhcp) != "down")
         return;
     File file = createRegularFile(g_reservedIpSaveFile, S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH);
     if (!file)
         return;  // nothing saved; the device comes back with factory settings
-    char ip[kAddrTextLen];
-    char mask[kAddrTextLen];
-    char gateway[kAddrTextLen];
+    char ip[kIpv4TextLen];
+    char mask[kIpv4TextLen];
+    char gateway[kIpv4TextLen];
     readStore("management", "static-ip", ip);
     readStore("management", "static-mask", mask);
     readStore("static-ip-route", "gateway", gateway);

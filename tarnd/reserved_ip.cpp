@@ -3,6 +3,7 @@
 
 #include "cfg.h"
 #include "stdio_file.h"
+#include "sys.h"
 #include "sys_cmd.h"
 
 #include <sys/stat.h>
@@ -20,32 +21,6 @@ constexpr size_t kRemoveCommandLen = 64;
 static_assert(sizeof "rm -rf " + std::char_traits<char>::length(kReservedIpFile) <=
               kRemoveCommandLen);
 
-// Four groups of one to three digits, each at most 255, joined by dots.
-bool isDottedIpv4(std::string_view text) {
-    int groups = 0;
-    size_t pos = 0;
-    while (groups < 4) {
-        unsigned value = 0;
-        size_t digits = 0;
-        while (pos < text.size() && digits < 4 && text[pos] >= '0' && text[pos] <= '9') {
-            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) {
-            return false;
-        }
-        ++groups;
-        if (groups < 4) {
-            if (pos >= text.size() || text[pos] != '.') {
-                return false;
-            }
-            ++pos;
-        }
-    }
-    return pos == text.size();
-}
-
 // The next non-empty field at or after `pos`; empty at the end of the text.
 std::string_view nextField(std::string_view text, size_t &pos) {
     while (pos < text.size() && text[pos] == ',') {
@@ -59,7 +34,7 @@ std::string_view nextField(std::string_view text, size_t &pos) {
 }
 
 bool storeField(std::string_view field, ReservedField &slot) {
-    if (field.size() >= slot.size() || !isDottedIpv4(field)) {
+    if (field.size() >= slot.size() || !sysIsIpv4Text(field)) {
         return false;
     }
     slot.fill('\0');

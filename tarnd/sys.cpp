@@ -10,9 +10,8 @@
 
 namespace {
 
-constexpr size_t kAddrText = 32;  // stored addresses are read into this much
 constexpr size_t kMaxText = 256;  // widest text field the readers serve
-using AddrText = std::array<char, kAddrText>;
+using AddrText = std::array<char, kIpv4TextLen>;
 
 // Reads an address setting into a cleared buffer; an empty text means missing.
 AddrText readAddress(const char *section, const char *key) {
@@ -56,7 +55,7 @@ int writeAddress(int index,
     if (index != 0) {
         return -1;
     }
-    std::array<char, 32> text;
+    std::array<char, kIpv4TextLen> text;
     sysFormatIpv4(addr, text);
     return cfgSet(section, key, text.data());
 }
@@ -79,7 +78,7 @@ int readAddressInto(int index, const char *section, const char *key, std::span<u
 
 }  // namespace
 
-void sysFormatIpv4(std::span<const uint8_t, 4> addr, std::span<char, 32> text) {
+void sysFormatIpv4(std::span<const uint8_t, 4> addr, std::span<char, kIpv4TextLen> text) {
     std::snprintf(text.data(), text.size(), "%u.%u.%u.%u", addr[0], addr[1], addr[2], addr[3]);
 }
 
@@ -90,6 +89,18 @@ void sysParseIpv4(const char *text, std::span<uint8_t, 4> addr) {
     for (size_t i = 0; i < addr.size(); ++i) {
         addr[i] = static_cast<uint8_t>(octet[i] & 0xFFu);
     }
+}
+
+bool sysIsIpv4Text(std::string_view text) {
+    AddrText terminated{};
+    if (text.size() >= terminated.size())
+        return false;
+    text.copy(terminated.data(), text.size());
+    std::array<uint8_t, 4> addr;
+    sysParseIpv4(terminated.data(), addr);
+    AddrText formatted;
+    sysFormatIpv4(addr, formatted);
+    return text == formatted.data();
 }
 
 int sysGetIfCount() {

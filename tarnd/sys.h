@@ -5,6 +5,7 @@
 // into a request or reply (wire::field), bounded by their span.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -32,7 +33,13 @@ int sysGetModel(std::span<uint8_t> field);
 int sysSetSystemName(std::string_view name);
 int sysGetDnsViaDhcp();  // 0 when "host"/"dns-via-dhcp" is "up", else 1
 
-// IPv4 text form shared by the accessors: "%u.%u.%u.%u" into 32 bytes, and
-// the reverse with every number cut to its low 8 bits.
-void sysFormatIpv4(std::span<const uint8_t, 4> addr, std::span<char, 32> text);
+// IPv4 text form, the one the whole daemon uses: "%u.%u.%u.%u" into
+// kIpv4TextLen bytes, and the reverse with every number cut to its low 8
+// bits. Stored dotted-decimal values (and the DHCP status) are read into
+// buffers of the same size.
+inline constexpr size_t kIpv4TextLen = 32;
+void sysFormatIpv4(std::span<const uint8_t, 4> addr, std::span<char, kIpv4TextLen> text);
 void sysParseIpv4(const char *text, std::span<uint8_t, 4> addr);
+// Whether `text` is exactly the text of an address: sysFormatIpv4 of its
+// parse gives it back (four numbers of at most 255, no leading zeros).
+bool sysIsIpv4Text(std::string_view text);

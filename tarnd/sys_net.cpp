@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr size_t kIpv4TextLen = 32;
 constexpr size_t kIpv6TextLen = INET6_ADDRSTRLEN;  // 46
 constexpr size_t kWordLen = 16;                    // status words, prefix length
 constexpr size_t kIpv6Len = 16;

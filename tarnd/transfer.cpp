@@ -10,6 +10,7 @@
 
 #include "debug.h"
 #include "reply.h"
+#include "sys.h"
 #include "sys_cmd.h"
 
 namespace wt = wire::transfer;
@@ -36,8 +37,9 @@ bool addressText(std::span<const uint8_t> body, uint8_t addrType, char (&out)[kI
     uint8_t raw[16] = {};
     switch (addrType) {
     case wt::kAddrIpv4:
-        wire::load_bytes(body, wt::kAddr, std::span<uint8_t>(raw, 4));
-        return inet_ntop(AF_INET, raw, out, kIpv4TextLen) != nullptr;
+        sysFormatIpv4(wire::load_array<4>(body, wt::kAddr),
+                      std::span<char, kIpv4TextLen>(out, kIpv4TextLen));
+        return true;
     case wt::kAddrIpv6:
         wire::load_bytes(body, wt::kAddr, std::span<uint8_t>(raw, 16));
         return inet_ntop(AF_INET6, raw, out, kIpv6TextLen) != nullptr;

@@ -8,8 +8,7 @@
 
 #include "wire.h"
 
-inline constexpr size_t kIpv4TextLen = 16;  // inet_ntop buffer for an IPv4 server
-inline constexpr size_t kIpv6TextLen = 46;  // and for an IPv6 server
+inline constexpr size_t kIpv6TextLen = 46;  // inet_ntop buffer for an IPv6 server
 inline constexpr unsigned kTransferReplyLen = wire::kHeaderLen + wire::transfer::kReplyBodyLen;
 
 // Why a start request is refused, in the order the checks run.
