@@ -13,14 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
     std::array<char, kUserNameLen> out;
     out.fill('x');
-    const int rc = base64Decode(out, text);
+    base64Decode(out, text);
     if (text.size() > 1022) {
-        if (rc != -1 || std::any_of(out.begin(), out.end(), [](char c) { return c != '\0'; }))
+        if (std::any_of(out.begin(), out.end(), [](char c) { return c != '\0'; }))
             std::abort();
         return 0;
     }
-    if (rc != 0)
-        std::abort();
     // Whatever was decoded, the rest of the output was cleared.
     const size_t most = (text.size() + 1) / 4 * 3 + 3;
     if (std::any_of(out.begin() + static_cast<long>(std::min(most, out.size())), out.end(),

@@ -32,10 +32,10 @@ using BioChain = std::unique_ptr<BIO, BioChainFree>;
 
 }  // namespace
 
-int base64Decode(std::span<char> out, std::string_view text) {
+void base64Decode(std::span<char> out, std::string_view text) {
     std::fill(out.begin(), out.end(), '\0');
     if (text.size() > kMaxText)
-        return -1;
+        return;
 
     // The filter decodes line by line: one line end makes the text a
     // complete line.
@@ -45,10 +45,10 @@ int base64Decode(std::span<char> out, std::string_view text) {
 
     BioChain chain(BIO_new(BIO_f_base64()));
     if (!chain)
-        return 0;
+        return;
     BIO *source = BIO_new_mem_buf(work.data(), static_cast<int>(text.size() + 1));
     if (!source)
-        return 0;
+        return;
     BIO_push(chain.get(), source);
 
     // Text the filter rejects ends the reading: the output stays empty or
@@ -61,22 +61,21 @@ int base64Decode(std::span<char> out, std::string_view text) {
             break;
         got += static_cast<size_t>(n);
     }
-    return 0;
 }
 
-int checkCredentials(const char *, const char *password) {
+bool checkCredentials(const char *, const char *password) {
     std::array<char, kSettingLen> account{};
     std::array<char, kSettingLen> stored{};
     cfgGet("system", "username", account);
     cfgGet("system", "encrypted-password", stored);
     if (std::string_view(account.data()) != kAdminAccount)
-        return -1;
+        return false;
 
     const char *hashed = crypt(password, stored.data());
     if (hashed == nullptr)
-        return -1;
+        return false;
     const size_t len = std::strlen(hashed);
     if (len != std::strlen(stored.data()))
-        return -1;
-    return CRYPTO_memcmp(hashed, stored.data(), len) == 0 ? 0 : -1;
+        return false;
+    return CRYPTO_memcmp(hashed, stored.data(), len) == 0;
 }

@@ -10,9 +10,9 @@ inline constexpr size_t kUserNameLen = 1024;
 extern char g_currentUser[kUserNameLen];
 
 // Clears `out`, then decodes the Base64 `text` into it through OpenSSL's
-// Base64 filter. -1 (output empty) when the text exceeds 1022 characters.
-int base64Decode(std::span<char> out, std::string_view text);
+// Base64 filter. A text of more than 1022 characters leaves it empty.
+void base64Decode(std::span<char> out, std::string_view text);
 
-// 0 when the device's account is "admin" and the password hashes to its
-// stored crypt() hash; -1 otherwise. The user name takes no part.
-int checkCredentials(const char *user, const char *password);
+// Whether the device's account is "admin" and the password hashes to its
+// stored crypt() hash. The user name takes no part.
+bool checkCredentials(const char *user, const char *password);

@@ -85,7 +85,7 @@ void _funcAuthFail(const message_t &req, ReplySink sink) {
 bool credentialsPass() {
     base64Decode(g_currentUser, load_text(g_receive, kOffCredUser, kCredFieldLen));
     base64Decode(g_password, load_text(g_receive, kOffCredPassword, kCredFieldLen));
-    const bool ok = checkCredentials(g_currentUser, g_password.data()) == 0;
+    const bool ok = checkCredentials(g_currentUser, g_password.data());
     OPENSSL_cleanse(g_password.data(), g_password.size());
     return ok;
 }

@@ -29,22 +29,22 @@ using Pipe = std::unique_ptr<FILE, PipeCloser>;
 
 }  // namespace
 
-int sysReadTrimmedLine(const char *command, std::span<char> buf) {
+bool sysReadTrimmedLine(const char *command, std::span<char> buf) {
     std::ranges::fill(buf, '\0');
     Pipe pipe(popen(command, "re"));  // not inherited by programs other threads start
     if (!pipe)
-        return -1;
+        return false;
     char line[kLineLen] = {};
     if (fgets(line, sizeof line, pipe.get()) == nullptr)
-        return -1;
+        return false;
     const char *text = strTrim(line, nullptr);
     size_t len = std::strlen(text);
     // buf_len>strlen(str): a line that leaves no room for its terminator is
     // refused whole rather than cut, so a caller never reports half a date.
     if (len >= buf.size())
-        return -1;
+        return false;
     std::memcpy(buf.data(), text, len + 1);
-    return 0;
+    return true;
 }
 
 bool sysIsClockDate(const char *text, std::time_t now) {
@@ -62,7 +62,7 @@ bool sysIsClockDate(const char *text, std::time_t now) {
 }
 
 int sysGetDatetime(std::span<char> buf) {
-    if (sysReadTrimmedLine("date +%Y%m%d%H%M%S", buf) != 0)
+    if (!sysReadTrimmedLine("date +%Y%m%d%H%M%S", buf))
         return -1;
     if (!sysIsClockDate(buf.data(), std::time(nullptr))) {
         dbgPrint("date printed \"%s\", not the clock's date: not reported\n", buf.data());

@@ -16,9 +16,9 @@ int sysGetDatetime(std::span<char> buf);
 bool sysIsClockDate(const char *text, std::time_t now);
 // The reader behind sysGetDatetime: runs `command`, takes its first line
 // (at most 1023 characters), trims it and copies it with its terminator.
-// -1 with `buf` cleared when the command cannot start, prints nothing, or
-// its trimmed line does not fit `buf` with the terminator (never cut).
-int sysReadTrimmedLine(const char *command, std::span<char> buf);
+// False with `buf` cleared when the command cannot start, prints nothing,
+// or its trimmed line does not fit `buf` with the terminator (never cut).
+bool sysReadTrimmedLine(const char *command, std::span<char> buf);
 // The date text as a protocol field: zero-padded, all zero on failure.
 int sysGetDatetimeField(std::span<uint8_t> field);
 uint8_t sysGetDaylightSaving();  // always 0

@@ -24,33 +24,37 @@ TempStore &store() {
 TEST(Base64, ClearsTheWholeOutputAndRefusesTooLongText) {
     std::array<char, 1024> out;
     out.fill('x');
-    EXPECT_EQ(0, base64Decode(out, ""));
+    base64Decode(out, "");
     EXPECT_EQ((std::array<char, 1024>{}), out);
     out.fill('x');
-    EXPECT_EQ(-1, base64Decode(out, std::string(1023, 'A')));
+    base64Decode(out, std::string(1023, 'A'));
     EXPECT_EQ((std::array<char, 1024>{}), out);
-    EXPECT_EQ(0, base64Decode(out, std::string(1022, 'A')));
+    std::string longest;  // 1022 characters: "adm" 255 times, then two line ends
+    while (longest.size() < 1020)
+        longest += "YWRt";
+    base64Decode(out, longest + "\n\n");
+    EXPECT_EQ("adm", std::string(out.data(), 3));
 }
 
 TEST(Base64, WritesNoMoreThanTheCapacity) {
     std::array<char, 6> out;
     out.fill('x');
-    EXPECT_EQ(0, base64Decode(std::span<char>(out).first(4), "YWRtaW4="));
+    base64Decode(std::span<char>(out).first(4), "YWRtaW4=");
     EXPECT_EQ((std::array<char, 6>{'a', 'd', 'm', 'i', 'x', 'x'}), out);
 }
 
 TEST(Credentials, OnlyTheStoredAccountAndAUsableHashPass) {
     const struct {
         const char *name, *account, *hash, *user, *password;  // account null: not stored
-        int expected;
+        bool expected;
     } cases[] = {
         {"AnyUserName", "admin", kHashTarnadmin, "guest", "tarnadmin",
-         0},  // the request's user takes no part
-        {"AccountCase", "Admin", kHashTarnadmin, "admin", "tarnadmin", -1},
-        {"NoAccount", nullptr, kHashTarnadmin, "admin", "tarnadmin", -1},
-        {"EmptyStoredHash", "admin", "", "admin", "", -1},
-        {"UnusableHash", "admin", "*0", "admin", "tarnadmin", -1},
-        {"TruncatedHash", "admin", "$5$tarnsalt$VnCRs2c66nWZgE", "admin", "tarnadmin", -1},
+         true},  // the request's user takes no part
+        {"AccountCase", "Admin", kHashTarnadmin, "admin", "tarnadmin", false},
+        {"NoAccount", nullptr, kHashTarnadmin, "admin", "tarnadmin", false},
+        {"EmptyStoredHash", "admin", "", "admin", "", false},
+        {"UnusableHash", "admin", "*0", "admin", "tarnadmin", false},
+        {"TruncatedHash", "admin", "$5$tarnsalt$VnCRs2c66nWZgE", "admin", "tarnadmin", false},
     };
     for (const auto &c : cases) {
         store().clear();

@@ -48,9 +48,9 @@ TEST(ReadLine, FirstLineTrimmedAndZeroFilled) {
     std::array<char, 16> buf;
     buf.fill('x');
     // The longest line that fits: 15 characters and the terminator.
-    ASSERT_EQ(sysReadTrimmedLine("printf '  123456789012345 \\r\\n2\\n'", buf), 0);
+    ASSERT_TRUE(sysReadTrimmedLine("printf '  123456789012345 \\r\\n2\\n'", buf));
     EXPECT_STREQ(buf.data(), "123456789012345");
-    ASSERT_EQ(sysReadTrimmedLine("printf ' \\t2024\\r\\n'", buf), 0);
+    ASSERT_TRUE(sysReadTrimmedLine("printf ' \\t2024\\r\\n'", buf));
     EXPECT_EQ(std::string(buf.data(), 4), "2024");
     EXPECT_TRUE(allZero(std::span(buf).subspan(4)));
 }
@@ -62,7 +62,7 @@ TEST(ReadLine, NoOutputOrNoRoomIsRefusedWithAClearedBuffer) {
     for (const char *command :
          {"true", "printf '1234567890123456\\n'", "head -c 5000 /dev/zero | tr '\\0' 7"}) {
         mem.fill('g');
-        EXPECT_EQ(sysReadTrimmedLine(command, buf), -1) << command;
+        EXPECT_FALSE(sysReadTrimmedLine(command, buf)) << command;
         EXPECT_TRUE(allZero(buf)) << command;
         EXPECT_TRUE(std::all_of(mem.begin() + 16, mem.end(), [](char c) { return c == 'g'; }))
             << command;
@@ -131,11 +131,10 @@ TEST(ClockDate, ADateToolThatWrappedGivesAClearedField) {
 // the one on the pipe it writes to and prints that descriptor's open flags.
 TEST(ReadLine, ThePipeIsCloseOnExec) {
     std::array<char, 32> flags{};
-    ASSERT_EQ(
+    ASSERT_TRUE(
         sysReadTrimmedLine("p=$(readlink /proc/$$/fd/1); for f in /proc/$PPID/fd/*; do "
                            "[ \"$(readlink $f)\" = \"$p\" ] && "
                            "sed -n 's/^flags:[[:space:]]*//p' /proc/$PPID/fdinfo/${f##*/}; done",
-                           flags),
-        0);
+                           flags));
     EXPECT_NE(std::stoul(flags.data(), nullptr, 8) & O_CLOEXEC, 0u) << flags.data();
 }
