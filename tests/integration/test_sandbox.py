@@ -6,7 +6,6 @@ import subprocess
 
 import pytest
 
-import tarnclient
 import tarnsim
 
 STARTUP_DUMP = "/etc/config/startup.dump"
@@ -143,15 +142,3 @@ def test_submit_set_passwd_stores_a_matching_hash(ap, password):
     assert password_matches(stored, password)
     assert not password_matches(stored, password + "x")
     assert f"submit 'SET_PASSWD' 'admin' {password!r}" in ap.submit_log()
-
-
-def test_request_encoding():
-    got = tarnclient.request(0xA3, b"\x01\x02", tag=0xBEEF, mac=bytes.fromhex("020000000001"),
-                             ip="192.0.2.11")
-    want = (bytes.fromhex("fdfd efbe a300 020000000001 c000020b 7777 0000 0200".replace(" ", ""))
-            + b"YWRtaW4=".ljust(64, b"\0") + b"dGFybmFkbWlu".ljust(64, b"\0") + b"\x01\x02")
-    assert got == want
-    bcast = tarnclient.request(0xA1, addressed=False, tag=1)
-    assert bcast == bytes.fromhex("fdfd 0100 a100 ffffffffffff 00000000 0000 0000 0000"
-                                  .replace(" ", ""))
-    assert tarnclient.mask(b"\x01\x02\x03\x04", [(1, 2), (3, 9)]) == b"\x01\0\0\0"

@@ -56,12 +56,9 @@ def test_wlan_set_checks_keys_and_keeps_them(ap, at):
     seq = ap.journal_seq()
     res = wlan_set(2, "--security", "wpa2-personal")            # open: no key to keep
     assert res.returncode == 2 and "becomes wpa2-personal, which needs a key" in res.stderr
-    for security, key, why in [("wpa2-personal", "abc", "8 to 16 characters"),
-                               ("static-wep", "abc", "5 or 13 characters"),
-                               ("static-wep", "0123456789abcdef0123456789",
-                                "longer than the device's field of 16 bytes")]:
-        res = wlan_set(2, "--security", security, "--key", key)
-        assert res.returncode == 2 and why in res.stderr, (key, res.stderr)
+    # A key the device cannot use is refused before anything is sent.
+    res = wlan_set(2, "--security", "static-wep", "--key", "abc")
+    assert res.returncode == 2 and "5 or 13 characters" in res.stderr, res.stderr
     assert writes(ap, seq) == []
     assert wlan_set(2, "--security", "wpa2-personal", "--key", "passphrase2").returncode == 0
     # Switching between WPA and WPA2 keeps the passphrase.

@@ -47,7 +47,7 @@ B discoverBody(uint8_t dhcp, uint8_t ipv6Auto) {
 
 }  // namespace
 
-TEST(TarnRequest, HeaderCredentialBlockAndBodies) {
+TEST(TarnRequest, BroadcastAndAddressedHeadersWithTheCredentialBlock) {
     EXPECT_EQ(encodeRequest(0xA1, 0x1234, std::nullopt, {}, {}),
               cat({{0xFD, 0xFD, 0x34, 0x12, 0xA1, 0}, B(6, 0xFF), B(10, 0)}));
     EXPECT_EQ(
@@ -56,6 +56,13 @@ TEST(TarnRequest, HeaderCredentialBlockAndBodies) {
              B(4, 0),
              text("YWRtaW4=", 64),
              text("dGFybmFkbWlu", 64)}));
+    // The longest password fills its field without a terminator.
+    const std::string longest(kMaxCredentialText, 'x');
+    const B full = encodeRequest(0xC0, 1, kDev, {"admin", longest}, {});
+    EXPECT_EQ(std::string(full.begin() + 86, full.end()), base64(longest));
+}
+
+TEST(TarnRequest, BodyLengthLeavesTheCredentialBlockOut) {
     // SNMP carries no credential block; the body length leaves the block out.
     const B snmp = encodeRequest(0xD4, 1, kDev, {"admin", "x"}, snmpBody(true, "pub", "priv"));
     EXPECT_EQ(snmp[20], 65);
@@ -63,14 +70,16 @@ TEST(TarnRequest, HeaderCredentialBlockAndBodies) {
     const B vlan = encodeRequest(0xD2, 1, kDev, {"admin", "x"}, vlanBody(100));
     EXPECT_EQ(vlan[20] | vlan[21] << 8, 166);  // past one byte
     EXPECT_EQ(B(vlan.begin() + 150, vlan.end()), cat({B(32, 0), {100, 0, 0, 0}, B(130, 0)}));
-    // The longest password fills its field without a terminator.
-    const std::string longest(kMaxCredentialText, 'x');
-    const B full = encodeRequest(0xC0, 1, kDev, {"admin", longest}, {});
-    EXPECT_EQ(std::string(full.begin() + 86, full.end()), base64(longest));
+}
+
+TEST(TarnRequestBody, SetSendsBackWhatDiscoverySaw) {
     // What set sends when nothing changes: the discovery's values, DHCP off
     // (0xFF in the reply) sent as 0.
     EXPECT_EQ(basicInfoBody(basicInfoFrom(parseDiscover(discoverBody(0xFF, 1)))),
               cat({text(std::string(64, 'n'), 64), kV4Settings, {0}, kV6, {64}, B(48, 0), {1}}));
+}
+
+TEST(TarnRequestBody, MultiSsidEntriesFillTheirFields) {
     MultiSsid m;
     m.entries[7] = {"last", "4094", "6", std::string(16, 'k')};  // fields filled, no terminators
     EXPECT_EQ(multiSsidSetBody(1, m),  // radio 1 switched on, entries 0 to 6 empty
@@ -80,6 +89,9 @@ TEST(TarnRequest, HeaderCredentialBlockAndBodies) {
                    {'4', '0', '9', '4'},
                    text("6", 4),
                    B(16, 'k')}));
+}
+
+TEST(TarnRequestBody, TransferAndDynamicDns) {
     Server v6{.ipv6 = true};
     std::copy(kV6.begin(), kV6.end(), v6.v6.begin());
     EXPECT_EQ(transferStartBody(1, v6, "a.cfg"), cat({{1, 1, 2}, kV6, text("a.cfg", 128)}));
