@@ -184,7 +184,7 @@ void Planner::basic() {
         b.ipv6Auto = *want_.ipv6Auto;
         if (!b.ipv6Auto)
             std::tie(b.ipv6, b.ipv6Prefix) = *want_.ipv6;
-        if (!b.ipv6Auto && allZero(b.ipv6))
+        if (!b.ipv6Auto && allZero(b.ipv6) && ipv6Text(b) != ipv6Text(cur))
             refuse(want_.where, "the device refuses the unspecified IPv6 address ::.");
     }
     compare(Group::Basic, "name", cur.name, b.name);
