@@ -217,6 +217,15 @@ constexpr std::array kCommands{
             "With --wait, waits until the device announces itself again (default at most\n"
             "180 s). Asks first when standard input is a terminal; --yes (-y) does not ask.",
             cmdReboot},
+    Command{"lint", "lint MANIFEST [--live]", "check a fleet manifest for unwise settings",
+            "Checks the settings of a manifest, or with --live the settings its devices\n"
+            "report, for open and WEP networks, WPA keys outside 8 to 16 bytes, an SSID\n"
+            "with different security or keys, default SNMP communities, duplicate static\n"
+            "addresses and names, gateways off the subnet, VLAN ids outside 1 to 4094 and\n"
+            "secrets written inline. Each finding has a stable code and a severity; exits 1\n"
+            "when any is an error. --live reads each device's wireless networks, which\n"
+            "needs the administrator's password.",
+            cmdLint},
 };
 
 bool g_progressShown = false;
