@@ -39,6 +39,8 @@ ManifestDevice reported(Session &s, const Mac &mac) {
             parseMultiSsid(s.call(wire::OP_GET_MULTI_SSID, multiSsidGetBody(r)).body);
         for (size_t vap = 0; vap < kVapCount; vap++) {
             const SsidEntry &e = m.entries[vap];
+            if (e.ssid.empty())  // a network not in use
+                continue;
             ManifestNetwork &n = d.wlan[r][vap];
             n.where = d.where;
             n.ssid = e.ssid;
