@@ -1,10 +1,13 @@
 // tarn lint: a manifest's settings, or the settings its devices report,
 // checked against the rules of lint.h.
+#include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 
 #include "commands.h"
 #include "errors.h"
+#include "fleet.h"
 #include "lint.h"
 #include "security.h"
 
@@ -24,21 +27,19 @@ const char *severityWord(Severity s) {
 
 // A device as it reports itself, in the manifest's terms: its secrets are
 // the values read, written as "plain:" since they are no references.
-ManifestDevice reported(Session &s, const Mac &mac) {
-    const DeviceInfo &info = s.target().info;
+ManifestDevice reported(const DeviceState &st) {
+    const DeviceInfo &info = st.found.info;
     ManifestDevice d;
-    d.mac = mac;
-    d.where.file = formatMac(mac);
+    d.mac = info.mac;
+    d.where.file = formatMac(info.mac);
     d.name = info.name;
     d.dhcp = info.dhcp;
     d.ip = info.ip;
     d.mask = info.mask;
     d.gateway = info.gateway;
-    for (uint8_t r = 0; r < kManifestRadios.size(); r++) {
-        const MultiSsid m =
-            parseMultiSsid(s.call(wire::OP_GET_MULTI_SSID, multiSsidGetBody(r)).body);
+    for (size_t r = 0; r < kManifestRadios.size(); r++) {
         for (size_t vap = 0; vap < kVapCount; vap++) {
-            const SsidEntry &e = m.entries[vap];
+            const SsidEntry &e = st.wlan[r]->entries[vap];
             if (e.ssid.empty())  // a network not in use
                 continue;
             ManifestNetwork &n = d.wlan[r][vap];
@@ -48,14 +49,48 @@ ManifestDevice reported(Session &s, const Mac &mac) {
             if (std::from_chars(e.vlan.data(), e.vlan.data() + e.vlan.size(), vlan).ec ==
                 std::errc())
                 n.vlan = vlan;
-            unsigned code = 0;
-            std::from_chars(e.security.data(), e.security.data() + e.security.size(), code);
-            if (const SecurityMode *mode = securityByCode(code))
+            if (const SecurityMode *mode = securityByName(e.security))
                 n.security = std::string(mode->name);
             n.key = Secret{Secret::Form::Plain, e.key, d.where};
         }
     }
     return d;
+}
+
+// Replaces each device of the manifest with what it reports, reading
+// kFleetParallel at once. A device that cannot be read is left out and
+// named on standard error; returns the exit status of one such.
+int readDevices(Session &s, Manifest &m) {
+    const std::vector<Found> seen = s.discover();
+    const Credentials &cred = s.credentials();
+    std::vector<std::optional<ManifestDevice>> read(m.devices.size());
+    std::vector<std::string> failures(m.devices.size());
+    std::atomic<int> status = kExitOk;
+    forEachBounded(m.devices.size(), kFleetParallel, [&](size_t i) {
+        const Mac &mac = m.devices[i].mac;
+        const auto found = std::find_if(seen.begin(), seen.end(),
+                                        [&](const Found &f) { return f.info.mac == mac; });
+        try {
+            if (found == seen.end())
+                throw NoReplyError(formatMac(mac) + " did not answer discovery.");
+            Options o = s.options();
+            o.device = formatMac(mac);
+            Session device(o, *found, cred);
+            read[i] = reported(readState(device, Reads{false, false, {true, true}}));
+        } catch (const Error &e) {
+            failures[i] = e.what();
+            status = e.code();
+        }
+    });
+    std::vector<ManifestDevice> devices;
+    for (size_t i = 0; i < read.size(); i++) {
+        if (read[i])
+            devices.push_back(std::move(*read[i]));
+        else
+            std::fprintf(stderr, "tarn: %s\n", terminalText(failures[i]).c_str());
+    }
+    m.devices = std::move(devices);
+    return status;
 }
 
 }  // namespace
@@ -65,14 +100,7 @@ int cmdLint(Session &s, Args &a) {
     const bool live = a.flag("--live");
     a.finish();
     Manifest m = readManifest(path);
-    if (live) {
-        for (ManifestDevice &d : m.devices) {
-            Options o = s.options();
-            o.device = formatMac(d.mac);
-            Session device(o);
-            d = reported(device, d.mac);
-        }
-    }
+    const int unread = live ? readDevices(s, m) : kExitOk;
     const std::vector<Finding> findings =
         lintFleet(m, live ? LintSource::Devices : LintSource::Manifest);
     std::vector<Record> records;
@@ -93,7 +121,7 @@ int cmdLint(Session &s, Args &a) {
     else
         std::printf("%zu error%s, %zu warning%s\n", errors, errors == 1 ? "" : "s", warnings,
                     warnings == 1 ? "" : "s");
-    return errors > 0 ? kExitRefused : kExitOk;
+    return errors > 0 ? kExitRefused : unread;
 }
 
 }  // namespace tarn

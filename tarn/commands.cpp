@@ -246,7 +246,8 @@ constexpr std::array kCommands{
             "addresses and names, gateways off the subnet, VLAN ids outside 1 to 4094 and\n"
             "secrets written inline. Each finding has a stable code and a severity; exits 1\n"
             "when any is an error. --live reads each device's wireless networks, which\n"
-            "needs the administrator's password.",
+            "needs the administrator's password; a device that cannot be read is named and\n"
+            "left out, and the exit status is then its failure's (3: no reply).",
             cmdLint},
 };
 

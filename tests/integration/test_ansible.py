@@ -44,3 +44,38 @@ def test_inventory_lists_the_devices_that_answer(ap_factory, tarn, ansible, tmp_
         (mac_text(one), one.ip_text), (mac_text(two), two.ip_text)]
     assert hostvars["lobby"]["tarn_mac"] == mac_text(one)
     assert set(inventory["tarn_devices"]["hosts"]) == set(hostvars)
+
+
+def play(ansible, tmp_path, manifest, *flags):
+    """Runs a playbook of one tarn_apply task; returns the task's result and
+    the play's changed count."""
+    playbook = tmp_path / "fleet.yml"
+    playbook.write_text(
+        "- hosts: localhost\n  connection: local\n  gather_facts: false\n  tasks:\n"
+        f"    - tarn.fleet.tarn_apply: {{manifest: {manifest}, tarn: {TARN}, timeout: 1}}\n")
+    res = ansible("ansible-playbook", "-i", "localhost,", str(playbook), *flags)
+    assert res.returncode == 0, res.stdout + res.stderr
+    out = json.loads(res.stdout)
+    (task,) = out["plays"][0]["tasks"]
+    return task["hosts"]["localhost"], out["stats"]["localhost"]["changed"]
+
+
+def test_playbook_applies_once_and_check_mode_changes_nothing(ap_factory, ansible, tmp_path):
+    devices = ap_factory(count=2)
+    manifest = tmp_path / "fleet.yaml"
+    manifest.write_text("devices:\n" + "".join(
+        f"  \"{mac_text(d)}\": {{wlan: {{\"2.4\": {{1: {{ssid: visitors}}}}}}}}\n"
+        for d in devices))
+
+    def ssids():
+        return [d.store_get("interface", "ssid", object="wlan1vap1") for d in devices]
+
+    before = ssids()
+    result, changed = play(ansible, tmp_path, manifest, "--check", "--diff")
+    assert changed == 1 and ssids() == before
+    assert result["diff"]["after"].count("wlan 2.4/1 ssid: visitors") == 2, result["diff"]
+    result, changed = play(ansible, tmp_path, manifest)
+    assert changed == 1 and ssids() == ["visitors", "visitors"]
+    assert sorted(r["mac"] for r in result["results"] if r["changes"]) == \
+        sorted(mac_text(d) for d in devices)
+    assert play(ansible, tmp_path, manifest)[1] == 0

@@ -22,3 +22,8 @@ def test_lint_live_finds_what_the_devices_report(ap_factory, tarn, tmp_path):
                      ("ssid-mismatch", mac_text(one)), ("ssid-mismatch", mac_text(two))}, res.stdout
     # The manifest alone holds nothing to find.
     assert tarn("lint", str(manifest)).stdout == "0 errors, 0 warnings\n"
+    # A device that does not answer is named, and the check is incomplete.
+    manifest.write_text("devices:\n  \"02:00:00:00:00:99\":\n")
+    res = tarn("-t", "0.5", "lint", str(manifest), "--live")
+    assert (res.returncode, res.stdout) == (3, "0 errors, 0 warnings\n"), res.stderr
+    assert "02:00:00:00:00:99" in res.stderr
