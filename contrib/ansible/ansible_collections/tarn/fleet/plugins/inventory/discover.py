@@ -6,7 +6,8 @@ short_description: Access points found by tarn discover
 description:
   - Lists the tarnd access points that answer C(tarn discover --json) on the
     segment of the host Ansible runs on. Each becomes a host named after the
-    device (its MAC when it has no name, or when two share one), in group
+    device (its MAC when the name is empty, shared by two or holds other than
+    letters, digits, dots, hyphens and underscores), in group
     C(tarn_devices) and in a group per model, C(model_<model>).
   - The devices are not reached by SSH; tasks for them run on the controller
     (C(ansible_connection=local)) and manage them with tarn, for example
@@ -62,8 +63,9 @@ class InventoryModule(BaseInventoryPlugin):
         names = [d.get("name") for d in devices]
         self.inventory.add_group("tarn_devices")
         for d in devices:
-            unique = d.get("name") and names.count(d["name"]) == 1
-            host = d["name"] if unique else d["mac"]
+            name = d.get("name") or ""
+            usable = re.fullmatch(r"[\w.-]+", name) and names.count(name) == 1
+            host = name if usable else d["mac"]
             self.inventory.add_host(host, group="tarn_devices")
             model = "model_" + re.sub(r"\W", "_", d.get("model") or "unknown")
             self.inventory.add_group(model)
