@@ -22,8 +22,7 @@ std::string quoted(const std::string &s) {
 
 class Linter {
 public:
-    Linter(LintSource source, const std::map<std::string, std::string> &known)
-        : source_(source), known_(known) {}
+    explicit Linter(LintSource source) : source_(source) {}
 
     void device(const ManifestDevice &d);
     // The checks that compare devices, once every device is seen.
@@ -37,9 +36,6 @@ private:
     }
     // The secret's value, or nothing when it cannot be read here.
     std::optional<std::string> value(const Secret &s) const {
-        if (s.form == Secret::Form::Env)
-            if (const auto k = known_.find(s.ref); k != known_.end())
-                return k->second;
         try {
             return s.resolve();
         } catch (const UsageError &) {
@@ -51,7 +47,6 @@ private:
     void network(const ManifestDevice &d, const std::string &label, const ManifestNetwork &n);
 
     LintSource source_;
-    const std::map<std::string, std::string> &known_;
     // Every network with an SSID, and the devices by static address and by
     // name, for the checks across the fleet.
     struct Seen {
@@ -171,10 +166,8 @@ void Linter::fleet() {
 
 }  // namespace
 
-std::vector<Finding> lintFleet(const Manifest &m,
-                               LintSource source,
-                               const std::map<std::string, std::string> &known) {
-    Linter l(source, known);
+std::vector<Finding> lintFleet(const Manifest &m, LintSource source) {
+    Linter l(source);
     for (const ManifestDevice &d : m.devices)
         l.device(d);
     l.fleet();

@@ -4,7 +4,6 @@
 // devices on one address).
 #pragma once
 
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,11 +45,8 @@ inline constexpr LintRule kLintRules[] = {
     {"plain-secret", Severity::Warning, "a key, password or community written inline"},
 };
 
-// The findings for the whole fleet, device by device in the manifest's
-// order. A secret's value comes from `known` (by variable name) when there,
-// else from its reference; one that cannot be read is not judged.
-std::vector<Finding> lintFleet(const Manifest &m,
-                               LintSource source,
-                               const std::map<std::string, std::string> &known = {});
+// The findings of each device in the manifest's order, then those across
+// the fleet. A secret that cannot be read here is not judged.
+std::vector<Finding> lintFleet(const Manifest &m, LintSource source);
 
 }  // namespace tarn
