@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "commands.h"
 #include "credentials.h"
@@ -44,23 +47,82 @@ Options deviceOptions(Session &s, const Mac &mac) {
     return o;
 }
 
-// The device as one discovery saw it, or found on its own with retries
-// when that discovery missed it; nothing when it does not answer.
-std::optional<Found> locate(Session &s, const std::vector<Found> &seen, const Mac &mac) {
-    std::vector<const Found *> hosts;
-    for (const Found &f : seen)
-        if (f.info.mac == mac)
-            hosts.push_back(&f);
-    if (hosts.size() > 1)
-        throw RefusedError("conflicting replies for " + formatMac(mac) +
-                           ": is another host answering for it?");
-    if (hosts.size() == 1)
-        return *hosts.front();
-    try {
-        Session alone(deviceOptions(s, mac));
-        return alone.target();
-    } catch (const NoReplyError &) {
-        return std::nullopt;
+// One discovery for the whole fleet, shared while it runs: a device's
+// reads start as soon as it answers, not when the discovery's time is up.
+class SharedDiscovery {
+public:
+    explicit SharedDiscovery(Session &s) : thread_([this, &s] { run(s); }) {}
+    ~SharedDiscovery() {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    // The device as the discovery saw it, or found on its own with retries
+    // when the discovery missed it; nothing when it does not answer.
+    std::optional<Found> locate(Session &s, const Mac &mac) {
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] {
+                return done_ || std::any_of(seen_.begin(), seen_.end(),
+                                            [&](const Found &f) { return f.info.mac == mac; });
+            });
+            for (const Found &f : seen_)
+                if (f.info.mac == mac)
+                    return f;
+        }
+        try {
+            Session alone(deviceOptions(s, mac));
+            return alone.target();
+        } catch (const NoReplyError &) {
+            return std::nullopt;
+        }
+    }
+
+    // Every device that answered, once the discovery is over.
+    std::vector<Found> finish() {
+        thread_.join();
+        if (error_)
+            std::rethrow_exception(error_);
+        return all_;
+    }
+
+private:
+    void run(Session &s) {
+        std::vector<Found> all;
+        std::exception_ptr error;
+        try {
+            all = s.discover(nullptr, [this](const Found &f) {
+                const std::lock_guard lock(mutex_);
+                seen_.push_back(f);
+                changed_.notify_all();
+            });
+        } catch (...) {
+            error = std::current_exception();
+        }
+        const std::lock_guard lock(mutex_);
+        all_ = std::move(all);
+        error_ = error;
+        done_ = true;
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Found> seen_, all_;
+    std::exception_ptr error_;
+    bool done_ = false;
+    std::thread thread_;  // last: starts once the rest is built
+};
+
+// Two hosts that answer as one MAC: nothing is read from or written to it.
+void refuseConflicts(std::vector<Member> &members, const std::vector<Found> &seen) {
+    for (Member &m : members) {
+        const auto hosts = std::count_if(seen.begin(), seen.end(),
+                                         [&](const Found &f) { return f.info.mac == m.want->mac; });
+        if (hosts > 1) {
+            m.error = conflictText(m.want->mac);
+            m.code = kExitRefused;
+        }
     }
 }
 
@@ -79,7 +141,7 @@ void fail(Member &m, const Error &e) {
 // Reads and plans every device of the manifest, kFleetParallel at once.
 std::vector<Member> planFleet(Session &s,
                               const Manifest &manifest,
-                              const std::vector<Found> &seen,
+                              SharedDiscovery &discovery,
                               const Credentials &cred,
                               bool writeOnly) {
     std::vector<Member> members(manifest.devices.size());
@@ -87,7 +149,7 @@ std::vector<Member> planFleet(Session &s,
         Member &m = members[i];
         m.want = &manifest.devices[i];
         try {
-            m.found = locate(s, seen, m.want->mac);
+            m.found = discovery.locate(s, m.want->mac);
             if (!m.found) {
                 m.missing = true;
                 return;
@@ -156,13 +218,13 @@ void printPlan(const std::vector<Member> &members,
             missing += (missing.empty() ? "" : ", ") + mac;
             continue;
         }
-        answered++;
         const std::string label =
             mac + " (" + terminalText(mem.found ? mem.found->info.name : "") + ")";
         if (!mem.error.empty()) {
             std::printf("%s: not planned: %s\n", label.c_str(), terminalText(mem.error).c_str());
             continue;
         }
+        answered++;
         if (mem.plan.changes.empty()) {
             std::printf("%s: no changes\n", label.c_str());
         } else {
@@ -201,17 +263,20 @@ struct FleetPlan {
     std::vector<Member> members;
 };
 
-FleetPlan makePlan(Session &s, Args &a, bool writeOnly) {
+// `writes`: credentials are needed also when no read needs them.
+FleetPlan makePlan(Session &s, Args &a, bool writeOnly, bool writes) {
     FleetPlan p;
     const std::string path = a.positional("MANIFEST");
     a.finish();
     p.manifest = readManifest(path);
     if (p.manifest.devices.empty())
         throw UsageError(path + ": the manifest names no devices.");
-    if (needsCredentials(p.manifest))
+    if (writes || needsCredentials(p.manifest))
         p.cred = s.credentials();
-    p.seen = s.discover();
-    p.members = planFleet(s, p.manifest, p.seen, p.cred, writeOnly);
+    SharedDiscovery discovery(s);
+    p.members = planFleet(s, p.manifest, discovery, p.cred, writeOnly);
+    p.seen = discovery.finish();
+    refuseConflicts(p.members, p.seen);
     return p;
 }
 
@@ -242,7 +307,7 @@ size_t pendingChanges(const std::vector<Member> &members) {
 
 int cmdPlan(Session &s, Args &a) {
     const bool writeOnly = a.flag("--write-only");
-    const FleetPlan p = makePlan(s, a, writeOnly);
+    const FleetPlan p = makePlan(s, a, writeOnly, false);
     if (s.options().json)
         std::printf("%s\n", dumpJson(planJson(p.members, p.seen, p.manifest)).c_str());
     else
@@ -255,7 +320,7 @@ int cmdPlan(Session &s, Args &a) {
 int cmdApply(Session &s, Args &a) {
     const bool writeOnly = a.flag("--write-only");
     const bool yes = a.flag({"--yes", "-y"});
-    FleetPlan p = makePlan(s, a, writeOnly);
+    FleetPlan p = makePlan(s, a, writeOnly, true);
     const bool json = s.options().json;
     if (!json)
         printPlan(p.members, p.seen, p.manifest);
@@ -362,7 +427,8 @@ int cmdExport(Session &s, Args &a) {
     if (all == !wanted.empty())
         throw UsageError("export needs --all or -d MAC[,MAC...], not both.");
     const Credentials cred = s.credentials();
-    const std::vector<Found> seen = s.discover();
+    SharedDiscovery discovery(s);
+    const std::vector<Found> seen = all ? discovery.finish() : std::vector<Found>{};
     if (all)
         for (const Found &f : seen)
             if (std::find(wanted.begin(), wanted.end(), f.info.mac) == wanted.end())
@@ -373,7 +439,7 @@ int cmdExport(Session &s, Args &a) {
     std::vector<std::string> errors(wanted.size());
     forEachBounded(wanted.size(), kFleetParallel, [&](size_t i) {
         try {
-            const std::optional<Found> f = locate(s, seen, wanted[i]);
+            const std::optional<Found> f = discovery.locate(s, wanted[i]);
             if (!f) {
                 errors[i] = formatMac(wanted[i]) + " did not answer.";
                 return;

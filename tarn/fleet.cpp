@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cctype>
 #include <charconv>
+#include <mutex>
 #include <thread>
 
 #include "codec.h"
@@ -17,9 +18,19 @@ namespace tarn {
 
 void forEachBounded(size_t count, size_t parallel, const std::function<void(size_t)> &work) {
     std::atomic<size_t> next{0};
+    std::mutex mutex;
+    std::exception_ptr first;
+    // An exception may not leave a thread: the first one is thrown here.
     const auto worker = [&] {
-        for (size_t i = next++; i < count; i = next++)
-            work(i);
+        for (size_t i = next++; i < count; i = next++) {
+            try {
+                work(i);
+            } catch (...) {
+                const std::lock_guard lock(mutex);
+                if (!first)
+                    first = std::current_exception();
+            }
+        }
     };
     std::vector<std::thread> threads;
     const size_t n = std::min(count, parallel);
@@ -28,6 +39,8 @@ void forEachBounded(size_t count, size_t parallel, const std::function<void(size
         threads.emplace_back(worker);
     for (std::thread &t : threads)
         t.join();
+    if (first)
+        std::rethrow_exception(first);
 }
 
 Reads readsFor(const ManifestDevice &d) {
@@ -42,14 +55,32 @@ Reads readsFor(const ManifestDevice &d) {
 DeviceState readState(Session &s, const Reads &reads) {
     DeviceState st;
     st.found = s.target();
+    std::vector<std::function<void(Session &)>> groups;
     if (reads.ddns)
-        st.ddns = parseNetAdv(s.call(wire::OP_GET_NET_ADV, {}).body);
+        groups.emplace_back(
+            [&](Session &x) { st.ddns = parseNetAdv(x.call(wire::OP_GET_NET_ADV, {}).body); });
     if (reads.time)
-        st.time = parseDatetime(s.call(wire::OP_GET_DATETIME, {}).body);
+        groups.emplace_back(
+            [&](Session &x) { st.time = parseDatetime(x.call(wire::OP_GET_DATETIME, {}).body); });
     for (size_t i = 0; i < kManifestRadios.size(); i++)
         if (reads.wlan[i])
-            st.wlan[i] = parseMultiSsid(
-                s.call(wire::OP_GET_MULTI_SSID, multiSsidGetBody(static_cast<uint8_t>(i))).body);
+            groups.emplace_back([&, i](Session &x) {
+                st.wlan[i] = parseMultiSsid(
+                    x.call(wire::OP_GET_MULTI_SSID, multiSsidGetBody(static_cast<uint8_t>(i)))
+                        .body);
+            });
+    // The groups are read at once, each in a session of its own: every
+    // answer is followed by a wait for a forged second one, and those
+    // waits need not add up.
+    const Credentials cred = groups.size() > 1 ? s.credentials() : Credentials{};
+    forEachBounded(groups.size(), groups.size(), [&](size_t i) {
+        if (i == 0) {
+            groups[i](s);
+            return;
+        }
+        Session own(s.options(), st.found, cred);
+        groups[i](own);
+    });
     return st;
 }
 
@@ -184,7 +215,7 @@ void Planner::basic() {
         b.ipv6Auto = *want_.ipv6Auto;
         if (!b.ipv6Auto)
             std::tie(b.ipv6, b.ipv6Prefix) = *want_.ipv6;
-        if (!b.ipv6Auto && allZero(b.ipv6))
+        if (!b.ipv6Auto && allZero(b.ipv6) && ipv6Text(b) != ipv6Text(cur))
             refuse(want_.where, "the device refuses the unspecified IPv6 address ::.");
     }
     compare(Group::Basic, "name", cur.name, b.name);

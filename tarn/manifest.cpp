@@ -3,7 +3,9 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -377,11 +379,13 @@ Manifest parseManifest(const std::string &text, const std::string &path) {
 }
 
 Manifest readManifest(const std::string &path) {
+    errno = 0;
     std::ifstream in(path);
     std::ostringstream text;
     text << in.rdbuf();
     if (!in)
-        throw UsageError("cannot read the manifest " + path + ".");
+        throw UsageError("cannot read the manifest " + path + ": " +
+                         std::strerror(errno != 0 ? errno : EIO) + ".");
     return parseManifest(text.str(), path);
 }
 

@@ -99,7 +99,7 @@ Reply Session::toReply(const wire::message_t &h, const Datagram &d, Clock::time_
                  millisSince(sent, d.at)};
 }
 
-DeviceReplies Session::collect(uint16_t op) {
+DeviceReplies Session::collect(uint16_t op, const std::function<void(const Reply &)> &onReply) {
     Transport &t = replies();
     const uint16_t tag = newTag();
     const Bytes request = encodeRequest(op, tag, std::nullopt, {}, {});
@@ -109,14 +109,22 @@ DeviceReplies Session::collect(uint16_t op) {
     DeviceReplies out;
     while (auto d = t.receive(deadline)) {
         const wire::message_t h = wire::decode_header(d->bytes);
-        if (isReplyTo(h, op, tag) && h.uStatus == wire::kStatusOk)
-            out.add(toReply(h, *d, sent));
+        if (!isReplyTo(h, op, tag) || h.uStatus != wire::kStatusOk)
+            continue;
+        Reply r = toReply(h, *d, sent);
+        if (onReply)
+            onReply(r);
+        out.add(std::move(r));
     }
     return out;
 }
 
-std::vector<Found> Session::discover(size_t *dropped) {
-    const DeviceReplies replies = collect(wire::OP_DISCOVER);
+std::vector<Found> Session::discover(size_t *dropped,
+                                     const std::function<void(const Found &)> &onFound) {
+    const DeviceReplies replies = collect(wire::OP_DISCOVER, [&](const Reply &r) {
+        if (onFound)
+            onFound(Found{parseDiscover(r.body), r.ifname, r.rttMs});
+    });
     if (dropped)
         *dropped = replies.dropped();
     std::vector<Found> out;

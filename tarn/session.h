@@ -2,6 +2,7 @@
 // addressed requests with retries and reply matching.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <random>
@@ -52,10 +53,12 @@ public:
     // Broadcasts one discovery and collects the replies for the timeout,
     // sorted by MAC: a device that answers on several interfaces is listed
     // once, and every host that answers as one MAC is listed.
-    std::vector<Found> discover(size_t *dropped = nullptr);
+    // `onFound` sees each reply as it arrives.
+    std::vector<Found> discover(size_t *dropped = nullptr,
+                                const std::function<void(const Found &)> &onFound = {});
     // Broadcasts `op` (one of the operations a device answers by broadcast
     // without credentials) and collects the replies for the timeout.
-    DeviceReplies collect(uint16_t op);
+    DeviceReplies collect(uint16_t op, const std::function<void(const Reply &)> &onReply = {});
 
     // The device named with -d; found by discovery on first use. Refuses a
     // MAC that two hosts answer as, and an address that two devices use.
