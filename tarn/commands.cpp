@@ -239,6 +239,16 @@ constexpr std::array kCommands{
             "last, then a commit, then reads every field back. Ends with a table of each\n"
             "device's changes, whether they were verified, and its error.",
             cmdApply},
+    Command{"lint", "lint MANIFEST [--live]", "check a fleet manifest for unwise settings",
+            "Checks the settings of a manifest, or with --live the settings its devices\n"
+            "report, for open and WEP networks, WPA keys outside 8 to 16 bytes, an SSID\n"
+            "with different security or keys, default SNMP communities, duplicate static\n"
+            "addresses and names, gateways off the subnet, VLAN ids outside 1 to 4094 and\n"
+            "secrets written inline. Each finding has a stable code and a severity; exits 1\n"
+            "when any is an error. --live reads each device's wireless networks, which\n"
+            "needs the administrator's password; a device that cannot be read is named and\n"
+            "left out, and the exit status is then its failure's (3: no reply).",
+            cmdLint},
 };
 
 bool g_progressShown = false;

@@ -98,5 +98,6 @@ int cmdReboot(Session &s, Args &a);
 int cmdExport(Session &s, Args &a);
 int cmdPlan(Session &s, Args &a);
 int cmdApply(Session &s, Args &a);
+int cmdLint(Session &s, Args &a);
 
 }  // namespace tarn

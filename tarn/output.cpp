@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cwchar>
 
+#include <nlohmann/json.hpp>
+
 namespace tarn {
 
 namespace {
@@ -92,20 +94,28 @@ std::string displayValue(const Field &f) {
     return f.value;
 }
 
-std::string jsonMember(const Field &f) {
-    const std::string key = jsonString(f.key) + ": ";
+// The member of a field, and of a code its number as "<key>_code".
+void addMember(nlohmann::ordered_json &object, const Field &f) {
     switch (f.kind) {
     case Field::Kind::Text:
-        return key + jsonString(f.value);
+        object[f.key] = f.value;
+        return;
     case Field::Kind::Code:
-        return key + jsonString(f.value) + ", " + jsonString(f.key + "_code") + ": " +
-               std::to_string(f.code);
+        object[f.key] = f.value;
+        object[f.key + "_code"] = f.code;
+        return;
     case Field::Kind::Number:
     case Field::Kind::Bool:
     case Field::Kind::Null:
-        return key + f.value;
+        object[f.key] = nlohmann::ordered_json::parse(f.value);
+        return;
     }
-    return key + f.value;
+}
+
+// Device texts are not guaranteed UTF-8: invalid bytes become U+FFFD so
+// that the output always parses.
+std::string dump(const nlohmann::ordered_json &value) {
+    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 const Field *findField(const Record &r, std::string_view key) {
@@ -191,40 +201,11 @@ size_t displayWidth(std::string_view s) {
     return width;
 }
 
-std::string jsonString(std::string_view s) {
-    std::string out = "\"";
-    forEachCharacter(s, [&](std::string_view ch, bool valid) {
-        const auto c = static_cast<unsigned char>(ch[0]);
-        if (!valid) {
-            out += "\\ufffd";
-        } else if (ch.size() > 1) {
-            out.append(ch);
-        } else if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c < 0x20 || c == 0x7F) {
-            out += hexEscape('u', c, 4);
-        } else {
-            out += static_cast<char>(c);
-        }
-    });
-    return out + "\"";
-}
-
 std::string toJson(const Record &record) {
-    std::string out = "{";
-    for (const Field &f : record) {
-        if (out.size() > 1)
-            out += ", ";
-        out += jsonMember(f);
-    }
-    return out + "}";
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    for (const Field &f : record)
+        addMember(object, f);
+    return dump(object);
 }
 
 std::string toJson(const std::vector<Record> &records) {

@@ -30,11 +30,10 @@ Field null(std::string key);
 // A protocol code: its word in text, word and number in JSON.
 Field coded(std::string key, int64_t code, std::string_view word);
 
-// A JSON string literal, quotes included. Device texts are not guaranteed
-// UTF-8: invalid bytes become U+FFFD so the output always parses.
-std::string jsonString(std::string_view s);
 // The text with every byte that is not part of valid UTF-8 replaced by U+FFFD.
 std::string validUtf8(std::string_view s);
+// One object on one line, members in the record's order. Device texts are
+// not guaranteed UTF-8: invalid bytes become U+FFFD so the output parses.
 std::string toJson(const Record &record);
 // An array, one element per line; the same shape for zero, one or many.
 std::string toJson(const std::vector<Record> &records);

@@ -1,0 +1,81 @@
+"""The Ansible collection in contrib/ansible against simulated devices:
+Debian's ansible-core runs in the utility namespace, with every file it
+writes under the test's folder."""
+import json
+import os
+from pathlib import Path
+
+import pytest
+
+from test_tarn import PASSWORD, TARN, mac_text, tarn  # noqa: F401
+
+SOURCE = Path(os.environ.get("TARN_SOURCE") or Path(__file__).resolve().parents[2])
+COLLECTIONS = SOURCE / "contrib" / "ansible"
+
+
+@pytest.fixture
+def ansible(util_run, tmp_path):
+    home = tmp_path / "home"
+    home.mkdir()
+    env = {"HOME": home, "ANSIBLE_CONFIG": tmp_path / "none.cfg",
+           "ANSIBLE_COLLECTIONS_PATH": COLLECTIONS, "ANSIBLE_LOCAL_TEMP": tmp_path / "tmp",
+           "ANSIBLE_REMOTE_TEMP": tmp_path / "tmp", "ANSIBLE_NOCOLOR": "1",
+           "ANSIBLE_RETRY_FILES_ENABLED": "0", "ANSIBLE_PYTHON_INTERPRETER": "/usr/bin/python3",
+           "ANSIBLE_STDOUT_CALLBACK": "json", "PYTHONDONTWRITEBYTECODE": "1",
+           "TARN_PASSWORD": PASSWORD}
+    (tmp_path / "none.cfg").write_text("")
+
+    def run(*argv):
+        return util_run(["env", *(f"{k}={v}" for k, v in env.items()), *argv], timeout=300)
+    return run
+
+
+def test_inventory_lists_the_devices_that_answer(ap_factory, tarn, ansible, tmp_path):
+    one, two = ap_factory(count=2)
+    assert tarn("-d", one.ip_text, "set", "--name", "lobby").returncode == 0
+    config = tmp_path / "fleet.tarn.yml"
+    config.write_text(f"plugin: tarn.fleet.discover\ntarn: {TARN}\ntimeout: 1\n")
+    res = ansible("ansible-inventory", "-i", str(config), "--list")
+    assert res.returncode == 0, res.stderr
+    inventory = json.loads(res.stdout)
+    hostvars = inventory["_meta"]["hostvars"]
+    # Named after the device; the MAC and address as tarn reports them.
+    assert sorted((v["tarn_mac"], v["tarn_ipv4"]) for v in hostvars.values()) == [
+        (mac_text(one), one.ip_text), (mac_text(two), two.ip_text)]
+    assert hostvars["lobby"]["tarn_mac"] == mac_text(one)
+    assert set(inventory["tarn_devices"]["hosts"]) == set(hostvars)
+
+
+def play(ansible, tmp_path, manifest, *flags):
+    """Runs a playbook of one tarn_apply task; returns the task's result and
+    the play's changed count."""
+    playbook = tmp_path / "fleet.yml"
+    playbook.write_text(
+        "- hosts: localhost\n  connection: local\n  gather_facts: false\n  tasks:\n"
+        f"    - tarn.fleet.tarn_apply: {{manifest: {manifest}, tarn: {TARN}, timeout: 1}}\n")
+    res = ansible("ansible-playbook", "-i", "localhost,", str(playbook), *flags)
+    assert res.returncode == 0, res.stdout + res.stderr
+    out = json.loads(res.stdout)
+    (task,) = out["plays"][0]["tasks"]
+    return task["hosts"]["localhost"], out["stats"]["localhost"]["changed"]
+
+
+def test_playbook_applies_once_and_check_mode_changes_nothing(ap_factory, ansible, tmp_path):
+    devices = ap_factory(count=2)
+    manifest = tmp_path / "fleet.yaml"
+    manifest.write_text("devices:\n" + "".join(
+        f"  \"{mac_text(d)}\": {{wlan: {{\"2.4\": {{1: {{ssid: visitors}}}}}}}}\n"
+        for d in devices))
+
+    def ssids():
+        return [d.store_get("interface", "ssid", object="wlan1vap1") for d in devices]
+
+    before = ssids()
+    result, changed = play(ansible, tmp_path, manifest, "--check", "--diff")
+    assert changed == 1 and ssids() == before
+    assert result["diff"]["after"].count("wlan 2.4/1 ssid: visitors") == 2, result["diff"]
+    result, changed = play(ansible, tmp_path, manifest)
+    assert changed == 1 and ssids() == ["visitors", "visitors"]
+    assert sorted(r["mac"] for r in result["results"] if r["changes"]) == \
+        sorted(mac_text(d) for d in devices)
+    assert play(ansible, tmp_path, manifest)[1] == 0

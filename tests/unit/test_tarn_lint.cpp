@@ -1,0 +1,69 @@
+// The lint rules over one manifest that holds each finding once, beside
+// look-alikes that must pass.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "lint.h"
+
+namespace tarn {
+namespace {
+
+constexpr const char *kFleet = R"(version: 1
+devices:
+  "02:00:00:00:00:01":
+    name: lobby
+    address: {ip: 192.0.2.11, mask: 255.255.255.0, gateway: 192.0.3.1}
+    snmp: {enabled: true, read_community: "plain:public", write_community: env:TARN_LINT_UNSET}
+    management_vlan: 0
+    wlan:
+      "2.4":
+        0: {ssid: staff, security: wpa2-personal, key: "plain:12345678"}
+        1: {ssid: guest, security: open}
+        2: {ssid: old, security: static-wep, key: env:TARN_LINT_UNSET}
+        3: {ssid: short, security: wpa-personal, key: "plain:1234567"}
+        4: {ssid: iot, vlan: 4095}
+  "02:00:00:00:00:02":
+    name: lobby
+    address: {ip: 192.0.2.11, mask: 255.255.255.0, gateway: 192.0.2.1}
+    snmp: {enabled: false, read_community: env:TARN_LINT_UNSET, write_community: env:RW}
+    wlan:
+      "5":
+        0: {ssid: staff, security: wpa2-personal, key: "plain:12345678"}
+        1: {ssid: guest, security: wpa2-personal, key: env:TARN_LINT_UNSET}
+        2: {ssid: short, key: env:TARN_LINT_UNSET}
+  "02:00:00:00:00:03":
+    address: dhcp
+    management_vlan: 5000
+    wlan:
+      "5":
+        0: {ssid: staff, security: wpa2-personal, key: env:TARN_LINT_OTHER}
+        1: {ssid: long, security: wpa2-personal, key: env:TARN_LINT_OTHER}
+)";
+
+TEST(Lint, EachRuleFindsItsCaseAndOnlyThat) {
+    const Manifest m = parseManifest(kFleet, "fleet.yaml");
+    setenv("TARN_LINT_OTHER", "0123456789abcdefX", 1);
+    std::vector<std::pair<std::string, int>> found;
+    for (const Finding &f : lintFleet(m, LintSource::Manifest))
+        found.emplace_back(f.rule->code, f.where.line);
+    const std::vector<std::pair<std::string, int>> expected{
+        {"snmp-default-community", 6}, {"plain-secret", 6},       {"gateway-off-subnet", 3},
+        {"plain-secret", 10},          {"open-network", 11},      {"wep", 12},
+        {"plain-secret", 13},          {"wpa-key-length", 13},    {"vlan-range", 14},
+        {"plain-secret", 21},          {"vlan-range", 24},        {"wpa-key-length", 29},
+        {"wpa-key-length", 30},        {"duplicate-address", 15}, {"duplicate-name", 15},
+        {"ssid-mismatch", 22},  // guest: open, then wpa2-personal
+        {"ssid-mismatch", 29},  // staff: another key
+    };
+    EXPECT_EQ(found, expected);
+    // What devices report is not written inline, whatever its form.
+    for (const Finding &f : lintFleet(m, LintSource::Devices))
+        EXPECT_NE(f.rule->code, "plain-secret");
+    for (const LintRule &r : kLintRules)
+        EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [&](const auto &e) {
+            return e.first == r.code;
+        })) << r.code;
+}
+
+}  // namespace
+}  // namespace tarn
