@@ -108,14 +108,6 @@ void Loop::run() {
             return;
         if (fds[0].revents != 0)
             return;
-        if (fds[1].revents & POLLIN) {
-            sockaddr_storage from{};
-            socklen_t fromLen = sizeof from;
-            const ssize_t n = recvfrom(listener_, buffer_.data(), buffer_.size(), 0,
-                                       reinterpret_cast<sockaddr *>(&from), &fromLen);
-            if (n >= 0)
-                request(from, fromLen, std::span(buffer_.data(), static_cast<size_t>(n)));
-        }
         size_t i = 2;
         const auto now = SteadyClock::now();
         for (auto it = transfers_.begin(); it != transfers_.end(); i++) {
@@ -133,6 +125,15 @@ void Loop::run() {
                 release(*it);
                 it = transfers_.erase(it);
             }
+        }
+        // New transfers last: the descriptors polled above are the older ones'.
+        if (fds[1].revents & POLLIN) {
+            sockaddr_storage from{};
+            socklen_t fromLen = sizeof from;
+            const ssize_t n = recvfrom(listener_, buffer_.data(), buffer_.size(), 0,
+                                       reinterpret_cast<sockaddr *>(&from), &fromLen);
+            if (n >= 0)
+                request(from, fromLen, std::span(buffer_.data(), static_cast<size_t>(n)));
         }
     }
 }
