@@ -44,7 +44,8 @@ TEST(TftpPacket, ReadsRequestsWithTheirOptions) {
     EXPECT_FALSE(wrq->request.blockSize);
     EXPECT_FALSE(wrq->request.transferSize);
 
-    const auto data = tftp::parsePacket(bytes(std::string("\0\3\1\2xyz", 7)));
+    const std::vector<uint8_t> datagram = bytes(std::string("\0\3\1\2xyz", 7));
+    const auto data = tftp::parsePacket(datagram);  // points into the datagram
     ASSERT_TRUE(data);
     EXPECT_EQ(data->block, 0x0102);
     EXPECT_EQ(std::string(data->data.begin(), data->data.end()), "xyz");
