@@ -91,5 +91,7 @@ int cmdWlan(Session &s, Args &a);
 int cmdFirmware(Session &s, Args &a);
 int cmdConfig(Session &s, Args &a);
 int cmdReboot(Session &s, Args &a);
+int cmdBackup(Session &s, Args &a);
+int cmdRestore(Session &s, Args &a);
 
 }  // namespace tarn
