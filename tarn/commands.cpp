@@ -194,9 +194,8 @@ constexpr std::array kCommands{
             "--show-keys. Save the change with tarn commit.",
             cmdWlan},
     Command{"firmware",
-            "-d DEVICE firmware upgrade --http|--tftp SERVER FILE [--no-wait] [--wait-timeout S]\n"
-            "       -d DEVICE firmware upgrade --serve IMAGE [--by http|tftp] [--no-wait]\n"
-            "                                  [--wait-timeout S]\n"
+            "-d DEVICE firmware upgrade --http|--tftp SERVER FILE | --serve IMAGE [--by http|tftp]\n"
+            "                                  [--no-wait] [--wait-timeout S]\n"
             "       -d DEVICE firmware status",
             "upgrade the firmware from a file server",
             "upgrade starts the upgrade and follows its progress until the device restarts\n"
