@@ -29,6 +29,7 @@ struct Transfer {
     int fd = -1;  // our end, connected to the client's transfer port
     bool upload = false;
     std::string file, peer;
+    sockaddr_storage from{};  // the client's transfer port
     size_t blockSize = tftp::kDefaultBlockSize;
     std::shared_ptr<const std::string> content;  // a read's file
     uint64_t blocks = 0;                         // a read: blocks sent; an upload: blocks received
@@ -154,7 +155,15 @@ void Loop::request(const sockaddr_storage &from,
         refuse(from, fromLen, ErrorCode::IllegalOperation, "Illegal TFTP operation");
         return;
     }
+    // A request repeated by a client that has not heard our answer yet
+    // belongs to the transfer already running.
+    const bool running = std::any_of(transfers_.begin(), transfers_.end(), [&](const Transfer &t) {
+        return std::memcmp(&t.from, &from, fromLen) == 0;
+    });
+    if (running)
+        return;
     Transfer t;
+    t.from = from;
     t.upload = p->opcode == Opcode::Wrq;
     t.file = p->request.file;
     t.peer = peerText(&from);
