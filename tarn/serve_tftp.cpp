@@ -113,10 +113,15 @@ void Loop::run() {
         const auto now = SteadyClock::now();
         for (auto it = transfers_.begin(); it != transfers_.end(); i++) {
             bool alive = true;
-            if (fds[i].revents & POLLIN) {
+            if (fds[i].revents != 0) {
+                // An error (the client's port unreachable) is read like a
+                // packet; left unread it would wake every poll.
                 const ssize_t n = recv(it->fd, buffer_.data(), buffer_.size(), 0);
                 if (n >= 0)
                     alive = packet(*it, std::span(buffer_.data(), static_cast<size_t>(n)));
+                else if (errno != EINTR && errno != EAGAIN)
+                    alive = fail(*it, "cannot reach " + it->peer + " during " + it->file + ": " +
+                                          std::strerror(errno) + ".");
             } else if (it->resendAt <= now) {
                 alive = timeout(*it);
             }
