@@ -118,6 +118,7 @@ int cmdBackup(Session &s, Args &a) {
     }
     endProgress();
     std::vector<Record> records;
+    records.reserve(taken.size());
     for (const Taken &t : taken)
         records.push_back(takenRecord(t));
     repo.write(kManifest, toJson(records) + "\n");

@@ -27,7 +27,7 @@ namespace {
 
 // Devices read a file in one piece; a slice this size keeps a large image
 // from being copied whole into the socket's buffer.
-constexpr size_t kSlice = 64 * 1024;
+constexpr size_t kSlice = size_t{64} * 1024;
 
 void serve(HttpServer::Impl &impl, const httplib::Request &req, httplib::Response &res) {
     const std::string name = req.path.substr(std::min<size_t>(1, req.path.size()));
