@@ -53,6 +53,13 @@ Session::Session(Options options) : options_(std::move(options)) {
         throw UsageError("-r takes a number of retries, 0 or more.");
 }
 
+Session::Session(Options options, Found target, Credentials credentials)
+    : Session(std::move(options)) {
+    options_.device = formatMac(target.info.mac);
+    target_ = std::move(target);
+    credentials_ = std::move(credentials);
+}
+
 std::vector<std::string> Session::interfaces() const {
     if (target_)
         return {target_->ifname};

@@ -43,6 +43,9 @@ Selector parseSelector(const std::string &text);
 class Session {
 public:
     explicit Session(Options options);
+    // A session for a device already found, with the credentials already
+    // read: one per device that a rollout upgrades at the same time.
+    Session(Options options, Found target, Credentials credentials);
 
     const Options &options() const { return options_; }
 
