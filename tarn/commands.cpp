@@ -217,6 +217,22 @@ constexpr std::array kCommands{
             "With --wait, waits until the device announces itself again (default at most\n"
             "180 s). Asks first when standard input is a terminal; --yes (-y) does not ask.",
             cmdReboot},
+    Command{"rollout",
+            "rollout IMAGE --http|--tftp SERVER (--to MAC ... | --all) [--canary N] [--wave N]\n"
+            "            [--max-failures K] [--version V] [--wait-timeout S] [--state FILE]\n"
+            "       tarn [options] rollout --resume [--wave N] [--max-failures K] [--state FILE]",
+            "upgrade many devices in stages, halting at the first failures",
+            "Checks IMAGE, then upgrades the devices named with --to (in that order) or every\n"
+            "device of the segment (--all), skipping those already on its version: first a\n"
+            "canary wave of --canary devices (default 1), then waves of --wave devices in\n"
+            "parallel (default 5). Each device fetches the image's file name from SERVER and\n"
+            "must come back announcing the new version within --wait-timeout seconds\n"
+            "(default 600). Halts once --max-failures devices failed (default 1), leaving the\n"
+            "rest untouched, and ends with a summary. --version names the version the devices\n"
+            "report when it differs from the image's. The state is kept in FILE (default\n"
+            "tarn-rollout.state in the current folder); --resume continues from it, failed\n"
+            "devices first.",
+            cmdRollout, "--version"},
 };
 
 bool g_progressShown = false;

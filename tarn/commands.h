@@ -91,5 +91,6 @@ int cmdWlan(Session &s, Args &a);
 int cmdFirmware(Session &s, Args &a);
 int cmdConfig(Session &s, Args &a);
 int cmdReboot(Session &s, Args &a);
+int cmdRollout(Session &s, Args &a);
 
 }  // namespace tarn
