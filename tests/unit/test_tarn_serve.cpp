@@ -1,0 +1,264 @@
+// The TFTP packet codec, and the built-in servers against the clients that
+// devices run: busybox's tftp, tftp-hpa's tftp and wget. The server cases
+// bind only inside the sandbox's utility namespace, where test_serve.py runs
+// this program with TARN_SERVE_ADDRESS set; elsewhere they are skipped.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "errors.h"
+#include "serve_http.h"
+#include "serve_tftp.h"
+#include "tftp_packet.h"
+
+using namespace tarn;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> bytes(std::string_view s) {
+    return {s.begin(), s.end()};
+}
+
+}  // namespace
+
+TEST(TftpPacket, ReadsRequestsWithTheirOptions) {
+    const auto rrq = tftp::parsePacket(
+        bytes(std::string("\0\1fw.bin\0OCTET\0BlkSize\0002000\0tsize\0000\0", 36)));
+    ASSERT_TRUE(rrq);
+    EXPECT_EQ(rrq->opcode, tftp::Opcode::Rrq);
+    EXPECT_EQ(rrq->request.file, "fw.bin");
+    EXPECT_EQ(rrq->request.mode, "octet");
+    EXPECT_EQ(rrq->request.blockSize, tftp::kMaxBlockSize);  // offered smaller, as RFC 2348 allows
+    EXPECT_EQ(rrq->request.transferSize, 0u);
+    // Too small or unreadable options are ignored, not refused.
+    const auto wrq =
+        tftp::parsePacket(bytes(std::string("\0\2a\0octet\0blksize\0"
+                                            "7\0tsize\0x\0",
+                                            28)));
+    ASSERT_TRUE(wrq);
+    EXPECT_EQ(wrq->opcode, tftp::Opcode::Wrq);
+    EXPECT_FALSE(wrq->request.blockSize);
+    EXPECT_FALSE(wrq->request.transferSize);
+
+    const std::vector<uint8_t> datagram = bytes(std::string("\0\3\1\2xyz", 7));
+    const auto data = tftp::parsePacket(datagram);  // points into the datagram
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->block, 0x0102);
+    EXPECT_EQ(std::string(data->data.begin(), data->data.end()), "xyz");
+    const auto error = tftp::parsePacket(bytes(std::string("\0\5\0\1gone\0", 9)));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->error, tftp::ErrorCode::FileNotFound);
+    EXPECT_EQ(error->message, "gone");
+}
+
+TEST(TftpPacket, RefusesMalformedPackets) {
+    for (const std::string_view bad : {
+             std::string_view("\0", 1),                        // no opcode
+             std::string_view("\0\1name\0octet", 12),          // mode not terminated
+             std::string_view("\0\1\0octet\0", 9),             // empty file name
+             std::string_view("\0\1a\0octet\0blksize\0", 18),  // option without a value
+             std::string_view("\0\4\0", 3),                    // short acknowledgement
+             std::string_view("\0\4\0\1\0", 5),                // long acknowledgement
+             std::string_view("\0\5\0\1msg", 7),               // error text not terminated
+             std::string_view("\0\6blksize\0"
+                              "512\0",
+                              14),         // OACK comes from servers only
+             std::string_view("\0\7", 2),  // unknown opcode
+         })
+        EXPECT_FALSE(tftp::parsePacket(bytes(bad))) << testing::PrintToString(std::string(bad));
+    EXPECT_FALSE(tftp::parsePacket(std::vector<uint8_t>(tftp::kMaxPacketLen + 1, 3)));
+}
+
+TEST(TftpPacket, EncodesFieldsInNetworkOrder) {
+    EXPECT_EQ(tftp::encodeData(0x1234, bytes("ab")), bytes(std::string("\0\3\x12\x34"
+                                                                       "ab",
+                                                                       6)));
+    EXPECT_EQ(tftp::encodeAck(0xFFFF), bytes(std::string("\0\4\xff\xff", 4)));
+    EXPECT_EQ(tftp::encodeError(tftp::ErrorCode::AccessViolation, "no"),
+              bytes(std::string("\0\5\0\2no\0", 7)));
+    EXPECT_EQ(tftp::encodeOack(1024), bytes(std::string("\0\6blksize\0"
+                                                        "1024\0",
+                                                        15)));
+}
+
+namespace {
+
+class Served : public testing::Test {
+protected:
+    void SetUp() override {
+        const char *address = std::getenv("TARN_SERVE_ADDRESS");
+        if (address == nullptr)
+            GTEST_SKIP() << "binds only in the sandbox (tests/integration/test_serve.py)";
+        address_ = address;
+        char dir[] = "/tmp/tarn-serve-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+        fs::create_directory(dir_ / "in");
+    }
+    void TearDown() override {
+        if (!dir_.empty())
+            fs::remove_all(dir_);
+    }
+
+    ServeConfig config(std::vector<std::pair<std::string, std::string>> files,
+                       std::vector<std::string> receive = {}) {
+        ServeConfig c;
+        c.address = address_;
+        for (auto &[name, content] : files)
+            c.files.push_back({name, std::make_shared<const std::string>(content)});
+        c.receiveDir = dir_ / "in";
+        c.receiveNames = std::move(receive);
+        c.retransmit = std::chrono::milliseconds(300);
+        return c;
+    }
+
+    // Runs a client; its exit status.
+    int client(const std::string &command) {
+        return std::system((command + " >/dev/null 2>&1").c_str());
+    }
+
+    std::string local(const std::string &name) { return (dir_ / name).string(); }
+
+    static std::string contentOf(const fs::path &path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    // The events up to the one that ends a transfer, which must come promptly.
+    static std::vector<TransferEvent> transfer(TransferEvents &events) {
+        std::vector<TransferEvent> seen;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::optional<TransferEvent> e = events.next(deadline)) {
+            seen.push_back(*e);
+            if (e->state != TransferState::Started)
+                break;
+        }
+        return seen;
+    }
+
+    std::string address_;
+    fs::path dir_;
+};
+
+std::string pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++)
+        s[i] = static_cast<char>(i * 7 + i / 251);
+    return s;
+}
+
+}  // namespace
+
+TEST_F(Served, TftpServesOnlyTheNamedFileToBothClients) {
+    const std::string image = pattern(3000), even = pattern(1024);
+    TftpServer server(config({{"fw.bin", image}, {"even.bin", even}}));
+    const std::string at = address_ + " " + std::to_string(server.port());
+    struct Case {
+        std::string command, file;
+        const std::string &content;
+    } cases[] = {
+        {"busybox tftp -g -l " + local("a") + " -r fw.bin " + at, "a", image},
+        // The block size option, and a last block of its full size.
+        {"busybox tftp -b 1024 -g -l " + local("b") + " -r even.bin " + at, "b", even},
+        // tftp-hpa asks for no options and ends with an empty block here.
+        {"tftp -m binary " + at + " -c get even.bin " + local("c"), "c", even},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(client(c.command), 0) << c.command;
+        EXPECT_EQ(contentOf(dir_ / c.file), c.content) << c.command;
+        const std::vector<TransferEvent> events = transfer(server.events());
+        ASSERT_EQ(events.size(), 2u) << c.command;
+        EXPECT_EQ(events[1].state, TransferState::Complete);
+        EXPECT_EQ(events[1].bytes, c.content.size());
+        EXPECT_EQ(events[1].peer, address_);
+    }
+    EXPECT_NE(client("busybox tftp -g -l " + local("d") + " -r other.bin " + at), 0);
+    // tftp-hpa exits 0 whatever happened; the server's events tell.
+    client("tftp -m netascii " + at + " -c get fw.bin " + local("e"));
+    for (const char *reason : {"asked for other.bin, which is not served.",
+                               "asked for fw.bin in netascii mode; only octet (binary) mode"}) {
+        const std::vector<TransferEvent> events = transfer(server.events());
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].state, TransferState::Failed);
+        EXPECT_NE(events[0].reason.find(reason), std::string::npos) << events[0].reason;
+    }
+}
+
+TEST_F(Served, TftpReceivesOnlyExpectedNamesAndLeavesNothingHalfWritten) {
+    ServeConfig c = config({}, {"02-00-00-00-00-01.cfg", "02-00-00-00-00-02.cfg"});
+    c.maxFileSize = 4000;
+    TftpServer server(c);
+    const std::string at = address_ + " " + std::to_string(server.port());
+    std::ofstream(local("small"), std::ios::binary) << pattern(1500);
+    std::ofstream(local("large"), std::ios::binary) << pattern(5000);
+    EXPECT_EQ(client("busybox tftp -p -l " + local("small") + " -r 02-00-00-00-00-01.cfg " + at),
+              0);
+    EXPECT_EQ(
+        client("tftp -m binary " + at + " -c put " + local("small") + " 02-00-00-00-00-02.cfg"), 0);
+    for (int i = 0; i < 2; i++) {
+        const std::vector<TransferEvent> events = transfer(server.events());
+        ASSERT_EQ(events.size(), 2u);
+        EXPECT_TRUE(events[1].upload);
+        EXPECT_EQ(events[1].state, TransferState::Complete);
+    }
+    EXPECT_EQ(contentOf(dir_ / "in/02-00-00-00-00-01.cfg"), pattern(1500));
+    EXPECT_EQ(contentOf(dir_ / "in/02-00-00-00-00-02.cfg"), pattern(1500));
+
+    // An unexpected name, and a file over the limit (tftp-hpa does not
+    // announce its size, so the server finds out while receiving).
+    EXPECT_NE(client("busybox tftp -p -l " + local("small") + " -r other.cfg " + at), 0);
+    client("tftp -m binary " + at + " -c put " + local("large") + " 02-00-00-00-00-01.cfg");
+    std::vector<std::string> reasons;
+    for (int i = 0; i < 2; i++) {
+        const std::vector<TransferEvent> events = transfer(server.events());
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back().state, TransferState::Failed);
+        reasons.push_back(events.back().reason);
+    }
+    EXPECT_NE(reasons[0].find("tried to send other.cfg, which is not expected."),
+              std::string::npos);
+    EXPECT_NE(reasons[1].find("exceeds the 4000 bytes accepted."), std::string::npos) << reasons[1];
+    server.stop();
+    // The earlier complete file stays; nothing else is in the folder.
+    size_t files = 0;
+    for (const auto &entry : fs::directory_iterator(dir_ / "in"))
+        files += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 2u);
+    EXPECT_EQ(contentOf(dir_ / "in/02-00-00-00-00-01.cfg"), pattern(1500));
+}
+
+TEST_F(Served, HttpServesOnlyTheNamedFile) {
+    const std::string image = pattern(200000);
+    HttpServer server(config({{"fw.bin", image}}));
+    const std::string url = "http://" + address_ + ":" + std::to_string(server.port()) + "/";
+    EXPECT_EQ(client("wget -q -O " + local("a") + " " + url + "fw.bin"), 0);
+    EXPECT_EQ(contentOf(dir_ / "a"), image);
+    const std::vector<TransferEvent> events = transfer(server.events());
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].state, TransferState::Complete);
+    EXPECT_EQ(events[1].bytes, image.size());
+    for (const char *other : {"other.bin", "fw.bin/", "FW.BIN", "%2e%2e/fw.bin"})
+        EXPECT_NE(client("wget -q -O " + local("b") + " " + url + other), 0) << other;
+}
+
+TEST_F(Served, APortInUseIsNamedInTheError) {
+    TftpServer first(config({}));
+    ServeConfig again = config({});
+    again.port = first.port();
+    try {
+        TftpServer second(again);
+        FAIL() << "bound a port in use";
+    } catch (const UsageError &e) {
+        EXPECT_NE(std::string(e.what()).find("the TFTP server cannot listen on " + address_ + ":" +
+                                             std::to_string(first.port()) +
+                                             ": the port is taken by another program"),
+                  std::string::npos)
+            << e.what();
+    }
+}
