@@ -161,8 +161,8 @@ uint32_t asNumber(const Ipv4 &ip) {
     return uint32_t{ip[0]} << 24 | uint32_t{ip[1]} << 16 | uint32_t{ip[2]} << 8 | ip[3];
 }
 
-// A static address the device would apply: a contiguous mask, and a gateway
-// (0.0.0.0 for none) on the address's own subnet.
+}  // namespace
+
 void checkStaticAddress(const BasicInfo &b) {
     const uint32_t mask = asNumber(b.mask);
     if (mask == 0 || (~mask & (~mask + 1)) != 0)
@@ -173,6 +173,8 @@ void checkStaticAddress(const BasicInfo &b) {
         throw UsageError("the gateway " + formatIpv4(b.gateway) + " is outside the subnet of " +
                          formatIpv4(b.ip) + " with mask " + formatIpv4(b.mask) + ".");
 }
+
+namespace {
 
 // The fields of the request that set was not asked to change and that the
 // device applies: they go back as discovery reports them, the only read

@@ -46,7 +46,7 @@ constexpr const char *kGlobalHelp =
     "\n"
     "exit status: 0 done, 1 refused by the device, accepted but not taken,\n"
     "conflicting replies or not confirmed, 2 usage error or a value tarn will not\n"
-    "send, 3 no reply\n"
+    "send, 3 no reply, 4 changes pending (plan)\n"
     "\n"
     "commands:\n";
 
@@ -233,6 +233,28 @@ constexpr std::array kCommands{
             "tarn-rollout.state in the current folder); --resume continues from it, failed\n"
             "devices first.",
             cmdRollout, "--version"},
+    Command{"export",
+            "export --all [--env-file FILE]\n"
+            "       -d MAC[,MAC...] export [--env-file FILE]",
+            "write the devices' settings as a fleet manifest",
+            "Reads every setting the protocol can read from each device, 16 at once, and\n"
+            "prints a YAML manifest for plan and apply. Keys and passwords are written as\n"
+            "env:NAME references, and the variables are named on standard error; --env-file\n"
+            "writes their values as NAME='value' lines, readable by the owner only.",
+            cmdExport},
+    Command{"plan", "plan MANIFEST [--write-only]", "show what apply would change",
+            "Reads the devices of a manifest, 16 at once, and lists what differs field by\n"
+            "field (secrets as (changed)), the devices that did not answer and those the\n"
+            "manifest does not name. The management VLAN and SNMP cannot be read back:\n"
+            "--write-only counts them as changes. Exits 0 when nothing differs, 4 when\n"
+            "changes are pending.",
+            cmdPlan},
+    Command{"apply", "apply MANIFEST [--yes] [--write-only]", "make the devices match a manifest",
+            "Shows the plan and asks first when standard input is a terminal (--yes does\n"
+            "not ask), then writes each device's changes, 16 devices at once: the address\n"
+            "last, then a commit, then reads every field back. Ends with a table of each\n"
+            "device's changes, whether they were verified, and its error.",
+            cmdApply},
 };
 
 bool g_progressShown = false;

@@ -65,6 +65,10 @@ int runAction(Session &s,
 // Refuses a text longer than the device field it goes into.
 void checkWidth(const std::string &value, size_t width, std::string_view what);
 
+// A static address the device would apply: a contiguous mask, and a gateway
+// (0.0.0.0 for none) on the address's own subnet; else a UsageError.
+void checkStaticAddress(const BasicInfo &b);
+
 // The 32-bit result of an acknowledging reply; non-zero is a refusal.
 void expectResultZero(const Reply &reply, const std::string &what);
 
@@ -92,5 +96,8 @@ int cmdFirmware(Session &s, Args &a);
 int cmdConfig(Session &s, Args &a);
 int cmdReboot(Session &s, Args &a);
 int cmdRollout(Session &s, Args &a);
+int cmdExport(Session &s, Args &a);
+int cmdPlan(Session &s, Args &a);
+int cmdApply(Session &s, Args &a);
 
 }  // namespace tarn

@@ -43,8 +43,8 @@ Selector parseSelector(const std::string &text);
 class Session {
 public:
     explicit Session(Options options);
-    // A session for a device already found, with the credentials already
-    // read: one per device that a rollout upgrades at the same time.
+    // A session for a device already found (one discovery serves a whole
+    // fleet) with the credentials already asked for.
     Session(Options options, Found target, Credentials credentials);
 
     const Options &options() const { return options_; }

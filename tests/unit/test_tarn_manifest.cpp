@@ -1,0 +1,124 @@
+// The fleet manifest reader: defaults merged under devices, the three forms
+// of a secret, and errors that name the file, the line and the field.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+
+#include "errors.h"
+#include "manifest.h"
+
+namespace tarn {
+namespace {
+
+constexpr const char *kFleet = R"(version: 1
+defaults:
+  dns: [192.0.2.53]
+  address: {mask: 255.255.255.0, gateway: 192.0.2.1}
+  wlan:
+    "2.4":
+      1: {ssid: visitors, security: wpa2-personal, key: env:GUEST_KEY}
+devices:
+  "02:00:00:00:00:01":
+    name: lobby
+    address: {ip: 192.0.2.11}
+    wlan:
+      "2.4":
+        1: {ssid: lobby-guests}
+        2: {vlan: 20, key: "file:keys/two"}
+  02-00-00-00-00-02:
+    address: dhcp
+    dns: dhcp
+    ipv6: 2001:db8::12/64
+    time: {zone: -5, dst: on, ntp: off}
+    snmp: {enabled: false, read_community: "plain:public", write_community: env:RW}
+)";
+
+TEST(Manifest, DefaultsMergeUnderEachDeviceMapByMap) {
+    const Manifest m = parseManifest(kFleet, "fleet.yaml");
+    ASSERT_EQ(m.devices.size(), 2u);
+    const ManifestDevice &lobby = m.devices[0];
+    EXPECT_EQ(formatMac(lobby.mac), "02:00:00:00:00:01");
+    EXPECT_EQ(lobby.where.line, 9);
+    EXPECT_EQ(lobby.name, "lobby");
+    EXPECT_EQ(lobby.dhcp, false);
+    EXPECT_EQ(formatIpv4(*lobby.ip), "192.0.2.11");
+    EXPECT_EQ(formatIpv4(*lobby.gateway), "192.0.2.1");  // from the defaults
+    ASSERT_EQ(lobby.dns->size(), 1u);
+    const ManifestNetwork &guest = lobby.wlan[0].at(1);
+    EXPECT_EQ(guest.ssid, "lobby-guests");  // the device's own wins
+    EXPECT_EQ(guest.security, "wpa2-personal");
+    EXPECT_EQ(guest.key->text(), "env:GUEST_KEY");
+    EXPECT_EQ(guest.key->where.line, 7);  // the defaults' line
+    EXPECT_EQ(lobby.wlan[0].at(2).vlan, 20);
+    EXPECT_FALSE(lobby.wlan[0].at(2).ssid);
+    EXPECT_TRUE(lobby.wlan[1].empty());
+
+    const ManifestDevice &second = m.devices[1];
+    EXPECT_EQ(second.dhcp, true);  // a scalar replaces the defaults' map
+    EXPECT_FALSE(second.ip);
+    EXPECT_TRUE(second.dns->empty());
+    EXPECT_EQ(second.ipv6->second, 64);
+    EXPECT_EQ(second.time->zone, -5);
+    EXPECT_EQ(second.time->dst, true);
+    EXPECT_EQ(second.time->ntp, "");
+    EXPECT_EQ(second.snmp->readCommunity->form, Secret::Form::Plain);
+    EXPECT_EQ(second.wlan[0].at(1).ssid, "visitors");
+    EXPECT_EQ(m.find(second.mac), &second);
+}
+
+TEST(Manifest, SecretsResolveAtUseFromTheirForm) {
+    const std::string dir = testing::TempDir() + "manifest-secrets";
+    ASSERT_EQ(system(("mkdir -p " + dir + "/keys").c_str()), 0);
+    std::ofstream(dir + "/keys/two") << "from-a-file\nsecond line\n";
+    const Manifest m = parseManifest(kFleet, dir + "/fleet.yaml");
+    const ManifestDevice &lobby = m.devices[0];
+    // A relative file is found beside the manifest.
+    EXPECT_EQ(lobby.wlan[0].at(2).key->resolve(), "from-a-file");
+    EXPECT_EQ(m.devices[1].snmp->readCommunity->resolve(), "public");
+    setenv("GUEST_KEY", "welcome2024", 1);
+    EXPECT_EQ(lobby.wlan[0].at(1).key->resolve(), "welcome2024");
+    unsetenv("GUEST_KEY");
+    try {
+        lobby.wlan[0].at(1).key->resolve();
+        ADD_FAILURE() << "an unset variable resolved";
+    } catch (const UsageError &e) {
+        EXPECT_STREQ(e.what(), (dir + "/fleet.yaml:7: the environment variable GUEST_KEY is not "
+                                      "set, and the manifest takes a secret from it.")
+                                   .c_str());
+    }
+}
+
+TEST(Manifest, ErrorsNameFileLineAndField) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"devices:\n  \"02:00:00:00:00:01\":\n    wlan: {\"2.4\": {1: {key: welcome2024}}}\n",
+         "f.yaml:3: wlan 2.4/1 key: a secret is written env:NAME, file:PATH or plain:TEXT, so "
+         "that no key is written in the clear by accident."},
+        {"devices:\n  \"02:00:00:00:00:01\":\n    nmae: lobby\n",
+         "f.yaml:3: nmae: is not a setting here; the settings are name, address, dns, ipv6, time, "
+         "management_vlan, snmp, ddns, wlan."},
+        {"defaults:\n  address: {ip: 192.0.2.300, mask: 255.255.255.0}\ndevices:\n  "
+         "\"02:00:00:00:00:01\":\n",
+         "f.yaml:2: address ip: takes an IPv4 address, not \"192.0.2.300\"."},
+        {"devices:\n  \"02:00:00:00:00:01\": {wlan: {\"5\": {8: {ssid: x}}}}\n",
+         "f.yaml:2: wlan 5/8: names no network; they are numbered 0 to 7."},
+        {"devices:\n  \"02:00:00:00:00:01\": {wlan: {\"2.4\": {0: {security: wpa3}}}}\n",
+         "f.yaml:2: wlan 2.4/0 security: takes one of static-wep, wpa-personal, wpa-enterprise, "
+         "wpa2-personal, wpa2-enterprise, open, not \"wpa3\"."},
+        {"devices:\n  \"02:00:00:00:00:01\": {}\n  \"02:00:00:00:00:01\": {}\n",
+         "f.yaml:3: devices: 02:00:00:00:00:01 is named twice (also on line 2)."},
+        {"devices:\n  lobby: {}\n", "f.yaml:2: devices: \"lobby\" is not a MAC address."},
+        {"devices: [\n", "f.yaml:2: end of sequence flow not found."},
+    };
+    for (const auto &[text, message] : cases) {
+        try {
+            parseManifest(text, "f.yaml");
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const UsageError &e) {
+            EXPECT_EQ(std::string(e.what()), message);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tarn
