@@ -9,6 +9,10 @@
 #include "fetch.h"
 #include "records.h"
 #include "results.h"
+#include "serve_http.h"
+#include "serve_tftp.h"
+#include "serving.h"
+#include "transfer_flows.h"
 #include "upgrade.h"
 
 namespace tarn {
@@ -17,23 +21,99 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// --tftp SERVER FILE or --http SERVER FILE (only TFTP when `httpAllowed` is false).
-Source sourceOption(Args &a, bool httpAllowed) {
+// What the device is told to fetch or send, and from where: a server the
+// administrator runs, or tarn's own, which serves `content` (or receives)
+// for as long as the command runs.
+struct Source {
+    uint8_t serverType = wire::transfer::kServerTftp;
+    Server server;
+    std::string serverText;
+    std::string file;
+    std::shared_ptr<const std::string> content;
+    std::unique_ptr<TftpServer> tftp;
+    std::unique_ptr<HttpServer> http;
+};
+
+enum class Kind { Firmware, Backup, Restore };
+
+size_t nameLimit(Kind kind, uint8_t serverType) {
+    switch (kind) {
+    case Kind::Firmware:
+        return serverType == wire::transfer::kServerHttp ? kHttpFirmwareNameLimit : kFileNameLimit;
+    case Kind::Backup:
+        return kFileNameLimit;
+    case Kind::Restore:
+        return kRestoreNameLimit;
+    }
+    return kFileNameLimit;
+}
+
+// Starts tarn's own server for `src` on the address that faces the device:
+// TFTP on port 69, HTTP on port 80, the ports the device's clients use.
+void serveOwn(Session &s,
+              Source &src,
+              std::vector<std::string> receive = {},
+              const std::filesystem::path &receiveDir = {}) {
+    ServeConfig c;
+    c.address = serveAddress(s);
+    if (src.content)
+        c.files = {{src.file, src.content}};
+    c.receiveNames = std::move(receive);
+    c.receiveDir = receiveDir;
+    src.server = serverAddress(c.address);
+    src.serverText = c.address;
+    if (src.serverType == wire::transfer::kServerTftp) {
+        c.port = kTftpPort;
+        src.tftp = std::make_unique<TftpServer>(std::move(c));
+    } else {
+        c.port = kHttpPort;
+        src.http = std::make_unique<HttpServer>(std::move(c));
+    }
+}
+
+// A file tarn serves itself as `name`, by --by tftp|http.
+Source servedContent(Args &a,
+                     Kind kind,
+                     std::string name,
+                     std::shared_ptr<const std::string> content) {
+    Source src;
+    const std::optional<std::string> by = a.value("--by");
+    if (by && *by != "http" && *by != "tftp")
+        throw UsageError("--by takes tftp or http, not \"" + *by + "\".");
+    const bool http = by ? *by == "http" : kind == Kind::Firmware;
+    src.serverType = http ? wire::transfer::kServerHttp : wire::transfer::kServerTftp;
+    src.file = std::move(name);
+    checkDeviceFileName(src.file, nameLimit(kind, src.serverType));
+    src.content = std::move(content);
+    return src;
+}
+
+// --tftp SERVER FILE or --http SERVER FILE (only TFTP for a backup), or the
+// file tarn serves itself (`own`: --serve or --from).
+Source sourceOption(Args &a, Kind kind, std::string_view own) {
+    const bool httpAllowed = kind != Kind::Backup;
     const std::optional<std::string> tftp = a.value("--tftp");
     const std::optional<std::string> http = httpAllowed ? a.value("--http") : std::nullopt;
-    if (tftp.has_value() == http.has_value())
-        throw UsageError(httpAllowed ? "give the server with either --tftp SERVER or --http SERVER."
-                                     : "give the server with --tftp SERVER.");
-    Source src{tftp ? wire::transfer::kServerTftp : wire::transfer::kServerHttp,
-               serverAddress(tftp ? *tftp : *http), tftp ? *tftp : *http,
-               a.positional("file name")};
+    const std::optional<std::string> local = a.value(own);
+    if (local && !tftp && !http)
+        return servedContent(a, kind, std::filesystem::path(*local).filename().string(),
+                             readServedFile(*local));
+    if (tftp.has_value() == http.has_value() || local)
+        throw UsageError("give " + std::string(own) + (kind == Kind::Backup ? " DIR" : " FILE") +
+                         (httpAllowed
+                              ? ", or the server with either --tftp SERVER or --http SERVER."
+                              : ", or the server with --tftp SERVER."));
+    Source src;
+    src.serverType = tftp ? wire::transfer::kServerTftp : wire::transfer::kServerHttp;
+    src.server = serverAddress(tftp ? *tftp : *http);
+    src.serverText = tftp ? *tftp : *http;
+    src.file = a.positional("file name");
     // The device builds "http://ADDRESS/FILE" without brackets, which no
     // IPv6 address survives.
     if (http && src.server.ipv6)
         throw UsageError("the device cannot download by HTTP from an IPv6 address; use --tftp " +
                          *http + " or an IPv4 HTTP server.");
-    // The device reads the name as terminated text in a 128-byte field.
-    checkWidth(src.file, wire::transfer::kFileLen - 1, "the file name");
+    checkDeviceFileName(src.file, nameLimit(kind, src.serverType));
     return src;
 }
 
@@ -55,8 +135,17 @@ std::string elapsedText(Clock::time_point start) {
     return buf;
 }
 
+// The device answers a backup start after its upload, so its end is near.
+constexpr double kUploadEndPatience = 10;
+
+TransferStatus startTransfer(Session &s, uint16_t op, Source &src, const std::string &what) {
+    if (src.content && !src.tftp && !src.http)
+        serveOwn(s, src);
+    return sendStart(s, op, src.serverType, src.server, src.file, what);
+}
+
 int firmwareUpgrade(Session &s, Args &a) {
-    const Source src = sourceOption(a, true);
+    Source src = sourceOption(a, Kind::Firmware, "--serve");
     const bool noWait = a.flag("--no-wait");
     const Clock::time_point deadline = deadlineAfter(a, 600);
     a.finish();
@@ -74,7 +163,7 @@ int firmwareUpgrade(Session &s, Args &a) {
     }
     const std::string mac = formatMac(s.target().info.mac);
     const UpgradeResult r =
-        followUpgrade(s, announcements, deadline, [&](const auto &stage, long t) {
+        followUpgrade(s, announcements, deadline, [&](const std::string &stage, long t) {
             progress("upgrading " + mac + ": " + stage + " (" + std::to_string(t) + " s)");
         });
     endProgress();
@@ -114,7 +203,16 @@ int firmwareStatus(Session &s, Args &a) {
 }
 
 int configBackup(Session &s, Args &a) {
-    const Source src = sourceOption(a, false);
+    if (const std::optional<std::string> dir = a.value("--to")) {
+        a.finish();
+        const std::string file = backupInto(s, *dir);
+        const std::filesystem::path path = std::filesystem::path(*dir) / file;
+        emit(s,
+             formatMac(s.target().info.mac) + "'s configuration arrived as " + path.string() + ".",
+             {text("file", path.string()), boolean("arrival_known", true)});
+        return kExitOk;
+    }
+    Source src = sourceOption(a, Kind::Backup, "--to");
     a.finish();
     startTransfer(s, wire::OP_CONFIG_BACKUP, src, "the configuration backup");
     // The device finishes the upload before it answers; the query reports
@@ -141,7 +239,8 @@ void checkOwner(Session &s, const Source &src) {
     const std::string scheme = src.serverType == wire::transfer::kServerTftp ? "tftp" : "http";
     std::string file;
     try {
-        file = fetchFile(scheme, src.serverText, src.file, s.options().timeout * 5);
+        file = src.content ? *src.content
+                           : fetchFile(scheme, src.serverText, src.file, s.options().timeout * 5);
     } catch (const UsageError &e) {
         throw UsageError(std::string(e.what()) +
                          " tarn reads the file first to check whose it is; give "
@@ -155,8 +254,7 @@ void checkOwner(Session &s, const Source &src) {
                          "address and name. Give --force to restore it anyway.");
 }
 
-int configRestore(Session &s, Args &a) {
-    const Source src = sourceOption(a, true);
+int restore(Session &s, Args &a, Source src) {
     const Clock::time_point deadline = deadlineAfter(a, 120);
     const bool force = a.flag("--force");
     a.finish();
@@ -199,7 +297,37 @@ int configRestore(Session &s, Args &a) {
     throw NoReplyError(mac + " did not finish the configuration restore in time.");
 }
 
+int configRestore(Session &s, Args &a) {
+    return restore(s, a, sourceOption(a, Kind::Restore, "--from"));
+}
+
 }  // namespace
+
+std::string backupInto(Session &s, const std::filesystem::path &dir) {
+    if (std::error_code ec; !std::filesystem::is_directory(dir, ec))
+        throw UsageError(dir.string() + " is not a folder.");
+    Source src;
+    src.file = backupFileName(s.target().info.mac);
+    serveOwn(s, src, {src.file}, dir);
+    startTransfer(s, wire::OP_CONFIG_BACKUP, src, "the configuration backup");
+    // The device answers only after its upload has ended, so the end is
+    // known by now or very soon.
+    const std::string mac = formatMac(s.target().info.mac);
+    const std::optional<TransferEvent> end =
+        transferEnd(src.tftp->events(), src.file, deadlineIn(kUploadEndPatience));
+    if (!end)
+        throw NoReplyError(mac + " did not upload its configuration to " + src.serverText + ".");
+    if (end->state == TransferState::Failed)
+        throw RefusedError("the configuration of " + mac + " did not arrive: " + end->reason);
+    return src.file;
+}
+
+int restoreContent(Session &s,
+                   Args &a,
+                   const std::string &name,
+                   std::shared_ptr<const std::string> content) {
+    return restore(s, a, servedContent(a, Kind::Restore, name, std::move(content)));
+}
 
 int cmdFirmware(Session &s, Args &a) {
     return runAction(s, a, "firmware", {"upgrade", firmwareUpgrade}, {"status", firmwareStatus});

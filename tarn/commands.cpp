@@ -193,39 +193,48 @@ constexpr std::array kCommands{
             "digits; switching to a keyed security needs a key. Keys are shown only with\n"
             "--show-keys. Save the change with tarn commit.",
             cmdWlan},
-    Command{"firmware",
-            "-d DEVICE firmware upgrade --http|--tftp SERVER FILE [--no-wait] [--wait-timeout S]\n"
-            "       -d DEVICE firmware status",
-            "upgrade the firmware from a file server",
-            "upgrade starts the upgrade and follows its progress until the device restarts\n"
-            "(default at most 600 s); a refused image ends it at once with status 1, and a\n"
-            "restart with the same version with a warning. SERVER is an IPv4 or IPv6\n"
-            "address.",
-            cmdFirmware},
+    Command{
+        "firmware",
+        "-d DEVICE firmware upgrade --http|--tftp SERVER FILE | --serve IMAGE [--by http|tftp]\n"
+        "                                  [--no-wait] [--wait-timeout S]\n"
+        "       -d DEVICE firmware status",
+        "upgrade the firmware from a file server",
+        "upgrade starts the upgrade and follows its progress until the device restarts\n"
+        "(default at most 600 s); a refused image ends it at once with status 1, and a\n"
+        "restart with the same version with a warning. SERVER is an IPv4 or IPv6\n"
+        "address. --serve serves IMAGE from tarn itself for the length of the command,\n"
+        "by HTTP (port 80) or TFTP (port 69) on the address of the interface that faces\n"
+        "the device; binding needs root or CAP_NET_BIND_SERVICE.",
+        cmdFirmware},
     Command{
         "config",
-        "-d DEVICE config backup --tftp SERVER FILE\n"
-        "       -d DEVICE config restore --tftp|--http SERVER FILE [--wait-timeout S] [--force]",
+        "-d DEVICE config backup --tftp SERVER FILE | --to DIR\n"
+        "       -d DEVICE config restore --tftp|--http SERVER FILE | --from FILE [--by tftp|http]\n"
+        "                                [--wait-timeout S] [--force]",
         "back up or restore the configuration",
         "backup has the device upload its configuration to a TFTP server; the device\n"
-        "reports only that it ran the upload. restore reads the file first and refuses\n"
-        "one made on another device unless --force; the device then downloads, checks\n"
-        "and applies it, and tarn follows it until it completes or fails (default at\n"
-        "most 120 s).",
+        "reports only that it ran the upload. With --to, tarn's own TFTP server takes\n"
+        "the upload into DIR as MAC.cfg (02-00-00-00-00-01.cfg) and tarn waits until it\n"
+        "has arrived. restore reads the file first and refuses one made on another\n"
+        "device unless --force; the device then downloads, checks and applies it, and\n"
+        "tarn follows it until it completes or fails (default at most 120 s). --from\n"
+        "serves FILE from tarn itself (TFTP unless --by http).",
         cmdConfig},
     Command{"reboot", "-d DEVICE reboot [--yes] [--wait] [--wait-timeout S]", "reboot the device",
             "With --wait, waits until the device announces itself again (default at most\n"
             "180 s). Asks first when standard input is a terminal; --yes (-y) does not ask.",
             cmdReboot},
     Command{"rollout",
-            "rollout IMAGE --http|--tftp SERVER (--to MAC ... | --all) [--canary N] [--wave N]\n"
-            "            [--max-failures K] [--version V] [--wait-timeout S] [--state FILE]\n"
+            "rollout IMAGE (--to MAC|MANIFEST ... | --all) [--http|--tftp SERVER] [--canary N]\n"
+            "            [--wave N] [--max-failures K] [--version V] [--wait-timeout S]\n"
+            "            [--state FILE]\n"
             "       tarn [options] rollout --resume [--wave N] [--max-failures K] [--state FILE]",
             "upgrade many devices in stages, halting at the first failures",
-            "Checks IMAGE, then upgrades the devices named with --to (in that order) or every\n"
-            "device of the segment (--all), skipping those already on its version: first a\n"
-            "canary wave of --canary devices (default 1), then waves of --wave devices in\n"
-            "parallel (default 5). Each device fetches the image's file name from SERVER and\n"
+            "Checks IMAGE, then upgrades the devices named with --to (MACs, or the devices of a\n"
+            "fleet manifest, in that order) or every device of the segment (--all), skipping\n"
+            "those already on its version: first a canary wave of --canary devices (default\n"
+            "1), then waves of --wave devices in parallel (default 5). tarn serves the image\n"
+            "itself over HTTP, or the devices fetch its file name from SERVER. Each device\n"
             "must come back announcing the new version within --wait-timeout seconds\n"
             "(default 600). Halts once --max-failures devices failed (default 1), leaving the\n"
             "rest untouched, and ends with a summary. --version names the version the devices\n"
@@ -255,6 +264,24 @@ constexpr std::array kCommands{
             "last, then a commit, then reads every field back. Ends with a table of each\n"
             "device's changes, whether they were verified, and its error.",
             cmdApply},
+    Command{"backup", "backup --all --to DIR\n       -d DEVICE backup --to DIR",
+            "back up the configuration of every device into a folder",
+            "Has each device (every device on the segment with --all) upload its\n"
+            "configuration to tarn's own TFTP server into DIR as MAC.cfg, and writes\n"
+            "DIR/manifest.json: each device's MAC, name, address, firmware, file, time\n"
+            "and outcome (added, changed, unchanged or failed). When DIR is in a git work\n"
+            "tree, the run is committed with a message that lists the devices by outcome.\n"
+            "Files arrive under a temporary name and are renamed once complete. Exits 1\n"
+            "when a device's backup failed.",
+            cmdBackup},
+    Command{"restore",
+            "-d DEVICE restore --from DIR [--at COMMIT] [--by tftp|http] [--wait-timeout S]\n"
+            "                  [--force]",
+            "restore a device's configuration from a folder of backups",
+            "Serves the device's MAC.cfg from DIR, or as it was at COMMIT (a commit id, tag\n"
+            "or HEAD~N) when DIR is in a git work tree, and restores it as config restore\n"
+            "--from does.",
+            cmdRestore},
 };
 
 bool g_progressShown = false;

@@ -99,5 +99,7 @@ int cmdRollout(Session &s, Args &a);
 int cmdExport(Session &s, Args &a);
 int cmdPlan(Session &s, Args &a);
 int cmdApply(Session &s, Args &a);
+int cmdBackup(Session &s, Args &a);
+int cmdRestore(Session &s, Args &a);
 
 }  // namespace tarn

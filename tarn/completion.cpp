@@ -125,7 +125,7 @@ std::vector<std::string> interfaceNames() {
 // The values an option takes, with descriptions where there are any.
 Completion valuesOf(const OptionSpec &o) {
     Completion c;
-    if (o.value == "F" || o.value == "FILE") {
+    if (o.value == "F" || o.value == "FILE" || o.value == "IMAGE" || o.value == "DIR") {
         c.files = true;
     } else if (o.name == "-d" || o.name == "--device") {
         for (const CachedDevice &d : readDeviceCache())

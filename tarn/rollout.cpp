@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -16,7 +17,10 @@
 #include "commands.h"
 #include "errors.h"
 #include "fwimage.h"
+#include "manifest.h"
 #include "records.h"
+#include "serve_http.h"
+#include "serving.h"
 #include "upgrade.h"
 
 namespace tarn {
@@ -61,14 +65,17 @@ struct Device {
     std::string note;    // why it failed or was skipped
     int exitCode = kExitOk;
     std::optional<Found> found;  // as discovery found it in this run
+    std::string server;          // the address it fetches the image from
 };
 
 // What a rollout is, kept in the state file between a halt and its resume.
 struct Plan {
-    std::string image;  // as given, for messages and the resume
+    std::string image;  // its absolute path
     std::string version;
-    Source source;
-    std::string scheme;  // "http" or "tftp"
+    // "http" or "tftp": a server the administrator runs at `server`;
+    // "serve": tarn's own HTTP server, on the address facing each device.
+    std::string scheme;
+    std::string server;
     long canary = 1;
     long wave = 5;
     long maxFailures = 1;
@@ -78,36 +85,32 @@ struct Plan {
 
 // ---- The image ---------------------------------------------------------------
 
-// The image's version, after checking it as the device will: a damaged
-// image is refused here, before any device is touched.
-std::string imageVersion(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw UsageError("cannot read the image " + path + ".");
-    const std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
-    std::string version;
-    const fwimage::ImageError error = fwimage::check(image, version);
+std::string imageName(const Plan &p) {
+    return std::filesystem::path(p.image).filename().string();
+}
+
+// The image, checked as the device will check it: a damaged one is refused
+// here, before any device is touched. `version` receives its version.
+std::shared_ptr<const std::string> readImage(const std::string &path, std::string &version) {
+    std::shared_ptr<const std::string> image = readServedFile(path);
+    const fwimage::ImageError error = fwimage::check(
+        std::span(reinterpret_cast<const uint8_t *>(image->data()), image->size()), version);
     if (error != fwimage::ImageError::None)
         throw UsageError(path + " is not a firmware image a device takes: " +
                          std::string(fwimage::describe(error)) + ".");
-    return version;
+    return image;
 }
 
-std::string baseName(const std::string &path) {
-    return path.substr(path.rfind('/') + 1);
-}
-
-Source imageSource(const std::string &scheme, const std::string &server, const std::string &image) {
-    const bool http = scheme == "http";
-    Source src{http ? wire::transfer::kServerHttp : wire::transfer::kServerTftp,
-               serverAddress(server), server, baseName(image)};
+// Refuses a server or an image name that no device could fetch from.
+void checkSource(const Plan &p) {
+    const bool tftp = p.scheme == "tftp";
+    checkDeviceFileName(imageName(p), tftp ? kFileNameLimit : kHttpFirmwareNameLimit);
+    if (p.scheme == "serve")
+        return;
     // The device builds "http://ADDRESS/FILE" without brackets.
-    if (http && src.server.ipv6)
+    if (!tftp && serverAddress(p.server).ipv6)
         throw UsageError("the device cannot download by HTTP from an IPv6 address; use --tftp " +
-                         server + " or an IPv4 HTTP server.");
-    checkWidth(src.file, wire::transfer::kFileLen - 1, "the image's file name");
-    return src;
+                         p.server + " or an IPv4 HTTP server.");
 }
 
 // ---- The state file ----------------------------------------------------------
@@ -117,7 +120,7 @@ Source imageSource(const std::string &scheme, const std::string &server, const s
 void saveState(const std::string &path, const Plan &p) {
     std::ostringstream out;
     out << kStateHeader << "\nimage " << p.image << "\nversion " << p.version << "\nserver "
-        << p.scheme << " " << p.source.serverText << "\ncanary " << p.canary << "\nwave " << p.wave
+        << p.scheme << " " << p.server << "\ncanary " << p.canary << "\nwave " << p.wave
         << "\nmax-failures " << p.maxFailures << "\nwait-timeout " << p.waitTimeout << "\n";
     for (const Device &d : p.devices)
         out << "device " << formatMac(d.mac) << " " << wordOf(d.outcome) << "\n";
@@ -153,9 +156,9 @@ Plan loadState(const std::string &path) {
             p.version = value;
         } else if (key == "server") {
             p.scheme = value.substr(0, value.find(' '));
-            if (p.scheme != "http" && p.scheme != "tftp")
+            p.server = value.substr(std::min(value.size(), p.scheme.size() + 1));
+            if (p.scheme != "http" && p.scheme != "tftp" && p.scheme != "serve")
                 throw bad(line);
-            p.source = imageSource(p.scheme, value.substr(value.find(' ') + 1), p.image);
         } else if (key == "canary") {
             p.canary = parseInteger(value, "canary", 0, 4096);
         } else if (key == "wave") {
@@ -177,6 +180,7 @@ Plan loadState(const std::string &path) {
     }
     if (p.image.empty() || p.version.empty() || p.scheme.empty())
         throw bad("the end");
+    checkSource(p);
     return p;
 }
 
@@ -280,7 +284,9 @@ void upgradeOne(const Options &options,
         // Listen before starting, so the announcement after the restart is not missed.
         Transport announcements(s.interfaces(), wire::kRequestPort);
         board.show(line, "starting", 0);
-        startTransfer(s, wire::OP_FIRMWARE_UPGRADE, plan.source, "the firmware upgrade");
+        sendStart(s, wire::OP_FIRMWARE_UPGRADE,
+                  plan.scheme == "tftp" ? wire::transfer::kServerTftp : wire::transfer::kServerHttp,
+                  serverAddress(d.server), imageName(plan), "the firmware upgrade");
         const UpgradeResult r =
             followUpgrade(s, announcements, deadlineIn(plan.waitTimeout),
                           [&](const std::string &stage, long t) { board.show(line, stage, t); });
@@ -399,21 +405,39 @@ void findDevices(Plan &p, const std::map<Mac, Found> &found) {
     }
 }
 
-// The devices named by --to (MACs, each option one or a comma-separated
-// list), in that order.
+// The MACs of a --to value: one MAC or a comma-separated list; nothing
+// when it is not one.
+std::optional<std::vector<Mac>> macList(const std::string &value) {
+    std::vector<Mac> macs;
+    std::stringstream items(value);
+    for (std::string item; std::getline(items, item, ',');) {
+        const std::optional<Mac> mac = parseMac(item);
+        if (!mac)
+            return std::nullopt;
+        macs.push_back(*mac);
+    }
+    return macs;
+}
+
+// The devices named by --to, in that order: MACs, or the devices of a
+// fleet manifest in the file's order.
 std::vector<Device> namedDevices(const std::vector<std::string> &to) {
     std::vector<Device> out;
-    for (const std::string &list : to) {
-        std::stringstream items(list);
-        for (std::string item; std::getline(items, item, ',');) {
-            const std::optional<Mac> mac = parseMac(item);
-            if (!mac)
-                throw UsageError("--to takes MAC addresses (00:11:22:33:44:55), not \"" + item +
-                                 "\".");
-            if (std::none_of(out.begin(), out.end(),
-                             [&](const Device &d) { return d.mac == *mac; }))
-                out.push_back(Device(*mac));
+    for (const std::string &value : to) {
+        std::optional<std::vector<Mac>> macs = macList(value);
+        if (!macs && access(value.c_str(), F_OK) != 0)
+            throw UsageError(
+                "--to takes MAC addresses (00:11:22:33:44:55) or a fleet manifest, "
+                "not \"" +
+                value + "\".");
+        if (!macs) {
+            macs.emplace();
+            for (const ManifestDevice &d : readManifest(value).devices)
+                macs->push_back(d.mac);
         }
+        for (const Mac &mac : *macs)
+            if (std::none_of(out.begin(), out.end(), [&](const Device &d) { return d.mac == mac; }))
+                out.push_back(Device(mac));
     }
     if (out.empty())
         throw UsageError("--to names no device.");
@@ -484,6 +508,38 @@ int finish(Session &s, const Plan &p, const std::string &statePath) {
                     "; tarn rollout --resume tries them again.");
 }
 
+// Notes where each device fetches the image, and starts tarn's own HTTP
+// server on each address that faces devices to upgrade when it serves the
+// image itself. The servers run until the rollout ends.
+std::vector<std::unique_ptr<HttpServer>> serveImage(Session &s, Plan &p) {
+    std::vector<std::unique_ptr<HttpServer>> servers;
+    std::map<std::string, bool> serving;
+    std::shared_ptr<const std::string> image;
+    for (Device &d : p.devices) {
+        if (d.outcome != Outcome::Pending)
+            continue;
+        if (p.scheme != "serve") {
+            d.server = p.server;
+            continue;
+        }
+        if (!image) {
+            std::string version;
+            image = readImage(p.image, version);
+        }
+        Session probe(s.options(), *d.found, Credentials{});
+        d.server = serveAddress(probe);
+        if (serving[d.server])
+            continue;
+        ServeConfig c;
+        c.address = d.server;
+        c.port = kHttpPort;
+        c.files = {{imageName(p), image}};
+        servers.push_back(std::make_unique<HttpServer>(std::move(c)));
+        serving[d.server] = true;
+    }
+    return servers;
+}
+
 // A halted rollout is continued or removed on purpose, never overwritten
 // by the next one.
 void refuseToReplace(const std::string &statePath) {
@@ -505,6 +561,7 @@ int run(Session &s, Plan &p, const std::string &statePath) {
             throw NoReplyError("no device answered discovery within " + s.timeoutText() + ".");
     }
     findDevices(p, found);
+    const std::vector<std::unique_ptr<HttpServer>> servers = serveImage(s, p);
     s.credentials();  // asked once, before the threads start
     saveState(statePath, p);
     while (countOf(p, Outcome::Failed) < static_cast<size_t>(p.maxFailures)) {
@@ -551,19 +608,20 @@ int cmdRollout(Session &s, Args &a) {
             throw UsageError("give the firmware image: tarn rollout IMAGE --to MAC ... | --all.");
         if (to.empty() == !all)
             throw UsageError(
-                "name the devices with --to MAC (repeat it, or separate with commas) "
-                "or take every device of the segment with --all.");
-        if (http.has_value() == tftp.has_value())
+                "name the devices with --to MAC (repeat it, or separate with commas) or "
+                "--to MANIFEST, or take every device of the segment with --all.");
+        if (http && tftp)
             throw UsageError(
-                "give the server the devices fetch the image from with either "
-                "--http SERVER or --tftp SERVER.");
+                "give one server: --http SERVER or --tftp SERVER, or neither, and "
+                "tarn serves the image itself.");
         a.finish();
         refuseToReplace(statePath);
-        p.image = *image;
-        p.scheme = http ? "http" : "tftp";
-        p.source = imageSource(p.scheme, http ? *http : *tftp, p.image);
+        p.image = std::filesystem::absolute(*image).string();
+        p.scheme = http ? "http" : tftp ? "tftp" : "serve";
+        p.server = http ? *http : tftp ? *tftp : "";
+        checkSource(p);
         // Checked whatever --version says: a damaged image never leaves.
-        p.version = imageVersion(p.image);
+        readImage(p.image, p.version);
         if (version)
             p.version = *version;
         p.devices = namedDevices(to);

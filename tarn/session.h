@@ -60,6 +60,9 @@ public:
     // The device named with -d; found by discovery on first use. Refuses a
     // MAC that two hosts answer as, and an address that two devices use.
     const Found &target();
+    // Takes a device that a discovery of the whole segment found as the
+    // target, for commands that work through every device.
+    void adopt(const Found &device) { target_ = device; }
     // Discovers the target again, for reading back what discovery reports.
     const Found &rediscover();
     // Sends an addressed request to the target and returns the matching

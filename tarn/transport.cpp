@@ -1,5 +1,6 @@
 #include "transport.h"
 
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -77,6 +78,23 @@ std::vector<std::string> broadcastInterfaces() {
     }
     freeifaddrs(list);
     return names;
+}
+
+std::optional<std::string> interfaceIpv4(const std::string &ifname) {
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        throw UsageError(systemError("cannot list the network interfaces"));
+    std::optional<std::string> found;
+    for (const ifaddrs *ifa = list; ifa != nullptr && !found; ifa = ifa->ifa_next) {
+        char text[INET_ADDRSTRLEN];
+        if (ifa->ifa_addr != nullptr && ifa->ifa_addr->sa_family == AF_INET &&
+            ifname == ifa->ifa_name &&
+            inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr,
+                      text, sizeof text) != nullptr)
+            found = text;
+    }
+    freeifaddrs(list);
+    return found;
 }
 
 Transport::Transport(const std::vector<std::string> &ifnames, uint16_t port) : names_(ifnames) {

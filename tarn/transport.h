@@ -19,6 +19,8 @@ using Clock = std::chrono::steady_clock;
 // Interfaces that are up and have an IPv4 broadcast address, in the
 // order the system lists them.
 std::vector<std::string> broadcastInterfaces();
+// The interface's first IPv4 address, as text; nothing when it has none.
+std::optional<std::string> interfaceIpv4(const std::string &ifname);
 
 class Socket {
 public:

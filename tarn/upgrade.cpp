@@ -10,8 +10,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A start is sent once and never again (each copy would start the work
-// anew), and answered only after the work the device does first: an HTTP
+// A start is answered only after the work the device does first: an HTTP
 // firmware download and its validation, or a backup's dump and upload.
 constexpr double kStartPatience = 120;
 
@@ -66,9 +65,14 @@ Server serverAddress(const std::string &text) {
     throw UsageError("the server must be an IPv4 or IPv6 address, not \"" + text + "\".");
 }
 
-TransferStatus startTransfer(Session &s, uint16_t op, const Source &src, const std::string &what) {
+TransferStatus sendStart(Session &s,
+                         uint16_t op,
+                         uint8_t serverType,
+                         const Server &server,
+                         const std::string &file,
+                         const std::string &what) {
     TransferStatus st = parseTransfer(
-        s.start(op, transferStartBody(src.serverType, src.server, src.file), kStartPatience).body);
+        s.start(op, transferStartBody(serverType, server, file), kStartPatience).body);
     if (st.result != 0)
         throw RefusedError(formatMac(s.target().info.mac) + " refused " + what + ": " +
                            resultText(st) + ".");

@@ -9,23 +9,21 @@
 
 namespace tarn {
 
-// Where the device fetches a file from.
-struct Source {
-    uint8_t serverType;
-    Server server;
-    std::string serverText;
-    std::string file;
-};
-
 // An IPv4 or IPv6 server address; throws UsageError for anything else.
 Server serverAddress(const std::string &text);
 
 // The device's message, or its result code when it gave none.
 std::string resultText(const TransferStatus &st);
 
-// Sends the start of a transfer once; throws RefusedError naming `what`
-// when the device refuses it.
-TransferStatus startTransfer(Session &s, uint16_t op, const Source &src, const std::string &what);
+// Sends the start of a transfer from `server` once, never again (each copy
+// would start the work anew); throws RefusedError naming `what` when the
+// device refuses it.
+TransferStatus sendStart(Session &s,
+                         uint16_t op,
+                         uint8_t serverType,
+                         const Server &server,
+                         const std::string &file,
+                         const std::string &what);
 
 enum class UpgradeEnd {
     NewFirmware,   // back with another version than before

@@ -55,11 +55,15 @@ def test_restore_refuses_another_devices_backup(ap_factory, tarn, tftp):
     assert two.journal(after=seq) == []
 
 
-def test_a_refused_image_ends_the_upgrade_at_once(ap, at, http):
-    image = offer_image(http, "bad.bin", "6.6.6-bad")
-    http.put("bad.bin", image[:-1] + bytes([image[-1] ^ 0xFF]))
-    res = at("firmware", "upgrade", "--http", "192.0.2.1", "bad.bin", "--wait-timeout", "600",
-             timeout=90)
+def test_a_refused_image_ends_the_upgrade_at_once(ap, at, tmp_path):
+    """Served by tarn's own HTTP server, which the device's wget reads."""
+    payload, bad = tmp_path / "payload", tmp_path / "bad.bin"
+    payload.write_bytes(os.urandom(20000))
+    subprocess.run([BUILD / "platform/device/mkfwimage", "6.6.6-bad", payload, bad], check=True,
+                   timeout=30)
+    image = bad.read_bytes()
+    bad.write_bytes(image[:-1] + bytes([image[-1] ^ 0xFF]))
+    res = at("firmware", "upgrade", "--serve", str(bad), "--wait-timeout", "600", timeout=90)
     assert res.returncode == 1
     assert 'refused the firmware image ("Validation failed") and refuses every further upgrade ' \
            f"until it restarts; restart it with tarn -d {mac_text(ap)} reboot." in res.stderr

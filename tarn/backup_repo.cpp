@@ -1,0 +1,150 @@
+#include "backup_repo.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <git2.h>
+
+#include "errors.h"
+#include "serving.h"
+
+namespace tarn {
+
+namespace {
+
+std::string gitError(const std::string &what) {
+    const git_error *e = git_error_last();
+    return what + ": " + (e != nullptr && e->message != nullptr ? e->message : "unknown error") +
+           ".";
+}
+
+// Owns one libgit2 object of any kind.
+template <typename T, void (*Free)(T *)>
+struct Owned {
+    T *p = nullptr;
+    ~Owned() {
+        if (p != nullptr)
+            Free(p);
+    }
+};
+
+}  // namespace
+
+BackupRepo::BackupRepo(std::filesystem::path dir) : dir_(std::move(dir)) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir_, ec))
+        throw UsageError(dir_.string() + " is not a folder.");
+    git_libgit2_init();
+    git_buf top = GIT_BUF_INIT;
+    // A folder outside any work tree is a plain folder of backups.
+    if (git_repository_discover(&top, dir_.c_str(), 0, nullptr) != 0)
+        return;
+    const int rc = git_repository_open(&repo_, top.ptr);
+    git_buf_dispose(&top);
+    if (rc != 0)
+        throw UsageError(gitError("cannot open the git repository of " + dir_.string()));
+    const char *workdir = git_repository_workdir(repo_);
+    if (workdir == nullptr) {
+        git_repository_free(repo_);
+        repo_ = nullptr;
+        return;
+    }
+    prefix_ = std::filesystem::relative(std::filesystem::canonical(dir_),
+                                        std::filesystem::canonical(workdir), ec);
+}
+
+BackupRepo::~BackupRepo() {
+    if (repo_ != nullptr)
+        git_repository_free(repo_);
+    git_libgit2_shutdown();
+}
+
+std::string BackupRepo::inRepo(const std::string &name) const {
+    return (prefix_ / name).lexically_normal().generic_string();
+}
+
+std::optional<std::string> BackupRepo::read(const std::string &name) const {
+    return readWholeFile(dir_ / name, ServeConfig{}.maxFileSize);
+}
+
+std::string BackupRepo::readAt(const std::string &name, const std::string &revision) const {
+    if (repo_ == nullptr)
+        throw UsageError(dir_.string() + " is not in a git work tree, so it has no commit " +
+                         revision + ".");
+    Owned<git_object, git_object_free> commit, blob;
+    if (git_revparse_single(&commit.p, repo_, revision.c_str()) != 0)
+        throw UsageError(gitError("no commit " + revision + " in " + dir_.string()));
+    const std::string spec = revision + ":" + inRepo(name);
+    if (git_revparse_single(&blob.p, repo_, spec.c_str()) != 0 ||
+        git_object_type(blob.p) != GIT_OBJECT_BLOB)
+        throw UsageError("commit " + revision + " holds no " + inRepo(name) + ".");
+    const auto *b = reinterpret_cast<const git_blob *>(blob.p);
+    return std::string(static_cast<const char *>(git_blob_rawcontent(b)),
+                       static_cast<size_t>(git_blob_rawsize(b)));
+}
+
+void BackupRepo::write(const std::string &name, const std::string &content) const {
+    const std::filesystem::path target = dir_ / name;
+    std::string temp = (dir_ / ("." + name + ".partial-XXXXXX")).string();
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw UsageError("cannot create a file in " + dir_.string() + ": " + std::strerror(errno) +
+                         ".");
+    size_t done = 0;
+    int why = 0;
+    while (done < content.size() && why == 0) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            why = n == 0 ? EIO : errno;
+    }
+    if (why == 0 && fsync(fd) != 0)
+        why = errno;
+    if (close(fd) != 0 && why == 0)
+        why = errno;
+    if (why == 0 && rename(temp.c_str(), target.c_str()) != 0)
+        why = errno;
+    if (why == 0)
+        return;
+    unlink(temp.c_str());
+    throw RefusedError("cannot write " + target.string() + ": " + std::strerror(why) +
+                       (why == ENOSPC ? " (the disk is full)" : "") + "; nothing was kept.");
+}
+
+std::string BackupRepo::commit(const std::vector<std::string> &names, const std::string &message) {
+    Owned<git_index, git_index_free> index;
+    Owned<git_tree, git_tree_free> tree;
+    Owned<git_signature, git_signature_free> author;
+    Owned<git_reference, git_reference_free> head;
+    Owned<git_commit, git_commit_free> parent;
+    git_oid treeId, commitId;
+    if (git_repository_index(&index.p, repo_) != 0)
+        throw RefusedError(gitError("cannot read the git index"));
+    for (const std::string &name : names)
+        if (git_index_add_bypath(index.p, inRepo(name).c_str()) != 0)
+            throw RefusedError(gitError("cannot stage " + name));
+    if (git_index_write(index.p) != 0 || git_index_write_tree(&treeId, index.p) != 0 ||
+        git_tree_lookup(&tree.p, repo_, &treeId) != 0)
+        throw RefusedError(gitError("cannot write the git index"));
+    // The committer configured for the repository, else tarn itself.
+    if (git_signature_default(&author.p, repo_) != 0 &&
+        git_signature_now(&author.p, "tarn", "tarn@localhost") != 0)
+        throw RefusedError(gitError("cannot sign the commit"));
+    // An empty repository has no HEAD commit yet: the first run is the root.
+    const bool born = git_repository_head(&head.p, repo_) == 0;
+    if (born && git_commit_lookup(&parent.p, repo_, git_reference_target(head.p)) != 0)
+        throw RefusedError(gitError("cannot read the HEAD commit"));
+    const git_commit *parents[] = {parent.p};
+    if (git_commit_create(&commitId, repo_, "HEAD", author.p, author.p, nullptr, message.c_str(),
+                          tree.p, born ? 1 : 0, parents) != 0)
+        throw RefusedError(gitError("cannot commit the backups"));
+    char id[8] = {};
+    git_oid_tostr(id, sizeof id, &commitId);
+    return id;
+}
+
+}  // namespace tarn

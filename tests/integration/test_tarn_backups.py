@@ -1,0 +1,89 @@
+"""Fleet backups with tarn's own file servers: one file per device in a git
+work tree, a commit per run that names exactly what changed, a restore of an
+earlier commit, and the faults a person must be told about in a sentence."""
+import json
+import subprocess
+
+from servers import tftp  # noqa: F401
+from test_tarn import TARN, at, mac_text, tarn  # noqa: F401
+
+
+def git(repo, *args):
+    return subprocess.run(["git", "-C", str(repo), *args], check=True, capture_output=True,
+                          text=True, timeout=30).stdout
+
+
+def backup_name(dev):
+    return mac_text(dev).replace(":", "-") + ".cfg"
+
+
+def test_backups_of_three_devices_are_committed_and_restored(ap_factory, tarn, tmp_path):
+    three = ap_factory(count=3)
+    repo = tmp_path / "backups"
+    repo.mkdir()
+    git(repo, "init", "-q")
+    res = tarn("backup", "--all", "--to", str(repo))
+    assert res.returncode == 0, res.stderr
+    assert git(repo, "log", "--format=%s") == "backup: 3 added\n"
+    manifest = json.loads((repo / "manifest.json").read_text())
+    assert [(m["mac"], m["file"], m["outcome"]) for m in manifest] == \
+        [(mac_text(d), backup_name(d), "added") for d in three]
+    assert sorted(p.name for p in repo.iterdir()) == sorted(
+        [".git", "manifest.json"] + [backup_name(d) for d in three])
+
+    changed = three[1]
+    old_name = changed.store_get("system", "system-name")
+    changed.store_set("system", "system-name", "renamed-ap")
+    res = tarn("backup", "--all", "--to", str(repo))
+    assert res.returncode == 0, res.stderr
+    message = git(repo, "log", "-1", "--format=%B")
+    assert message.startswith("backup: 1 changed, 2 unchanged\n"), message
+    assert f"changed:\n  {mac_text(changed)} " in message
+    assert sorted(git(repo, "show", "--name-only", "--format=", "HEAD").split()) == \
+        sorted([backup_name(changed), "manifest.json"])
+
+    # The name from before the change comes back from the first commit.
+    old_pid = changed.daemon_pid()
+    res = tarn("-d", changed.ip_text, "restore", "--from", str(repo), "--at", "HEAD~1",
+               "--wait-timeout", "30")
+    assert res.returncode == 0 and "restored its configuration" in res.stdout, res.stderr
+    changed.wait_until(lambda: changed.daemon_pid() not in (None, old_pid), timeout=30,
+                       what="the reboot")
+    assert changed.store_get("system", "system-name") == old_name
+    res = tarn("-d", changed.ip_text, "restore", "--from", str(repo), "--at", "nosuchcommit")
+    assert res.returncode == 2 and "no commit nosuchcommit in" in res.stderr
+
+
+def test_faults_are_told_in_a_sentence(ap, at, segment, tmp_path, tftp):
+    # in.tftpd holds port 69 on the utility side.
+    res = at("config", "backup", "--to", str(tmp_path))
+    assert res.returncode == 2
+    assert "the TFTP server cannot listen on 192.0.2.1:69: the port is taken by another program" \
+        in res.stderr
+    assert list(tmp_path.glob("*.cfg")) == []
+    bad = tmp_path / "bad name.cfg"
+    bad.write_text("x")
+    res = at("config", "restore", "--from", str(bad))
+    assert res.returncode == 2 and 'the device refuses the file name "bad name.cfg": it takes ' \
+        "only letters, digits and . _ - + ~ /." in res.stderr
+    long = tmp_path / ("f" * 78)
+    long.write_text("x")
+    res = at("config", "restore", "--from", str(long))
+    assert res.returncode == 2 and "it takes at most 77 characters for this transfer" in res.stderr
+
+
+def test_a_full_disk_leaves_nothing_half_written(ap, segment, tmp_path):
+    """A 4 KiB tmpfs, mounted in a mount namespace of its own, cannot hold
+    the device's configuration."""
+    full = tmp_path / "full"
+    full.mkdir()
+    script = (f'mount -t tmpfs -o size=4k tmpfs {full} && '
+              f'env TARN_PASSWORD=tarnadmin {TARN} -d {ap.ip_text} backup --to {full} >/dev/null; '
+              f'echo "status $?"; ls -A {full}; cat {full}/manifest.json')
+    res = segment.util_run(["unshare", "--mount", "--propagation", "private", "sh", "-c", script],
+                           timeout=90)
+    status, listing, manifest = res.stdout.split("\n", 2)
+    assert status == "status 1", res.stdout + res.stderr
+    assert "No space left on device (the disk is full); nothing was kept." in res.stderr
+    assert listing == "manifest.json"
+    assert [m["outcome"] for m in json.loads(manifest)] == ["failed"]
