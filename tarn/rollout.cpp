@@ -624,7 +624,8 @@ int cmdRollout(Session &s, Args &a) {
         readImage(p.image, p.version);
         if (version)
             p.version = *version;
-        p.devices = namedDevices(to);
+        if (!all)
+            p.devices = namedDevices(to);
         if (canary)
             p.canary = parseInteger(*canary, "--canary", 0, 4096);
     }

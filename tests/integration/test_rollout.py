@@ -40,9 +40,9 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     def rollout(*args):
         return tarn("rollout", "--state", state, "--json", *args, timeout=SLOW)
 
-    # Canary ap1, then waves of two: ap2 and ap3 together; ap3 refuses.
-    # tarn serves the image itself.
-    res = rollout(fw2, "--to", ",".join(macs), "--wave", "2")
+    # By MAC, canary ap1, then waves of two: ap2 and ap3 together; ap3
+    # refuses. tarn serves the image itself.
+    res = rollout(fw2, "--all", "--wave", "2")
     assert res.returncode == 1, res.stderr
     assert [(e["mac"], e["outcome"]) for e in events(res, "device")] == [
         (macs[0], "upgraded"), (macs[1], "upgraded"), (macs[2], "failed")]
@@ -54,7 +54,7 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     stages = {e["stage"] for e in events(res, "progress") if e["mac"] == macs[0]}
     assert {"starting", "done"} <= stages, stages
 
-    again = rollout(fw2, "--all")
+    again = rollout(fw2, "--to", ",".join(macs))
     assert again.returncode == 2 and "has not finished" in again.stderr, "the halt is kept"
 
     # Fixed: the flash takes it, and a restart clears the refusal.
