@@ -290,7 +290,6 @@ void upgradeOne(const Options &options,
         const UpgradeResult r =
             followUpgrade(s, announcements, deadlineIn(plan.waitTimeout),
                           [&](const std::string &stage, long t) { board.show(line, stage, t); });
-        d.after = r.firmware;
         switch (r.end) {
         case UpgradeEnd::Refused:
             return fail(d, kExitRefused, refusedImageText(mac));
@@ -300,6 +299,7 @@ void upgradeOne(const Options &options,
                             Session::secondsText(plan.waitTimeout) + ".");
         case UpgradeEnd::SameFirmware:
         case UpgradeEnd::NewFirmware:
+            d.after = r.firmware;
             break;
         }
         if (r.firmware != plan.version)
