@@ -13,6 +13,7 @@
 #include "serve_tftp.h"
 #include "serving.h"
 #include "transfer_flows.h"
+#include "upgrade.h"
 
 namespace tarn {
 
@@ -45,20 +46,6 @@ size_t nameLimit(Kind kind, uint8_t serverType) {
         return kRestoreNameLimit;
     }
     return kFileNameLimit;
-}
-
-Server serverAddress(const std::string &text) {
-    Server s;
-    if (std::optional<Ipv4> v4 = parseIpv4(text)) {
-        s.v4 = *v4;
-        return s;
-    }
-    if (std::optional<Ipv6> v6 = parseIpv6(text)) {
-        s.ipv6 = true;
-        s.v6 = *v6;
-        return s;
-    }
-    throw UsageError("the server must be an IPv4 or IPv6 address, not \"" + text + "\".");
 }
 
 // Starts tarn's own server for `src` on the address that faces the device:
@@ -148,108 +135,13 @@ std::string elapsedText(Clock::time_point start) {
     return buf;
 }
 
-// A start is sent once and never again (each copy would start the work
-// anew), and answered only after the work the device does first: an HTTP
-// firmware download and its validation, or a backup's dump and upload.
-constexpr double kStartPatience = 120;
 // The device answers a backup start after its upload, so its end is near.
 constexpr double kUploadEndPatience = 10;
-
-std::string resultText(const TransferStatus &st) {
-    return st.message.empty() ? "result " + std::to_string(st.result) : st.message;
-}
 
 TransferStatus startTransfer(Session &s, uint16_t op, Source &src, const std::string &what) {
     if (src.content && !src.tftp && !src.http)
         serveOwn(s, src);
-    TransferStatus st = parseTransfer(
-        s.start(op, transferStartBody(src.serverType, src.server, src.file), kStartPatience).body);
-    if (st.result != 0)
-        throw RefusedError(formatMac(s.target().info.mac) + " refused " + what + ": " +
-                           resultText(st) + ".");
-    return st;
-}
-
-// The upgrade's progress text, which no query carries: a start request
-// without a valid server type is refused without running anything, and
-// while a progress is set the refusal names it ("\"Validating file\" is
-// under processing"). Empty when the device is idle, nothing when it did
-// not answer.
-std::optional<std::string> upgradeProgress(Session &s) {
-    const std::optional<Reply> r =
-        s.callOnce(wire::OP_FIRMWARE_UPGRADE, transferStartBody(0, Server{}, ""));
-    if (!r)
-        return std::nullopt;
-    const std::string message = parseTransfer(r->body).message;
-    constexpr std::string_view kBusy = "\" is under processing";
-    if (message.size() > kBusy.size() + 1 && message.front() == '"' && message.ends_with(kBusy))
-        return message.substr(1, message.size() - kBusy.size() - 1);
-    return std::string();
-}
-
-std::string progressText(const std::string &progress) {
-    if (progress == "1")
-        return "flashed, restarting";
-    if (progress == "2")
-        return "shutting down";
-    return progress.empty() ? "starting" : progress;
-}
-
-int upgradeDone(Session &s,
-                const std::string &oldFirmware,
-                const std::string &firmware,
-                Clock::time_point start) {
-    endProgress();
-    const std::string mac = formatMac(s.target().info.mac);
-    const bool same = firmware == oldFirmware;
-    if (same)
-        std::fprintf(
-            stderr,
-            "tarn: warning: %s restarted with the same firmware %s; the image it took carries "
-            "the version it already ran, or the upgrade did not take.\n",
-            mac.c_str(), terminalText(firmware).c_str());
-    emit(s,
-         mac + " is back after " + elapsedText(start) + " with firmware " + firmware +
-             (same ? " (unchanged)." : "."),
-         {text("old_firmware", oldFirmware), text("firmware", firmware), boolean("changed", !same),
-          number("seconds", secondsSince(start))});
-    return kExitOk;
-}
-
-std::string refusedImageText(const std::string &mac) {
-    return mac +
-           " refused the firmware image (\"Validation failed\") and refuses every further "
-           "upgrade until it restarts; restart it with tarn -d " +
-           mac + " reboot.";
-}
-
-// Follows an upgrade by its progress until the device comes back: with a
-// new version, or restarted with the same one (a warning), or refusing the
-// image, which it keeps refusing until it restarts.
-int followUpgrade(Session &s, Transport &announcements, Clock::time_point deadline) {
-    const Found dev = s.target();
-    const std::string mac = formatMac(dev.info.mac);
-    const auto start = Clock::now();
-    bool busy = false;
-    while (Clock::now() < deadline) {
-        const std::optional<std::string> p = upgradeProgress(s);
-        if (p && *p == "Validation failed") {
-            endProgress();
-            throw RefusedError(refusedImageText(mac));
-        }
-        if (p && busy && p->empty())
-            // The progress is cleared at boot: the device restarted.
-            return upgradeDone(s, dev.info.firmware, s.rediscover().info.firmware, start);
-        busy = busy || (p && !p->empty());
-        progress("upgrading " + mac + ": " + (p ? progressText(*p) : "the device is restarting") +
-                 " (" + std::to_string(secondsSince(start)) + " s)");
-        const auto wake = std::min(deadline, Clock::now() + 2s);
-        while (std::optional<Heard> h = waitForDevice(announcements, dev.info.mac, wake))
-            if (h->announcement.firmware != dev.info.firmware)
-                return upgradeDone(s, dev.info.firmware, h->announcement.firmware, start);
-    }
-    endProgress();
-    throw NoReplyError(mac + " did not come back from the firmware upgrade in time.");
+    return sendStart(s, op, src.serverType, src.server, src.file, what);
 }
 
 int firmwareUpgrade(Session &s, Args &a) {
@@ -269,7 +161,34 @@ int firmwareUpgrade(Session &s, Args &a) {
               resultField(kStartResults, 0)});
         return kExitOk;
     }
-    return followUpgrade(s, announcements, deadline);
+    const std::string mac = formatMac(s.target().info.mac);
+    const UpgradeResult r =
+        followUpgrade(s, announcements, deadline, [&](const std::string &stage, long t) {
+            progress("upgrading " + mac + ": " + stage + " (" + std::to_string(t) + " s)");
+        });
+    endProgress();
+    switch (r.end) {
+    case UpgradeEnd::Refused:
+        throw RefusedError(refusedImageText(mac));
+    case UpgradeEnd::Lost:
+        throw NoReplyError(mac + " did not come back from the firmware upgrade in time.");
+    case UpgradeEnd::SameFirmware:
+        std::fprintf(
+            stderr,
+            "tarn: warning: %s restarted with the same firmware %s; the image it took carries "
+            "the version it already ran, or the upgrade did not take.\n",
+            mac.c_str(), terminalText(r.firmware).c_str());
+        break;
+    case UpgradeEnd::NewFirmware:
+        break;
+    }
+    const bool same = r.end == UpgradeEnd::SameFirmware;
+    emit(s,
+         mac + " is back after " + Session::secondsText(r.seconds, 1) + " with firmware " +
+             r.firmware + (same ? " (unchanged)." : "."),
+         {text("old_firmware", r.oldFirmware), text("firmware", r.firmware),
+          boolean("changed", !same), number("seconds", static_cast<long>(r.seconds))});
+    return kExitOk;
 }
 
 int firmwareStatus(Session &s, Args &a) {

@@ -77,6 +77,8 @@ public:
 
     bool flag(const GlobalOption &g) {
         const bool early = before_.flag({g.shortName, g.longName});
+        if (g.longName == ownOption_)
+            return (!g.shortName.empty() && after_.flag(g.shortName)) || early;
         return after_.flag({g.shortName, g.longName}) || early;
     }
 

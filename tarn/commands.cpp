@@ -193,18 +193,19 @@ constexpr std::array kCommands{
             "digits; switching to a keyed security needs a key. Keys are shown only with\n"
             "--show-keys. Save the change with tarn commit.",
             cmdWlan},
-    Command{"firmware",
-            "-d DEVICE firmware upgrade --http|--tftp SERVER FILE | --serve IMAGE [--by http|tftp]\n"
-            "                                  [--no-wait] [--wait-timeout S]\n"
-            "       -d DEVICE firmware status",
-            "upgrade the firmware from a file server",
-            "upgrade starts the upgrade and follows its progress until the device restarts\n"
-            "(default at most 600 s); a refused image ends it at once with status 1, and a\n"
-            "restart with the same version with a warning. SERVER is an IPv4 or IPv6\n"
-            "address. --serve serves IMAGE from tarn itself for the length of the command,\n"
-            "by HTTP (port 80) or TFTP (port 69) on the address of the interface that faces\n"
-            "the device; binding needs root or CAP_NET_BIND_SERVICE.",
-            cmdFirmware},
+    Command{
+        "firmware",
+        "-d DEVICE firmware upgrade --http|--tftp SERVER FILE | --serve IMAGE [--by http|tftp]\n"
+        "                                  [--no-wait] [--wait-timeout S]\n"
+        "       -d DEVICE firmware status",
+        "upgrade the firmware from a file server",
+        "upgrade starts the upgrade and follows its progress until the device restarts\n"
+        "(default at most 600 s); a refused image ends it at once with status 1, and a\n"
+        "restart with the same version with a warning. SERVER is an IPv4 or IPv6\n"
+        "address. --serve serves IMAGE from tarn itself for the length of the command,\n"
+        "by HTTP (port 80) or TFTP (port 69) on the address of the interface that faces\n"
+        "the device; binding needs root or CAP_NET_BIND_SERVICE.",
+        cmdFirmware},
     Command{
         "config",
         "-d DEVICE config backup --tftp SERVER FILE | --to DIR\n"
@@ -223,6 +224,24 @@ constexpr std::array kCommands{
             "With --wait, waits until the device announces itself again (default at most\n"
             "180 s). Asks first when standard input is a terminal; --yes (-y) does not ask.",
             cmdReboot},
+    Command{"rollout",
+            "rollout IMAGE (--to MAC|MANIFEST ... | --all) [--http|--tftp SERVER] [--canary N]\n"
+            "            [--wave N] [--max-failures K] [--version V] [--wait-timeout S]\n"
+            "            [--state FILE]\n"
+            "       tarn [options] rollout --resume [--wave N] [--max-failures K] [--state FILE]",
+            "upgrade many devices in stages, halting at the first failures",
+            "Checks IMAGE, then upgrades the devices named with --to (MACs, or the devices of a\n"
+            "fleet manifest, in that order) or every device of the segment (--all), skipping\n"
+            "those already on its version: first a canary wave of --canary devices (default\n"
+            "1), then waves of --wave devices in parallel (default 5). tarn serves the image\n"
+            "itself over HTTP, or the devices fetch its file name from SERVER. Each device\n"
+            "must come back announcing the new version within --wait-timeout seconds\n"
+            "(default 600). Halts once --max-failures devices failed (default 1), leaving the\n"
+            "rest untouched, and ends with a summary. --version names the version the devices\n"
+            "report when it differs from the image's. The state is kept in FILE (default\n"
+            "tarn-rollout.state in the current folder); --resume continues from it, failed\n"
+            "devices first.",
+            cmdRollout, "--version"},
     Command{"export",
             "export --all [--env-file FILE]\n"
             "       -d MAC[,MAC...] export [--env-file FILE]",

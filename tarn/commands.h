@@ -99,6 +99,7 @@ int cmdExport(Session &s, Args &a);
 int cmdPlan(Session &s, Args &a);
 int cmdApply(Session &s, Args &a);
 int cmdLint(Session &s, Args &a);
+int cmdRollout(Session &s, Args &a);
 int cmdBackup(Session &s, Args &a);
 int cmdRestore(Session &s, Args &a);
 

@@ -3,8 +3,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
-#include <string_view>
+#include <optional>
 
 #include "fileio.h"
 #include "fwimage.h"
@@ -27,7 +28,35 @@ bool makeFlashDir() {
     return true;
 }
 
+// The partition's size; nothing when the board does not say.
+std::optional<uint64_t> flashCapacity() {
+    const auto text = devio::readFile(kFlashCapacity);
+    if (!text) {
+        return std::nullopt;
+    }
+    uint64_t size = 0;
+    const char *first = reinterpret_cast<const char *>(text->data());
+    const auto [end, error] = std::from_chars(first, first + text->size(), size);
+    if (error != std::errc() || end == first) {
+        return std::nullopt;
+    }
+    return size;
+}
+
 }  // namespace
+
+std::string refusal(std::span<const uint8_t> image, std::string &version) {
+    const fwimage::ImageError error = fwimage::check(image, version);
+    if (error != fwimage::ImageError::None) {
+        return std::string(fwimage::describe(error));
+    }
+    const std::optional<uint64_t> capacity = flashCapacity();
+    if (capacity && image.size() > *capacity) {
+        return "image of " + std::to_string(image.size()) + " bytes does not fit the flash of " +
+               std::to_string(*capacity) + " bytes";
+    }
+    return "";
+}
 
 bool flashImage(const std::string &path) {
     const auto image = devio::readFile(path);
@@ -36,11 +65,8 @@ bool flashImage(const std::string &path) {
         return false;
     }
     std::string version;
-    const fwimage::ImageError error = fwimage::check(*image, version);
-    if (error != fwimage::ImageError::None) {
-        const std::string_view why = fwimage::describe(error);
-        fprintf(stderr, "flash: %s: %.*s\n", path.c_str(), static_cast<int>(why.size()),
-                why.data());
+    if (const std::string why = refusal(*image, version); !why.empty()) {
+        fprintf(stderr, "flash: %s: %s\n", path.c_str(), why.c_str());
         return false;
     }
     if (!makeFlashDir() || !devio::writeFile(kFlashImage, *image)) {

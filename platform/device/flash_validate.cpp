@@ -1,11 +1,10 @@
 // flash-validate FILE: exit code 0 only for a well-formed image whose
-// payload digest matches.
+// payload digest matches and that fits the device's flash.
 #include <cstdio>
 #include <string>
-#include <string_view>
 
 #include "fileio.h"
-#include "fwimage.h"
+#include "flash.h"
 
 int main(int argc, char **argv) {
     if (argc != 2) {
@@ -18,11 +17,8 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::string version;
-    const fwimage::ImageError error = fwimage::check(*image, version);
-    if (error != fwimage::ImageError::None) {
-        const std::string_view why = fwimage::describe(error);
-        fprintf(stderr, "flash-validate: %s: %.*s\n", argv[1], static_cast<int>(why.size()),
-                why.data());
+    if (const std::string why = devflash::refusal(*image, version); !why.empty()) {
+        fprintf(stderr, "flash-validate: %s: %s\n", argv[1], why.c_str());
         return 1;
     }
     printf("flash-validate: %s: firmware %s\n", argv[1], version.c_str());

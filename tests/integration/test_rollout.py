@@ -1,0 +1,78 @@
+"""tarn rollout over five simulated devices, one of which refuses the image
+because it does not fit that device's flash: the rollout halts at the
+failing wave or after the canary, leaves the rest untouched, and resumes
+once the cause is fixed."""
+import json
+import os
+import subprocess
+
+from test_tarn import BUILD, mac_text, tarn  # noqa: F401
+
+CAPACITY = "/var/lib/flash/capacity"
+PROGRESS = ("firmware-upgrade", "progress")
+SLOW = 400  # five sanitizer-built devices upgrading under load
+
+
+def image(tmp_path, version):
+    payload, out = tmp_path / f"payload-{version}", tmp_path / f"fw-{version}.bin"
+    payload.write_bytes(os.urandom(20000))
+    subprocess.run([BUILD / "platform/device/mkfwimage", version, payload, out], check=True,
+                   timeout=30)
+    return str(out)
+
+
+def versions(aps):
+    return [ap.store_get("system", "version") for ap in aps]
+
+
+def events(res, kind):
+    return [e for e in map(json.loads, res.stdout.splitlines()) if e["event"] == kind]
+
+
+def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
+        ap_factory, tarn, tmp_path):
+    aps = ap_factory(count=5)
+    macs = [mac_text(ap) for ap in aps]
+    aps[2].write_file(CAPACITY, "10000")  # the image is 20080 bytes
+    fw2 = image(tmp_path, "2.0.0")
+    state = str(tmp_path / "rollout.state")
+
+    def rollout(*args):
+        return tarn("rollout", "--state", state, "--json", *args, timeout=SLOW)
+
+    # By MAC, canary ap1, then waves of two: ap2 and ap3 together; ap3
+    # refuses. tarn serves the image itself.
+    res = rollout(fw2, "--all", "--wave", "2")
+    assert res.returncode == 1, res.stderr
+    assert [(e["mac"], e["outcome"]) for e in events(res, "device")] == [
+        (macs[0], "upgraded"), (macs[1], "upgraded"), (macs[2], "failed")]
+    assert f"{macs[2]} refused the firmware image" in res.stderr
+    assert "halted: 1 of 5 devices failed, 2 left untouched" in res.stderr
+    assert events(res, "summary")[0]["untouched"] == 2
+    assert versions(aps) == ["2.0.0", "2.0.0", "1.0.0", "1.0.0", "1.0.0"]
+    assert [ap.store_get(*PROGRESS) for ap in aps[3:]] == [None, None], "never started"
+    stages = {e["stage"] for e in events(res, "progress") if e["mac"] == macs[0]}
+    assert {"starting", "done"} <= stages, stages
+
+    again = rollout(fw2, "--to", ",".join(macs))
+    assert again.returncode == 2 and "has not finished" in again.stderr, "the halt is kept"
+
+    # Fixed: the flash takes it, and a restart clears the refusal.
+    aps[2].run(["rm", CAPACITY], check=True)
+    assert tarn("-d", macs[2], "reboot", "--yes", "--wait", timeout=SLOW).returncode == 0
+    res = rollout("--resume")
+    assert res.returncode == 0, res.stderr
+    assert [e["mac"] for e in events(res, "device")] == macs[2:], "the failed one first"
+    assert versions(aps) == ["2.0.0"] * 5
+    assert rollout("--resume").returncode == 0 and versions(aps) == ["2.0.0"] * 5
+
+    # A canary that refuses halts the rollout before any other device; the
+    # manifest's order makes ap3 the canary.
+    aps[2].write_file(CAPACITY, "10000")
+    manifest = tmp_path / "fleet.yaml"
+    manifest.write_text("version: 1\ndevices:\n" + "".join(
+        f'  "{mac}": {{}}\n' for mac in [macs[2]] + macs[:2] + macs[3:]))
+    res = rollout(image(tmp_path, "3.0.0"), "--to", str(manifest))
+    assert res.returncode == 1, res.stderr
+    assert [(e["mac"], e["outcome"]) for e in events(res, "device")] == [(macs[2], "failed")]
+    assert versions(aps) == ["2.0.0"] * 5
