@@ -9,6 +9,7 @@
 #include "addr.h"
 #include "args.h"
 #include "cmdline.h"
+#include "commands.h"
 #include "credentials.h"
 #include "errors.h"
 #include "output.h"
@@ -86,6 +87,9 @@ TEST(TarnText, CommandLineRefusals) {
                   parseCommandLine({"-t", "1", "info", "--timeout=2"});
               }),
               "--timeout is given more than once.");
+    // Every command's usage lines declare its options without a clash.
+    for (const Command &c : commandTable())
+        EXPECT_NO_THROW(parseCommandLine({std::string(c.name)})) << c.name;
     EXPECT_EQ(parseInteger("4094", "--vlan", 1, 4094), 4094);
     EXPECT_THROW(parseInteger("4095", "--vlan", 1, 4094), UsageError);
 }
