@@ -46,14 +46,13 @@ std::vector<Declared> globalOptions() {
 // takes the long name from the global one. Usage lines name global options
 // too ("-d DEVICE info"); they stay global.
 std::vector<Declared> commandOptions(const Command &c) {
-    const std::vector<Declared> globals = globalOptions();
-    std::vector<Declared> out = globals;
+    std::vector<Declared> out = globalOptions();
     for (Declared &g : out)
         std::erase(g.names, c.ownOption);
     for (const Synopsis &s : synopses(c)) {
         for (const OptionSpec &o : s.options) {
             const std::string &name = o.names.front();
-            if (declares(out, name) || (declares(globals, name) && name != c.ownOption))
+            if (declares(out, name))
                 continue;
             Declared d = declare(o, false);
             for (const auto &[longName, shortName] : kShortForms)
