@@ -10,18 +10,19 @@
 
 namespace tarn {
 
-std::vector<Args::Item> Args::take(std::initializer_list<std::string_view> names) {
-    // An option missing from the command's usage line would have been read
-    // as an unknown option and its value as an argument.
-    if (std::none_of(names.begin(), names.end(), [&](std::string_view n) {
-            return std::find(declared_.begin(), declared_.end(), n) != declared_.end();
-        }))
-        throw std::logic_error(std::string(*names.begin()) +
+std::vector<Args::Item> Args::take(std::string_view name) {
+    // A short name would never match, and an option missing from the
+    // command's usage line would have been read as an unknown option and
+    // its value as an argument.
+    if (!name.starts_with("--"))
+        throw std::logic_error(std::string(name) +
+                               " is asked for by a short name, not its long one.");
+    if (std::find(declared_.begin(), declared_.end(), name) == declared_.end())
+        throw std::logic_error(std::string(name) +
                                " is asked for but missing from the command's usage.");
     std::vector<Item> taken;
     const auto named = [&](const Item &item) {
-        return item.kind == Item::Kind::option &&
-               std::find(names.begin(), names.end(), item.name) != names.end();
+        return item.kind == Item::Kind::option && item.name == name;
     };
     std::copy_if(items_.begin(), items_.end(), std::back_inserter(taken), named);
     std::erase_if(items_, named);
@@ -29,32 +30,20 @@ std::vector<Args::Item> Args::take(std::initializer_list<std::string_view> names
 }
 
 bool Args::flag(std::string_view name) {
-    return flag({name});
-}
-
-bool Args::flag(std::initializer_list<std::string_view> names) {
-    return !take(names).empty();
+    return !take(name).empty();
 }
 
 std::vector<std::string> Args::values(std::string_view name) {
-    return values({name});
-}
-
-std::vector<std::string> Args::values(std::initializer_list<std::string_view> names) {
     std::vector<std::string> out;
-    for (Item &item : take(names))
+    for (Item &item : take(name))
         out.push_back(std::move(item.value));
     return out;
 }
 
 std::optional<std::string> Args::value(std::string_view name) {
-    return value({name});
-}
-
-std::optional<std::string> Args::value(std::initializer_list<std::string_view> names) {
-    std::vector<std::string> all = values(names);
+    std::vector<std::string> all = values(name);
     if (all.size() > 1)
-        throw UsageError(std::string(*names.begin()) + " is given more than once.");
+        throw UsageError(std::string(name) + " is given more than once.");
     if (all.empty())
         return std::nullopt;
     return all.front();

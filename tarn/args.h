@@ -4,7 +4,6 @@
 #pragma once
 
 #include <chrono>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,15 +26,14 @@ public:
     Args(std::vector<Item> items, std::vector<std::string> declared)
         : items_(std::move(items)), declared_(std::move(declared)) {}
 
-    // Takes a switch given anywhere, under any of its names.
+    // Options are asked for by their long name ("--yes"), which the parser
+    // gives every item whatever name was typed.
+    // Takes a switch given anywhere.
     bool flag(std::string_view name);
-    bool flag(std::initializer_list<std::string_view> names);
     // Takes an option's value; given twice, it is a usage error.
     std::optional<std::string> value(std::string_view name);
-    std::optional<std::string> value(std::initializer_list<std::string_view> names);
     // Takes every occurrence, in order.
     std::vector<std::string> values(std::string_view name);
-    std::vector<std::string> values(std::initializer_list<std::string_view> names);
     // Takes the first argument that is not an option.
     std::optional<std::string> positional();
     std::string positional(std::string_view what);  // required
@@ -44,7 +42,7 @@ public:
     bool empty() const { return items_.empty(); }
 
 private:
-    std::vector<Item> take(std::initializer_list<std::string_view> names);
+    std::vector<Item> take(std::string_view name);
 
     std::vector<Item> items_;
     std::vector<std::string> declared_;
