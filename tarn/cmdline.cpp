@@ -65,10 +65,11 @@ std::vector<Declared> commandOptions(const Command &c) {
 }
 
 // CLI11 reads "--name=" as "--name" alone and would take the next token as
-// its value. argv never holds a NUL, so a NUL marks the empty value through
-// the parse.
+// its value, and takes "--switch=true" or "--switch={}" for the bare switch.
+// argv never holds a NUL, so a NUL after every attached value keeps it a
+// value through the parse: never empty, never one of those two words.
 std::string marked(std::string t) {
-    if (t.starts_with("--") && t.find('=') == t.size() - 1)
+    if (t.starts_with("--") && t.find('=') != std::string::npos)
         t.push_back('\0');
     return t;
 }

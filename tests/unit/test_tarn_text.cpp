@@ -77,6 +77,8 @@ TEST(TarnText, CommandLineRefusals) {
     EXPECT_EQ(finish({"--bogus=1", "discover", "stray"}),
               "unknown option \"--bogus=1\"; see --help.");
     EXPECT_EQ(finish({"discover", "--json=yes"}), "unknown option \"--json=yes\"; see --help.");
+    EXPECT_EQ(finish({"discover", "--json=true"}), "unknown option \"--json=true\"; see --help.");
+    EXPECT_EQ(finish({"--version={}"}), "unknown option \"--version={}\"; see --help.");
     EXPECT_EQ(finish({"vlan", "-5"}), "unknown option \"-5\"; see --help.");
     EXPECT_EQ(refusal([] { parseCommandLine({"wlan", "set", "--vap"}); }), "--vap needs a value.");
     EXPECT_EQ(refusal([] {
