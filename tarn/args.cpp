@@ -70,9 +70,11 @@ std::string Args::positional(std::string_view what) {
 void Args::finish() const {
     if (items_.empty())
         return;
-    const std::string &t = items_.front().name;
-    throw UsageError((t.starts_with("-") ? "unknown option " : "unexpected argument ") +
-                     std::string("\"") + t + "\"; see --help.");
+    // After "--" a word that begins with - is an argument all the same.
+    const Item &first = items_.front();
+    throw UsageError(
+        (first.kind == Item::Kind::argument ? "unexpected argument \"" : "unknown option \"") +
+        first.name + "\"; see --help.");
 }
 
 double parseSeconds(const std::string &text, std::string_view what) {

@@ -80,6 +80,7 @@ TEST(TarnText, CommandLineRefusals) {
     EXPECT_EQ(finish({"discover", "--json=true"}), "unknown option \"--json=true\"; see --help.");
     EXPECT_EQ(finish({"--version={}"}), "unknown option \"--version={}\"; see --help.");
     EXPECT_EQ(finish({"vlan", "-5"}), "unknown option \"-5\"; see --help.");
+    EXPECT_EQ(finish({"info", "--", "--json"}), "unexpected argument \"--json\"; see --help.");
     EXPECT_EQ(refusal([] { parseCommandLine({"wlan", "set", "--vap"}); }), "--vap needs a value.");
     EXPECT_EQ(refusal([] {
                   parseCommandLine({"wlan", "set", "--vap", "1", "--vap=2"}).args.value("--vap");
