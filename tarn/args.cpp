@@ -3,101 +3,61 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
+#include <stdexcept>
 
 #include "errors.h"
 
 namespace tarn {
 
-namespace {
-
-bool isShort(std::string_view name) {
-    return name.size() == 2 && name[0] == '-' && name[1] != '-';
+std::vector<Args::Item> Args::take(std::string_view name) {
+    // A short name would never match, and an option missing from the
+    // command's usage line would have been read as an unknown option and
+    // its value as an argument.
+    if (!name.starts_with("--"))
+        throw std::logic_error(std::string(name) +
+                               " is asked for by a short name, not its long one.");
+    if (std::find(declared_.begin(), declared_.end(), name) == declared_.end())
+        throw std::logic_error(std::string(name) +
+                               " is asked for but missing from the command's usage.");
+    std::vector<Item> taken;
+    const auto named = [&](const Item &item) {
+        return item.kind == Item::Kind::option && item.name == name;
+    };
+    std::copy_if(items_.begin(), items_.end(), std::back_inserter(taken), named);
+    std::erase_if(items_, named);
+    return taken;
 }
-
-}  // namespace
 
 bool Args::flag(std::string_view name) {
-    return flag({name});
-}
-
-bool Args::flag(std::initializer_list<std::string_view> names) {
-    bool found = false;
-    for (auto it = tokens_.begin(); it != tokens_.end();) {
-        if (!it->empty() && std::find(names.begin(), names.end(), *it) != names.end()) {
-            it = tokens_.erase(it);
-            found = true;
-        } else {
-            ++it;
-        }
-    }
-    return found;
+    return !take(name).empty();
 }
 
 std::vector<std::string> Args::values(std::string_view name) {
-    return values({name});
-}
-
-std::vector<std::string> Args::values(std::initializer_list<std::string_view> names) {
     std::vector<std::string> out;
-    for (auto it = tokens_.begin(); it != tokens_.end();) {
-        bool taken = false;
-        for (std::string_view name : names) {
-            if (name.empty())
-                continue;
-            const std::string &t = *it;
-            if (t == name) {
-                if (it + 1 == tokens_.end())
-                    throw UsageError(std::string(name) + " needs a value.");
-                out.push_back(*(it + 1));
-                it = tokens_.erase(it, it + 2);
-            } else if (isShort(name) && t.size() > 2 && t.starts_with(name)) {
-                out.push_back(t.substr(2));
-                it = tokens_.erase(it);
-            } else if (!isShort(name) && t.size() > name.size() && t.starts_with(name) &&
-                       t[name.size()] == '=') {
-                out.push_back(t.substr(name.size() + 1));
-                it = tokens_.erase(it);
-            } else {
-                continue;
-            }
-            taken = true;
-            break;
-        }
-        if (!taken)
-            ++it;
-    }
+    for (Item &item : take(name))
+        out.push_back(std::move(item.value));
     return out;
 }
 
 std::optional<std::string> Args::value(std::string_view name) {
-    return value({name});
-}
-
-std::optional<std::string> Args::value(std::initializer_list<std::string_view> names) {
-    std::vector<std::string> all = values(names);
+    std::vector<std::string> all = values(name);
     if (all.size() > 1)
-        throw UsageError(std::string(*names.begin()) + " is given more than once.");
+        throw UsageError(std::string(name) + " is given more than once.");
     if (all.empty())
         return std::nullopt;
     return all.front();
 }
 
 std::optional<std::string> Args::positional() {
-    for (auto it = tokens_.begin(); it != tokens_.end(); ++it) {
-        if (*it == "--") {
-            if (it + 1 == tokens_.end())
-                return std::nullopt;
-            std::string v = *(it + 1);
-            tokens_.erase(it + 1);
-            return v;
-        }
-        if (it->empty() || (*it)[0] != '-' || *it == "-") {
-            std::string v = *it;
-            tokens_.erase(it);
-            return v;
-        }
-    }
-    return std::nullopt;
+    const auto at = std::find_if(items_.begin(), items_.end(), [](const Item &item) {
+        return item.kind == Item::Kind::argument;
+    });
+    if (at == items_.end())
+        return std::nullopt;
+    std::string word = std::move(at->name);
+    items_.erase(at);
+    return word;
 }
 
 std::string Args::positional(std::string_view what) {
@@ -108,12 +68,13 @@ std::string Args::positional(std::string_view what) {
 }
 
 void Args::finish() const {
-    for (const std::string &t : tokens_) {
-        if (t == "--")
-            continue;
-        throw UsageError((t.starts_with("-") ? "unknown option " : "unexpected argument ") +
-                         std::string("\"") + t + "\"; see --help.");
-    }
+    if (items_.empty())
+        return;
+    // After "--" a word that begins with - is an argument all the same.
+    const Item &first = items_.front();
+    throw UsageError(
+        (first.kind == Item::Kind::argument ? "unexpected argument \"" : "unknown option \"") +
+        first.name + "\"; see --help.");
 }
 
 double parseSeconds(const std::string &text, std::string_view what) {

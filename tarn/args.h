@@ -1,9 +1,9 @@
-// The command line as a list of tokens that commands take options and
-// arguments from; whatever is left over is a usage error.
+// A command's options and arguments in the order the command line gave
+// them, as the parser (cmdline.h) found them; commands take what they use,
+// and whatever is left over is a usage error.
 #pragma once
 
 #include <chrono>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,29 +13,39 @@ namespace tarn {
 
 class Args {
 public:
-    explicit Args(std::vector<std::string> tokens) : tokens_(std::move(tokens)) {}
+    struct Item {
+        enum class Kind { option, argument, unknown };
+        Kind kind;
+        std::string name;   // an option's long name; otherwise the word as given
+        std::string value;  // an option's value; empty for a switch
+    };
 
-    // Takes a switch given anywhere, under any of its names.
+    Args() = default;
+    // `declared`: every name of the options the parser knew, which are the
+    // only ones a command may ask for.
+    Args(std::vector<Item> items, std::vector<std::string> declared)
+        : items_(std::move(items)), declared_(std::move(declared)) {}
+
+    // Options are asked for by their long name ("--yes"), which the parser
+    // gives every item whatever name was typed.
+    // Takes a switch given anywhere.
     bool flag(std::string_view name);
-    bool flag(std::initializer_list<std::string_view> names);
-    // Takes "--name VALUE" or "--name=VALUE" given anywhere; a short name
-    // also takes its value attached ("-d192.0.2.12").
+    // Takes an option's value; given twice, it is a usage error.
     std::optional<std::string> value(std::string_view name);
-    std::optional<std::string> value(std::initializer_list<std::string_view> names);
     // Takes every occurrence, in order.
     std::vector<std::string> values(std::string_view name);
-    std::vector<std::string> values(std::initializer_list<std::string_view> names);
     // Takes the first argument that is not an option.
     std::optional<std::string> positional();
     std::string positional(std::string_view what);  // required
-    // Throws UsageError naming the first token nobody took.
+    // Throws UsageError naming the first item nobody took.
     void finish() const;
-    bool empty() const { return tokens_.empty(); }
-    // What nobody has taken yet, in order.
-    const std::vector<std::string> &remaining() const { return tokens_; }
+    bool empty() const { return items_.empty(); }
 
 private:
-    std::vector<std::string> tokens_;
+    std::vector<Item> take(std::string_view name);
+
+    std::vector<Item> items_;
+    std::vector<std::string> declared_;
 };
 
 // The longest time any option takes: a year, so that every threshold and

@@ -462,7 +462,7 @@ int cmdCommit(Session &s, Args &a) {
 
 int cmdFactoryReset(Session &s, Args &a) {
     const bool keepIp = a.flag("--keep-ip");
-    const bool yes = a.flag({"--yes", "-y"});
+    const bool yes = a.flag("--yes");
     a.finish();
     confirm(yes, "Reset " + deviceLabel(s.target()) + " to factory settings" +
                      (keepIp ? ", keeping its static IPv4 address?" : "?"));

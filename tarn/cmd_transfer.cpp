@@ -339,7 +339,7 @@ int cmdConfig(Session &s, Args &a) {
 
 int cmdReboot(Session &s, Args &a) {
     const bool wait = a.flag("--wait");
-    const bool yes = a.flag({"--yes", "-y"});
+    const bool yes = a.flag("--yes");
     const Clock::time_point deadline = deadlineAfter(a, 180);
     a.finish();
     const Found dev = s.target();

@@ -1,115 +1,216 @@
 #include "cmdline.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
-#include <array>
 #include <cstdlib>
-#include <string_view>
 
 #include "commands.h"
 #include "errors.h"
+#include "usage.h"
 
 namespace tarn {
 
 namespace {
 
-struct GlobalOption {
-    std::string_view shortName;  // empty when there is none
-    std::string_view longName;
-    bool takesValue;
+using Item = Args::Item;
+
+// An option as the parser declares it.
+struct Declared {
+    std::vector<std::string> names;
+    std::string itemName;  // what its items are called: the long name
+    bool valued;
+    bool global;
 };
 
-constexpr GlobalOption kInterface{"-i", "--interface", true};
-constexpr GlobalOption kDevice{"-d", "--device", true};
-constexpr GlobalOption kTimeout{"-t", "--timeout", true};
-constexpr GlobalOption kRetries{"-r", "--retries", true};
-constexpr GlobalOption kUser{"-u", "--user", true};
-constexpr GlobalOption kPasswordFile{"", "--password-file", true};
-constexpr GlobalOption kJson{"", "--json", false};
-constexpr GlobalOption kHelp{"-h", "--help", false};
-constexpr GlobalOption kVersion{"", "--version", false};
-constexpr std::array kGlobalOptions{kInterface,    kDevice, kTimeout, kRetries, kUser,
-                                    kPasswordFile, kJson,   kHelp,    kVersion};
+// Short forms that usage lines leave out for brevity; the details mention them.
+constexpr std::pair<std::string_view, std::string_view> kShortForms[] = {{"--yes", "-y"}};
 
-// The command word: the first token that is neither an option nor the
-// separate value of a global option. Command options may stand before it.
-std::optional<size_t> commandIndex(const std::vector<std::string> &tokens) {
-    for (size_t i = 0; i < tokens.size(); i++) {
-        const std::string &t = tokens[i];
-        if (t == "--")
-            return i + 1 < tokens.size() ? std::optional(i + 1) : std::nullopt;
-        const bool separateValue =
-            std::any_of(kGlobalOptions.begin(), kGlobalOptions.end(), [&](const GlobalOption &g) {
-                return g.takesValue && (t == g.shortName || t == g.longName);
-            });
-        if (separateValue)
-            i++;
-        else if (t.empty() || t[0] != '-' || t == "-")
-            return i;
-    }
-    return std::nullopt;
+Declared declare(const OptionSpec &o, bool global) {
+    return {o.names, o.names.back(), !o.value.empty(), global};
 }
 
-// The global options of both parts; `after` keeps the long form of a global
-// option that the command takes itself.
-class Globals {
-public:
-    Globals(Args &before, Args &after, std::string_view ownOption)
-        : before_(before), after_(after), ownOption_(ownOption) {}
+bool declares(const std::vector<Declared> &options, std::string_view name) {
+    return std::any_of(options.begin(), options.end(), [&](const Declared &d) {
+        return std::find(d.names.begin(), d.names.end(), name) != d.names.end();
+    });
+}
 
-    std::vector<std::string> values(const GlobalOption &g) {
-        std::vector<std::string> out = before_.values({g.shortName, g.longName});
-        if (g.longName == ownOption_) {
-            for (std::string &v : after_.values(g.shortName))
-                out.push_back(std::move(v));
-        } else {
-            for (std::string &v : after_.values({g.shortName, g.longName}))
-                out.push_back(std::move(v));
+std::vector<Declared> globalOptions() {
+    std::vector<Declared> out;
+    for (const OptionSpec &o : helpOptions(globalHelpText()))
+        out.push_back(declare(o, true));
+    return out;
+}
+
+// The global options and the command's; after its word, its own option
+// takes the long name from the global one. Usage lines name global options
+// too ("-d DEVICE info"); they stay global.
+std::vector<Declared> commandOptions(const Command &c) {
+    std::vector<Declared> out = globalOptions();
+    for (Declared &g : out)
+        std::erase(g.names, c.ownOption);
+    for (const Synopsis &s : synopses(c)) {
+        for (const OptionSpec &o : s.options) {
+            const std::string &name = o.names.front();
+            if (declares(out, name))
+                continue;
+            Declared d = declare(o, false);
+            for (const auto &[longName, shortName] : kShortForms)
+                if (name == longName)
+                    d.names.insert(d.names.begin(), std::string(shortName));
+            out.push_back(std::move(d));
         }
-        return out;
     }
+    return out;
+}
 
-    std::optional<std::string> value(const GlobalOption &g) {
-        std::vector<std::string> all = values(g);
-        if (all.size() > 1)
-            throw UsageError(std::string(g.longName) + " is given more than once.");
-        return all.empty() ? std::nullopt : std::optional(all.front());
-    }
+// CLI11 reads "--name=" as "--name" alone and would take the next token as
+// its value, and takes "--switch=true" or "--switch={}" for the bare switch.
+// argv never holds a NUL, so a NUL after every attached value keeps it a
+// value through the parse: never empty, never one of those two words.
+std::string marked(std::string t) {
+    if (t.starts_with("--") && t.find('=') != std::string::npos)
+        t.push_back('\0');
+    return t;
+}
 
-    bool flag(const GlobalOption &g) {
-        const bool early = before_.flag({g.shortName, g.longName});
-        if (g.longName == ownOption_)
-            return (!g.shortName.empty() && after_.flag(g.shortName)) || early;
-        return after_.flag({g.shortName, g.longName}) || early;
-    }
+std::string unmarked(std::string t) {
+    if (!t.empty() && t.back() == '\0')
+        t.pop_back();
+    return t;
+}
 
-private:
-    Args &before_;
-    Args &after_;
-    std::string_view ownOption_;
+struct Parsed {
+    Item item;
+    bool global;
 };
+
+struct Parse {
+    std::vector<Parsed> items;  // in command-line order
+    size_t rest = 0;            // with stopAtWord: how many tokens follow the first argument
+};
+
+// One left-to-right pass of CLI11 over `tokens`: a declared option takes
+// the token after it as its value, whatever it looks like. Everything else
+// is an argument, or an unknown option when it begins with - (and stands
+// before any "--"). With `stopAtWord`, the first argument ends the pass.
+Parse parse(const std::vector<std::string> &tokens,
+            const std::vector<Declared> &options,
+            bool stopAtWord) {
+    CLI::App app;
+    app.set_help_flag();
+    app.allow_extras();
+    app.prefix_command(stopAtWord);
+    // CLI11 keeps options and what it does not know in two lists; each
+    // option notes how many of the others came before it, to merge them.
+    std::vector<std::pair<Parsed, size_t>> taken;
+    for (const Declared &d : options) {
+        if (d.names.empty())
+            continue;
+        std::string names;
+        for (const std::string &n : d.names)
+            names += (names.empty() ? "" : ",") + n;
+        CLI::Option *opt = d.valued ? app.add_option(names) : app.add_flag(names);
+        opt->trigger_on_parse()->each([&app, &taken, &d](const std::string &v) {
+            // A switch given a value ("--json=x") is no option tarn knows.
+            const Item item =
+                !d.valued && v != "true"
+                    ? Item{Item::Kind::unknown, d.itemName + "=" + unmarked(v), ""}
+                    : Item{Item::Kind::option, d.itemName, d.valued ? unmarked(v) : ""};
+            taken.push_back(
+                {{item, d.global && item.kind == Item::Kind::option}, app.remaining_size()});
+        });
+    }
+    std::vector<std::string> reversed;
+    for (auto t = tokens.rbegin(); t != tokens.rend(); ++t)
+        reversed.push_back(marked(*t));
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ArgumentMismatch &) {
+        // Only the last token can lack its value.
+        throw UsageError(tokens.back() + " needs a value.");
+    }
+
+    Parse out;
+    const std::vector<std::string> others = app.remaining();
+    auto option = taken.begin();
+    bool separated = false;
+    for (size_t k = 0; k <= others.size(); k++) {
+        for (; option != taken.end() && option->second == k; ++option)
+            out.items.push_back(std::move(option->first));
+        if (k == others.size())
+            break;
+        std::string word = unmarked(others[k]);
+        if (word == "--" && !separated) {
+            separated = true;
+            continue;
+        }
+        const bool unknown = !separated && word.size() > 1 && word[0] == '-';
+        out.items.push_back(
+            {{unknown ? Item::Kind::unknown : Item::Kind::argument, word, ""}, false});
+        if (stopAtWord && !unknown) {
+            out.rest = others.size() - k - 1;
+            break;
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> namesOf(const std::vector<Declared> &options, bool global) {
+    std::vector<std::string> out;
+    for (const Declared &d : options)
+        if (d.global == global)
+            out.insert(out.end(), d.names.begin(), d.names.end());
+    return out;
+}
+
+// The global options up to the command word, then the word.
+Parse parseToWord(const std::vector<std::string> &tokens) {
+    return parse(tokens, globalOptions(), true);
+}
+
+std::optional<std::string> wordOf(const Parse &p) {
+    if (p.items.empty() || p.items.back().item.kind != Item::Kind::argument)
+        return std::nullopt;
+    return p.items.back().item.name;
+}
 
 }  // namespace
 
 std::optional<std::string> commandWord(const std::vector<std::string> &tokens) {
-    const std::optional<size_t> at = commandIndex(tokens);
-    return at ? std::optional(tokens[*at]) : std::nullopt;
+    try {
+        return wordOf(parseToWord(tokens));
+    } catch (const UsageError &) {
+        return std::nullopt;  // a global option at the end lacks its value
+    }
 }
 
-CommandLine parseCommandLine(std::vector<std::string> tokens) {
+CommandLine parseCommandLine(const std::vector<std::string> &tokens) {
     CommandLine line;
-    const std::optional<size_t> at = commandIndex(tokens);
-    const size_t split = at.value_or(tokens.size());
-    Args before(
-        std::vector<std::string>(tokens.begin(), tokens.begin() + static_cast<ptrdiff_t>(split)));
-    Args after(at ? std::vector<std::string>(tokens.begin() + static_cast<ptrdiff_t>(split) + 1,
-                                             tokens.end())
-                  : std::vector<std::string>{});
-    line.command = commandWord(tokens);
+    // First the global options before the command word, which name the
+    // command whose options the second pass knows.
+    const Parse head = parseToWord(tokens);
+    line.command = wordOf(head);
     const Command *cmd = line.command ? findCommand(*line.command) : nullptr;
-    Globals globals(before, after, cmd != nullptr ? cmd->ownOption : std::string_view());
+    const std::vector<Declared> options = cmd ? commandOptions(*cmd) : globalOptions();
 
+    std::vector<Item> globals;
+    std::vector<std::string> again;  // what the first pass did not know, then the rest
+    for (const Parsed &p : head.items) {
+        if (p.global)
+            globals.push_back(p.item);
+        else if (p.item.kind == Item::Kind::unknown)
+            again.push_back(p.item.name);
+    }
+    again.insert(again.end(), tokens.end() - static_cast<ptrdiff_t>(head.rest), tokens.end());
+    std::vector<Item> own;
+    for (Parsed &p : parse(again, options, false).items)
+        (p.global ? globals : own).push_back(std::move(p.item));
+    line.args = Args(std::move(own), namesOf(options, false));
+
+    Args g(std::move(globals), namesOf(globalOptions(), true));
     Options &o = line.options;
-    for (const std::string &list : globals.values(kInterface)) {
+    for (const std::string &list : g.values("--interface")) {
         size_t start = 0;
         while (start <= list.size()) {
             const size_t comma = std::min(list.find(',', start), list.size());
@@ -118,25 +219,20 @@ CommandLine parseCommandLine(std::vector<std::string> tokens) {
             start = comma + 1;
         }
     }
-    o.device = globals.value(kDevice).value_or("");
-    if (std::optional<std::string> t = globals.value(kTimeout))
+    o.device = g.value("--device").value_or("");
+    if (std::optional<std::string> t = g.value("--timeout"))
         o.timeout = parseSeconds(*t, "-t");
-    if (std::optional<std::string> r = globals.value(kRetries))
+    if (std::optional<std::string> r = g.value("--retries"))
         o.retries = static_cast<int>(parseInteger(*r, "-r", 0, 100));
     // Set in the environment rather than on the command line: it is tuned
     // for a network or a test run, not for one command.
     if (const char *grace = std::getenv("TARN_REPLY_GRACE"))
         o.grace = parseSeconds(grace, "TARN_REPLY_GRACE");
-    o.user = globals.value(kUser).value_or("admin");
-    o.passwordFile = globals.value(kPasswordFile).value_or("");
-    o.json = globals.flag(kJson);
-    line.help = globals.flag(kHelp);
-    line.version = globals.flag(kVersion);
-
-    // Command options given before the command word are the command's too.
-    std::vector<std::string> rest = before.remaining();
-    rest.insert(rest.end(), after.remaining().begin(), after.remaining().end());
-    line.args = Args(std::move(rest));
+    o.user = g.value("--user").value_or("admin");
+    o.passwordFile = g.value("--password-file").value_or("");
+    o.json = g.flag("--json");
+    line.help = g.flag("--help");
+    line.version = g.flag("--version");
     return line;
 }
 

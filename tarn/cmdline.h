@@ -16,13 +16,15 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     std::optional<std::string> command;
-    Args args{{}};  // the command's options and arguments
+    Args args;  // the command's options and arguments
 };
 
-// A --timeout after the name of a command that takes --timeout itself
-// (listen, watch) is that command's; before it, and -t anywhere, it is the
-// global one.
-CommandLine parseCommandLine(std::vector<std::string> tokens);
+// Reads the command line left to right, so that an option's value is never
+// taken for an option. The global options are those tarn --help lists, a
+// command's those its usage lines list. A --timeout after the name of a
+// command that takes --timeout itself (listen, watch) is that command's;
+// before it, and -t anywhere, it is the global one.
+CommandLine parseCommandLine(const std::vector<std::string> &tokens);
 
 // The command word alone, known even when the options around it are wrong.
 std::optional<std::string> commandWord(const std::vector<std::string> &tokens);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "check.h"
+#include "cmdline.h"
 #include "errors.h"
 #include "exporter.h"
 #include "inventory.h"
@@ -132,7 +133,8 @@ TEST(TarnInventory, DevicesAreCappedAndForgottenWhenLongDown) {
 
 TEST(TarnInventory, TrackingOptions) {
     const auto parse = [](std::vector<std::string> argv, double gap) {
-        Args a(std::move(argv));
+        argv.insert(argv.begin(), "watch");
+        Args a = parseCommandLine(argv).args;
         return trackingOptions(a, gap);
     };
     const Tracking defaults = parse({}, kAnnouncementInterval);

@@ -4,9 +4,12 @@
 
 #include <unistd.h>
 
+#include <functional>
+
 #include "addr.h"
 #include "args.h"
 #include "cmdline.h"
+#include "commands.h"
 #include "credentials.h"
 #include "errors.h"
 #include "output.h"
@@ -44,9 +47,45 @@ TEST(TarnText, SecurityTakesANameOrItsCode) {
         EXPECT_EQ(securityByName(bad), nullptr) << bad;
 }
 
+namespace {
+
+std::string refusal(const std::function<void()> &run) {
+    try {
+        run();
+    } catch (const UsageError &e) {
+        return e.what();
+    }
+    return "accepted";
+}
+
+}  // namespace
+
 TEST(TarnText, CommandLineRefusals) {
-    EXPECT_THROW(Args({"--bogus"}).finish(), UsageError);
-    EXPECT_THROW(Args({"--vap", "1", "--vap", "2"}).value("--vap"), UsageError);
+    // The first item nobody took is named, in command-line order.
+    const auto finish = [](std::vector<std::string> tokens) {
+        return refusal([&] { parseCommandLine(tokens).args.finish(); });
+    };
+    EXPECT_EQ(finish({"discover", "stray", "--bogus"}),
+              "unexpected argument \"stray\"; see --help.");
+    EXPECT_EQ(finish({"--bogus=1", "discover", "stray"}),
+              "unknown option \"--bogus=1\"; see --help.");
+    EXPECT_EQ(finish({"discover", "--json=yes"}), "unknown option \"--json=yes\"; see --help.");
+    EXPECT_EQ(finish({"discover", "--json=true"}), "unknown option \"--json=true\"; see --help.");
+    EXPECT_EQ(finish({"--version={}"}), "unknown option \"--version={}\"; see --help.");
+    EXPECT_EQ(finish({"vlan", "-5"}), "unknown option \"-5\"; see --help.");
+    EXPECT_EQ(finish({"info", "--", "--json"}), "unexpected argument \"--json\"; see --help.");
+    EXPECT_EQ(refusal([] { parseCommandLine({"wlan", "set", "--vap"}); }), "--vap needs a value.");
+    EXPECT_EQ(refusal([] {
+                  parseCommandLine({"wlan", "set", "--vap", "1", "--vap=2"}).args.value("--vap");
+              }),
+              "--vap is given more than once.");
+    EXPECT_EQ(refusal([] {
+                  parseCommandLine({"-t", "1", "info", "--timeout=2"});
+              }),
+              "--timeout is given more than once.");
+    // Every command's usage lines declare its options without a clash.
+    for (const Command &c : commandTable())
+        EXPECT_NO_THROW(parseCommandLine({std::string(c.name)})) << c.name;
     EXPECT_EQ(parseInteger("4094", "--vlan", 1, 4094), 4094);
     EXPECT_THROW(parseInteger("4095", "--vlan", 1, 4094), UsageError);
 }
@@ -123,7 +162,8 @@ TEST(TarnText, GlobalOptionsLongShortAndAttached) {
         parseCommandLine({"--show-keys", "-d", "02:00:00:00:00:01", "wlan", "get", "-t3"});
     EXPECT_EQ((std::tuple{*w.command, w.options.device, w.options.timeout}),
               (std::tuple{"wlan", "02:00:00:00:00:01", 3.0}));
-    EXPECT_EQ(w.args.remaining(), (std::vector<std::string>{"--show-keys", "get"}));
+    EXPECT_EQ((std::tuple{w.args.flag("--show-keys"), *w.args.positional(), w.args.empty()}),
+              (std::tuple{true, "get", true}));
     // listen and watch run for their own --timeout; before them it is -t.
     CommandLine listen = parseCommandLine({"--timeout", "1", "listen", "--timeout", "60"});
     EXPECT_EQ(listen.options.timeout, 1.0);
@@ -138,6 +178,25 @@ TEST(TarnText, GlobalOptionsLongShortAndAttached) {
     CommandLine empty = parseCommandLine({"wlan", "set", "--ssid", ""});
     EXPECT_FALSE(empty.options.json);
     EXPECT_EQ(empty.args.value("--ssid"), "");
+    CommandLine attached = parseCommandLine({"wlan", "set", "--ssid=", "--vap", "1", "-y"});
+    EXPECT_EQ((std::tuple{attached.args.value("--ssid"), attached.args.value("--vap")}),
+              (std::tuple{"", "1"}));
+    // Left to right: a command option's value is the command's, even where
+    // it looks like an attached global option.
+    CommandLine values = parseCommandLine(
+        {"wlan", "set", "--ssid", "-dX", "--key", "-t5", "-ieth0", "--security", "-u", "-r1"});
+    EXPECT_EQ((std::tuple{values.options.device, values.options.timeout, values.options.user,
+                          values.options.interfaces, values.options.retries}),
+              (std::tuple{"", 2.0, "admin", std::vector<std::string>{"eth0"}, 1}));
+    EXPECT_EQ((std::tuple{values.args.value("--ssid"), values.args.value("--key"),
+                          values.args.value("--security")}),
+              (std::tuple{"-dX", "-t5", "-u"}));
+    // -y is --yes; short switches group as with getopt.
+    CommandLine reboot = parseCommandLine({"reboot", "-yh", "--wait"});
+    EXPECT_TRUE(reboot.help && reboot.args.flag("--yes") && reboot.args.flag("--wait"));
+    // Items carry the long name only; asking by the short one is a mistake.
+    EXPECT_THROW(parseCommandLine({"reboot", "-y"}).args.flag("-y"), std::logic_error);
+    EXPECT_TRUE(parseCommandLine({"--", "discover"}).command == "discover");
     EXPECT_TRUE(parseCommandLine({"--version"}).version);
     EXPECT_FALSE(parseCommandLine({"--json"}).command);
     EXPECT_THROW(parseCommandLine({"-d", "a", "info", "--device", "b"}), UsageError);
