@@ -193,18 +193,19 @@ constexpr std::array kCommands{
             "digits; switching to a keyed security needs a key. Keys are shown only with\n"
             "--show-keys. Save the change with tarn commit.",
             cmdWlan},
-    Command{"firmware",
-            "-d DEVICE firmware upgrade --http|--tftp SERVER FILE | --serve IMAGE [--by http|tftp]\n"
-            "                                  [--no-wait] [--wait-timeout S]\n"
-            "       -d DEVICE firmware status",
-            "upgrade the firmware from a file server",
-            "upgrade starts the upgrade and follows its progress until the device restarts\n"
-            "(default at most 600 s); a refused image ends it at once with status 1, and a\n"
-            "restart with the same version with a warning. SERVER is an IPv4 or IPv6\n"
-            "address. --serve serves IMAGE from tarn itself for the length of the command,\n"
-            "by HTTP (port 80) or TFTP (port 69) on the address of the interface that faces\n"
-            "the device; binding needs root or CAP_NET_BIND_SERVICE.",
-            cmdFirmware},
+    Command{
+        "firmware",
+        "-d DEVICE firmware upgrade --http|--tftp SERVER FILE | --serve IMAGE [--by http|tftp]\n"
+        "                                  [--no-wait] [--wait-timeout S]\n"
+        "       -d DEVICE firmware status",
+        "upgrade the firmware from a file server",
+        "upgrade starts the upgrade and follows its progress until the device restarts\n"
+        "(default at most 600 s); a refused image ends it at once with status 1, and a\n"
+        "restart with the same version with a warning. SERVER is an IPv4 or IPv6\n"
+        "address. --serve serves IMAGE from tarn itself for the length of the command,\n"
+        "by HTTP (port 80) or TFTP (port 69) on the address of the interface that faces\n"
+        "the device; binding needs root or CAP_NET_BIND_SERVICE.",
+        cmdFirmware},
     Command{
         "config",
         "-d DEVICE config backup --tftp SERVER FILE | --to DIR\n"
