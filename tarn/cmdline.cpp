@@ -45,8 +45,8 @@ std::vector<Declared> globalOptions() {
 // The global options and the command's; after its word, its own option
 // takes the long name from the global one. Usage lines name global options
 // too ("-d DEVICE info"); they stay global.
-std::vector<Declared> commandOptions(const Command &c) {
-    std::vector<Declared> out = globalOptions();
+std::vector<Declared> commandOptions(const Command &c, const std::vector<Declared> &globals) {
+    std::vector<Declared> out = globals;
     for (Declared &g : out)
         std::erase(g.names, c.ownOption);
     for (const Synopsis &s : synopses(c)) {
@@ -199,8 +199,8 @@ std::vector<std::string> namesOf(const std::vector<Declared> &options, bool glob
 }
 
 // The global options up to the command word, then the word.
-Parse parseToWord(const std::vector<std::string> &tokens) {
-    return parse(tokens, globalOptions(), true);
+Parse parseToWord(const std::vector<std::string> &tokens, const std::vector<Declared> &globals) {
+    return parse(tokens, globals, true);
 }
 
 std::optional<std::string> wordOf(const Parse &p) {
@@ -213,7 +213,7 @@ std::optional<std::string> wordOf(const Parse &p) {
 
 std::optional<std::string> commandWord(const std::vector<std::string> &tokens) {
     try {
-        return wordOf(parseToWord(tokens));
+        return wordOf(parseToWord(tokens, globalOptions()));
     } catch (const UsageError &) {
         return std::nullopt;  // a global option at the end lacks its value
     }
@@ -223,10 +223,11 @@ CommandLine parseCommandLine(const std::vector<std::string> &tokens) {
     CommandLine line;
     // First the global options before the command word, which name the
     // command whose options the second pass knows.
-    const Parse head = parseToWord(tokens);
+    const std::vector<Declared> globalOnes = globalOptions();
+    const Parse head = parseToWord(tokens, globalOnes);
     line.command = wordOf(head);
     const Command *cmd = line.command ? findCommand(*line.command) : nullptr;
-    const std::vector<Declared> options = cmd ? commandOptions(*cmd) : globalOptions();
+    const std::vector<Declared> options = cmd ? commandOptions(*cmd, globalOnes) : globalOnes;
 
     std::vector<Item> globals;
     std::vector<std::string> again;  // what the first pass did not know, then the rest
@@ -242,7 +243,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &tokens) {
         (p.global ? globals : own).push_back(std::move(p.item));
     line.args = Args(std::move(own), namesOf(options, false));
 
-    Args g(std::move(globals), namesOf(globalOptions(), true));
+    Args g(std::move(globals), namesOf(globalOnes, true));
     Options &o = line.options;
     for (const std::string &list : g.values("--interface")) {
         size_t start = 0;
