@@ -74,7 +74,7 @@ void Args::finish() const {
     const Item &first = items_.front();
     throw UsageError(
         (first.kind == Item::Kind::argument ? "unexpected argument \"" : "unknown option \"") +
-        first.name + "\"; see --help.");
+        first.typed + "\"; see --help.");
 }
 
 double parseSeconds(const std::string &text, std::string_view what) {

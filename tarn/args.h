@@ -18,6 +18,7 @@ public:
         Kind kind;
         std::string name;   // an option's long name; otherwise the word as given
         std::string value;  // an option's value; empty for a switch
+        std::string typed;  // the token as typed, which a refusal quotes
     };
 
     Args() = default;

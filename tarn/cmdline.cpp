@@ -45,8 +45,8 @@ std::vector<Declared> globalOptions() {
 // The global options and the command's; after its word, its own option
 // takes the long name from the global one. Usage lines name global options
 // too ("-d DEVICE info"); they stay global.
-std::vector<Declared> commandOptions(const Command &c) {
-    std::vector<Declared> out = globalOptions();
+std::vector<Declared> commandOptions(const Command &c, const std::vector<Declared> &globals) {
+    std::vector<Declared> out = globals;
     for (Declared &g : out)
         std::erase(g.names, c.ownOption);
     for (const Synopsis &s : synopses(c)) {
@@ -83,6 +83,7 @@ std::string unmarked(std::string t) {
 struct Parsed {
     Item item;
     bool global;
+    size_t token;  // the index of the token the item begins in
 };
 
 struct Parse {
@@ -101,9 +102,19 @@ Parse parse(const std::vector<std::string> &tokens,
     app.set_help_flag();
     app.allow_extras();
     app.prefix_command(stopAtWord);
-    // CLI11 keeps options and what it does not know in two lists; each
-    // option notes how many of the others came before it, to merge them.
-    std::vector<std::pair<Parsed, size_t>> taken;
+    // CLI11 takes the tokens from the back of `pending`, in place, and
+    // keeps options and what it does not know in two lists. Each option
+    // notes how many of the others came before it, to merge them, and how
+    // many tokens were read by then, to know the token it was typed in.
+    std::vector<std::string> pending;
+    for (auto t = tokens.rbegin(); t != tokens.rend(); ++t)
+        pending.push_back(marked(*t));
+    struct Taken {
+        Parsed parsed;
+        size_t othersBefore;
+        size_t read;
+    };
+    std::vector<Taken> taken;
     for (const Declared &d : options) {
         if (d.names.empty())
             continue;
@@ -111,21 +122,25 @@ Parse parse(const std::vector<std::string> &tokens,
         for (const std::string &n : d.names)
             names += (names.empty() ? "" : ",") + n;
         CLI::Option *opt = d.valued ? app.add_option(names) : app.add_flag(names);
-        opt->trigger_on_parse()->each([&app, &taken, &d](const std::string &v) {
+        opt->trigger_on_parse()->each([&, d](const std::string &v) {
+            const size_t read = tokens.size() - pending.size();
+            // A value attached to its option ("--ssid=x", "-tX") is shorter
+            // than its token; one equal to the token read last stands alone.
+            const std::string value = unmarked(v);
+            const size_t token =
+                d.valued && read >= 2 && value == tokens[read - 1] ? read - 2 : read - 1;
+            const std::string &typed = tokens[token];
             // A switch given a value ("--json=x") is no option tarn knows.
-            const Item item =
-                !d.valued && v != "true"
-                    ? Item{Item::Kind::unknown, d.itemName + "=" + unmarked(v), ""}
-                    : Item{Item::Kind::option, d.itemName, d.valued ? unmarked(v) : ""};
-            taken.push_back(
-                {{item, d.global && item.kind == Item::Kind::option}, app.remaining_size()});
+            const Item item = !d.valued && v != "true"
+                                  ? Item{Item::Kind::unknown, typed, "", typed}
+                                  : Item{Item::Kind::option, d.itemName, value, typed};
+            taken.push_back({{item, d.global && item.kind == Item::Kind::option, token},
+                             app.remaining_size(),
+                             read});
         });
     }
-    std::vector<std::string> reversed;
-    for (auto t = tokens.rbegin(); t != tokens.rend(); ++t)
-        reversed.push_back(marked(*t));
     try {
-        app.parse(reversed);
+        app.parse(pending);
     } catch (const CLI::ArgumentMismatch &) {
         // Only the last token can lack its value.
         throw UsageError(tokens.back() + " needs a value.");
@@ -133,25 +148,44 @@ Parse parse(const std::vector<std::string> &tokens,
 
     Parse out;
     const std::vector<std::string> others = app.remaining();
-    auto option = taken.begin();
+    size_t k = 0;     // into others
+    size_t next = 0;  // the first token that nothing has been read from
     bool separated = false;
-    for (size_t k = 0; k <= others.size(); k++) {
-        for (; option != taken.end() && option->second == k; ++option)
-            out.items.push_back(std::move(option->first));
-        if (k == others.size())
-            break;
-        std::string word = unmarked(others[k]);
-        if (word == "--" && !separated) {
-            separated = true;
-            continue;
+    for (size_t t = 0; t <= taken.size(); t++) {
+        const bool last = t == taken.size();
+        // Before the next option come the tokens between, each whole; but
+        // first what CLI11 could not read of a group of short switches
+        // ("-y5" leaves "-5"), which makes the whole group unknown.
+        const size_t until = last ? others.size() : taken[t].othersBefore;
+        const size_t begins = last ? tokens.size() : taken[t].parsed.token;
+        const size_t whole = begins > next ? begins - next : 0;
+        for (; k < until && until - k > whole; k++) {
+            const size_t group = next - 1;
+            while (!out.items.empty() && out.items.back().token == group)
+                out.items.pop_back();
+            const std::string &typed = tokens[group];
+            out.items.push_back({{Item::Kind::unknown, typed, "", typed}, false, group});
         }
-        const bool unknown = !separated && word.size() > 1 && word[0] == '-';
-        out.items.push_back(
-            {{unknown ? Item::Kind::unknown : Item::Kind::argument, word, ""}, false});
-        if (stopAtWord && !unknown) {
-            out.rest = others.size() - k - 1;
-            break;
+        for (; k < until; k++, next++) {
+            const std::string word = unmarked(others[k]);
+            if (word == "--" && !separated) {
+                separated = true;
+                continue;
+            }
+            const bool unknown = !separated && word.size() > 1 && word[0] == '-';
+            out.items.push_back(
+                {{unknown ? Item::Kind::unknown : Item::Kind::argument, word, "", word},
+                 false,
+                 next});
+            if (stopAtWord && !unknown) {
+                out.rest = others.size() - k - 1;
+                return out;
+            }
         }
+        if (last)
+            break;
+        out.items.push_back(std::move(taken[t].parsed));
+        next = taken[t].read;
     }
     return out;
 }
@@ -165,8 +199,8 @@ std::vector<std::string> namesOf(const std::vector<Declared> &options, bool glob
 }
 
 // The global options up to the command word, then the word.
-Parse parseToWord(const std::vector<std::string> &tokens) {
-    return parse(tokens, globalOptions(), true);
+Parse parseToWord(const std::vector<std::string> &tokens, const std::vector<Declared> &globals) {
+    return parse(tokens, globals, true);
 }
 
 std::optional<std::string> wordOf(const Parse &p) {
@@ -179,7 +213,7 @@ std::optional<std::string> wordOf(const Parse &p) {
 
 std::optional<std::string> commandWord(const std::vector<std::string> &tokens) {
     try {
-        return wordOf(parseToWord(tokens));
+        return wordOf(parseToWord(tokens, globalOptions()));
     } catch (const UsageError &) {
         return std::nullopt;  // a global option at the end lacks its value
     }
@@ -189,10 +223,11 @@ CommandLine parseCommandLine(const std::vector<std::string> &tokens) {
     CommandLine line;
     // First the global options before the command word, which name the
     // command whose options the second pass knows.
-    const Parse head = parseToWord(tokens);
+    const std::vector<Declared> globalOnes = globalOptions();
+    const Parse head = parseToWord(tokens, globalOnes);
     line.command = wordOf(head);
     const Command *cmd = line.command ? findCommand(*line.command) : nullptr;
-    const std::vector<Declared> options = cmd ? commandOptions(*cmd) : globalOptions();
+    const std::vector<Declared> options = cmd ? commandOptions(*cmd, globalOnes) : globalOnes;
 
     std::vector<Item> globals;
     std::vector<std::string> again;  // what the first pass did not know, then the rest
@@ -200,7 +235,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &tokens) {
         if (p.global)
             globals.push_back(p.item);
         else if (p.item.kind == Item::Kind::unknown)
-            again.push_back(p.item.name);
+            again.push_back(p.item.typed);
     }
     again.insert(again.end(), tokens.end() - static_cast<ptrdiff_t>(head.rest), tokens.end());
     std::vector<Item> own;
@@ -208,7 +243,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &tokens) {
         (p.global ? globals : own).push_back(std::move(p.item));
     line.args = Args(std::move(own), namesOf(options, false));
 
-    Args g(std::move(globals), namesOf(globalOptions(), true));
+    Args g(std::move(globals), namesOf(globalOnes, true));
     Options &o = line.options;
     for (const std::string &list : g.values("--interface")) {
         size_t start = 0;

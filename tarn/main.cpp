@@ -22,8 +22,10 @@ int run(const std::vector<std::string> &tokens) {
         return kExitOk;
     }
     if (!line.command) {
-        if (!line.help)
+        if (!line.help) {
+            line.args.finish();  // an unknown option says more than a missing command
             throw UsageError("missing command; see tarn help.");
+        }
         printGlobalHelp();
         return kExitOk;
     }

@@ -74,6 +74,11 @@ TEST(TarnText, CommandLineRefusals) {
     EXPECT_EQ(finish({"--version={}"}), "unknown option \"--version={}\"; see --help.");
     EXPECT_EQ(finish({"vlan", "-5"}), "unknown option \"-5\"; see --help.");
     EXPECT_EQ(finish({"info", "--", "--json"}), "unexpected argument \"--json\"; see --help.");
+    // Refusals quote the token as typed, a group of short switches whole.
+    EXPECT_EQ(finish({"ddns", "--domain=x", "get"}), "unknown option \"--domain=x\"; see --help.");
+    EXPECT_EQ(finish({"reboot", "-y5"}), "unknown option \"-y5\"; see --help.");
+    EXPECT_EQ(finish({"-h=true", "reboot", "-y"}), "unknown option \"-h=true\"; see --help.");
+    EXPECT_FALSE(parseCommandLine({"reboot", "-yh=1"}).help);
     EXPECT_EQ(refusal([] { parseCommandLine({"wlan", "set", "--vap"}); }), "--vap needs a value.");
     EXPECT_EQ(refusal([] {
                   parseCommandLine({"wlan", "set", "--vap", "1", "--vap=2"}).args.value("--vap");
