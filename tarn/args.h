@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,11 @@ public:
     std::optional<std::string> value(std::string_view name);
     // Takes every occurrence, in order.
     std::vector<std::string> values(std::string_view name);
+    // One name per call: a braced pair of names would otherwise compile as
+    // string_view's pointer range and ask for garbage.
+    bool flag(std::initializer_list<std::string_view>) = delete;
+    std::optional<std::string> value(std::initializer_list<std::string_view>) = delete;
+    std::vector<std::string> values(std::initializer_list<std::string_view>) = delete;
     // Takes the first argument that is not an option.
     std::optional<std::string> positional();
     std::string positional(std::string_view what);  // required

@@ -319,7 +319,7 @@ int cmdPlan(Session &s, Args &a) {
 
 int cmdApply(Session &s, Args &a) {
     const bool writeOnly = a.flag("--write-only");
-    const bool yes = a.flag({"--yes", "-y"});
+    const bool yes = a.flag("--yes");
     FleetPlan p = makePlan(s, a, writeOnly, true);
     const bool json = s.options().json;
     if (!json)
