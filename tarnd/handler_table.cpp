@@ -46,7 +46,7 @@ constexpr std::array<HandlerEntry, kOperations.size()> HandlerTable{
     entry(OP_REBOOT, funcReboot),
 };
 
-// Entry for entry the protocol's table: the same operations in its order.
+// The same operations as the protocol's table, in its order.
 constexpr bool followsTheProtocol() {
     for (size_t i = 0; i < HandlerTable.size(); i++) {
         if (HandlerTable[i].op != &kOperations[i] || HandlerTable[i].handler == nullptr)

@@ -92,15 +92,24 @@ void sysParseIpv4(const char *text, std::span<uint8_t, 4> addr) {
 }
 
 bool sysIsIpv4Text(std::string_view text) {
-    AddrText terminated{};
-    if (text.size() >= terminated.size())
-        return false;
-    text.copy(terminated.data(), text.size());
-    std::array<uint8_t, 4> addr;
-    sysParseIpv4(terminated.data(), addr);
-    AddrText formatted;
-    sysFormatIpv4(addr, formatted);
-    return text == formatted.data();
+    size_t pos = 0;
+    for (int group = 0; group < 4; ++group) {
+        if (group > 0) {
+            if (pos >= text.size() || text[pos] != '.')
+                return false;
+            ++pos;
+        }
+        unsigned value = 0;
+        size_t digits = 0;
+        while (pos < text.size() && digits < 4 && text[pos] >= '0' && text[pos] <= '9') {
+            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+            ++pos;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return false;
+    }
+    return pos == text.size();
 }
 
 int sysGetIfCount() {

@@ -40,6 +40,7 @@ int sysGetDnsViaDhcp();  // 0 when "host"/"dns-via-dhcp" is "up", else 1
 inline constexpr size_t kIpv4TextLen = 32;
 void sysFormatIpv4(std::span<const uint8_t, 4> addr, std::span<char, kIpv4TextLen> text);
 void sysParseIpv4(const char *text, std::span<uint8_t, 4> addr);
-// Whether `text` is exactly the text of an address: sysFormatIpv4 of its
-// parse gives it back (four numbers of at most 255, no leading zeros).
+// Whether `text` is a dotted-decimal address: four groups of one to three
+// digits, each at most 255, dots between and nothing after. Leading zeros
+// pass, as the store's accessors read them too.
 bool sysIsIpv4Text(std::string_view text);

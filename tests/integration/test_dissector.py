@@ -127,7 +127,7 @@ def test_a_header_one_byte_short_is_marked(tmp_path):
 
 
 def test_live_capture_of_the_tarn_utility(segment, ap, util_run, tmp_path):
-    with cs.capture(segment, tmp_path / "live.pcap", until=cs.reply_written(0xAC)) as pcap:
+    with cs.capture(segment, tmp_path / "live.pcap", 0xAC) as pcap:
         got = util_run(["env", "TARN_PASSWORD=tarnadmin", str(BUILD / "tarn" / "tarn"),
                         "-d", ap.ip_text, "time", "get"], timeout=60)
         assert got.returncode == 0, got.stderr

@@ -294,6 +294,8 @@ def test_check_statuses(ap, segment, tmp_path):
     assert status == 0 and re.fullmatch(
         rf"TARN OK - tarn-ap1 \({mac}, {ap.ip_text}\) answered in [\d.]+ ms, firmware 1\.0\.0 "
         r"\| rtt=[\d.]+s;;;0 age=0s;;90;0", line), line
+    status, line = check(ap.ip_text, "--firmware", "2.0.0")
+    assert (status, "runs firmware 1.0.0, not 2.0.0 |" in line) == (1, True), line
     # A state folder that cannot be written is noted, not UNKNOWN.
     status, line = check(mac, state="/proc/no/such")
     assert status == 0 and line.startswith("TARN OK - ") and (
@@ -310,6 +312,8 @@ def test_check_statuses(ap, segment, tmp_path):
     status, line = check(mac)
     assert status == 1 and line.startswith(f"TARN WARNING - no device {mac} answered"), line
     assert re.search(r"Last answered \d+ s ago\. \| age=\d+s;;90;0$", line), line
+    status, line = check(mac, "--max-age", "0.001")
+    assert status == 2 and line.startswith("TARN CRITICAL - "), line
     assert check(mac, "--max-age", "soon") == (
         3, 'TARN UNKNOWN - --max-age takes a number of seconds, not "soon".')
     # Wrong global options get the plugin's UNKNOWN too, not tarn's usage error.

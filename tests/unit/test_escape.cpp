@@ -13,6 +13,21 @@ namespace {
 TEST(Escape, DefaultSetIsExactlyDollarQuoteBackquoteBackslash) {
     EXPECT_STREQ(strEscapeShell("$\"`\\ it's;ok|&*?"), "\\$\\\"\\`\\\\ it's;ok|&*?");
     EXPECT_STREQ(strEscapeShell(nullptr), "");
+    // A custom set replaces the default one.
+    EXPECT_STREQ(strEscapeShell("a$b;c", ";"), "a$b\\;c");
+}
+
+TEST(Escape, RingOfFourResults) {
+    const char *first = strEscapeShell("one");
+    const char *second = strEscapeShell("two");
+    const char *third = strEscapeShell("three");
+    const char *fourth = strEscapeShell("four");
+    EXPECT_EQ((std::vector<std::string>{first, second, third, fourth}),
+              (std::vector<std::string>{"one", "two", "three", "four"}));
+    EXPECT_EQ((std::set<const char *>{first, second, third, fourth}).size(), 4u);
+    EXPECT_EQ(strEscapeShell("five"), first);  // the fifth reuses the first
+    EXPECT_STREQ(first, "five");
+    EXPECT_STREQ(second, "two");
 }
 
 constexpr size_t kBufLen = 4096;

@@ -22,6 +22,7 @@ TEST(ReservedAddress, ParseTable) {
         {"10.0.0.5,255.0.0.0,10.0.0.1", V::Accepted, "10.0.0.5", "255.0.0.0", "10.0.0.1"},
         // No default gateway: the address and mask still count.
         {"10.0.0.5,255.0.0.0,,", V::Accepted, "10.0.0.5", "255.0.0.0", ""},
+        {"010.0.0.5,255.0.0.0,,", V::Accepted, "010.0.0.5", "255.0.0.0", ""},
         {"10.0.0.5,255.0.0.0", V::Accepted, "10.0.0.5", "255.0.0.0", ""},
         // Empty fields are skipped; fields after the third are ignored.
         {",,10.0.0.5,,255.0.0.0,,,10.0.0.1", V::Accepted, "10.0.0.5", "255.0.0.0", "10.0.0.1"},

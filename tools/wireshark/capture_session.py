@@ -65,11 +65,12 @@ FILE_NAME = "image.bin"
 
 
 @contextlib.contextmanager
-def capture(segment, out, until):
+def capture(segment, out, op, tag=None):
     """dumpcap on the utility side's bridge, writing classic pcap to
     `out`, for the duration of the block. At its end the capture goes on
-    until `until(the file's bytes)` is true, at most STOP_TIMEOUT seconds:
-    dumpcap drops what it has not yet written when it is interrupted."""
+    until the file holds a reply to `op` (with `tag`, when given), at most
+    STOP_TIMEOUT seconds, and raises RuntimeError if none came: dumpcap
+    drops what it has not yet written when it is interrupted."""
     out = Path(out)
     out.unlink(missing_ok=True)
     proc = segment.util_popen(["dumpcap", "-q", "-p", "-P", "-i", tarnsim.BRIDGE, "-f", CAPTURE_FILTER,
@@ -78,23 +79,20 @@ def capture(segment, out, until):
     try:
         _wait_started(proc, out)
         yield out
-        _wait_written(out, until)
+        _wait_reply_written(out, op, tag)
     finally:
         _stop(proc)
 
 
-def reply_written(op, tag=None):
-    """A test for `capture` that the file holds a reply to `op` (with
-    `tag`, when given): its header's first six bytes in wire order."""
+def _wait_reply_written(out, op, tag):
+    # A reply's header begins with these six bytes in wire order; dumpcap
+    # writes what it has read at short intervals.
     tag_bytes = re.escape(tag.to_bytes(2, "little")) if tag is not None else b".."
     pattern = re.compile(b"\xee\xfe" + tag_bytes + re.escape(op.to_bytes(2, "little")), re.S)
-    return lambda data: pattern.search(data) is not None
-
-
-def _wait_written(out, until):
-    # dumpcap writes what it has read at short intervals.
     deadline = time.monotonic() + STOP_TIMEOUT
-    while time.monotonic() < deadline and not until(out.read_bytes()):
+    while not pattern.search(out.read_bytes()):
+        if time.monotonic() >= deadline:
+            raise RuntimeError(f"no reply to 0x{op:04x} captured within {STOP_TIMEOUT:g} s")
         time.sleep(0.05)
 
 
@@ -238,8 +236,7 @@ def main(argv):
         client = tc.Client(segment.socket(tc.PORT_REPLY), segment.socket(tc.PORT_REQUEST),
                            tarnsim.UTIL_IPV4)
         try:
-            last_reply = reply_written(tc.OP["FactoryReset"], TAG["reset"])
-            with capture(segment, out.with_suffix(".tmp"), until=last_reply) as tmp:
+            with capture(segment, out.with_suffix(".tmp"), tc.OP["FactoryReset"], TAG["reset"]) as tmp:
                 aps = segment.add_devices(3)
                 run_session(client, aps)
         finally:
