@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -389,9 +391,14 @@ namespace {
 // NAME='value' lines that a shell reads with ". FILE", readable by the owner only.
 void writeEnvFile(const std::string &path,
                   const std::vector<std::pair<std::string, std::string>> &vars) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A link there could point the secrets at any file the user may write.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        throw UsageError("cannot write the secrets file " + path + ".");
+        throw UsageError("cannot write the secrets file " + path + ": " +
+                         (errno == ELOOP ? std::string("it is a symbolic link, which tarn does "
+                                                       "not follow for secrets")
+                                         : std::string(std::strerror(errno))) +
+                         ".");
     std::string text;
     for (const auto &[name, value] : vars) {
         std::string q;

@@ -16,6 +16,13 @@ def guest_ssid(dev, radio="wlan1"):
 def test_the_cycle(ap_factory, tarn, tmp_path):
     aps = ap_factory(count=5)
     env_file = tmp_path / "secrets"
+    # Secrets are never written through a link, wherever it points.
+    kept = tmp_path / "kept"
+    kept.write_text("kept\n")
+    (tmp_path / "link").symlink_to(kept)
+    res = tarn("export", "--all", "--env-file", str(tmp_path / "link"))
+    assert (res.returncode, kept.read_text()) == (2, "kept\n"), res.stderr
+    assert "link: it is a symbolic link" in res.stderr
     res = tarn("export", "--all", "--env-file", str(env_file))
     assert res.returncode == 0, res.stderr
     assert "TARN_WLAN_TARN_2G TARN_WLAN_TARN_5G" in res.stderr
