@@ -1,7 +1,10 @@
 """A fleet managed as code: tarn export, plan and apply against five
 simulated access points."""
 import json
+import os
+import pty
 import re
+import subprocess
 
 import tarnclient
 from test_tarn import PASSWORD, TARN, mac_text, run_seeing_requests, tarn  # noqa: F401
@@ -126,3 +129,23 @@ def test_a_device_that_stops_answering_in_the_middle_of_an_apply(ap_factory, seg
 
     res = tarn("-t", "0.5", "-r", "1", "plan", str(manifest), "--json")
     assert (res.returncode, json.loads(res.stdout)["missing"]) == (1, [mac_text(victim)])
+
+
+def test_apply_json_on_a_terminal_asks_beside_the_plan(ap_factory, segment, tmp_path):
+    ap = ap_factory()
+    manifest = tmp_path / "fleet.yaml"
+    manifest.write_text(f'devices:\n  "{mac_text(ap)}": {{name: lobby}}\n')
+    controller, terminal = pty.openpty()
+    try:
+        proc = segment.util_popen(["env", f"TARN_PASSWORD={PASSWORD}", TARN, "apply",
+                                   str(manifest), "--json"], stdin=terminal,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        os.write(controller, b"n\n")
+        out, err = proc.communicate(timeout=60)
+    finally:
+        os.close(controller)
+        os.close(terminal)
+    # The plan goes beside the question; the answer no leaves the device as it was.
+    assert (proc.returncode, out) == (1, ""), err
+    assert "  ~ name: " in err and "Apply 1 change? [y/N]" in err
+    assert ap.store_get("system", "system-name") == f"tarn-ap{ap.index}"
