@@ -119,9 +119,14 @@ def test_a_device_that_stops_answering_in_the_middle_of_an_apply(ap_factory, seg
     assert code == 1, err
     results = {r["mac"]: r for r in json.loads(out)["results"]}
     lost = results.pop(mac_text(victim))
-    assert (lost["verified"], lost["error"]) == (
-        False, "the address settings were written, but the device was not found at its new "
-        f"address, so they were not committed; run tarn -d {mac_text(victim)} commit.")
+    # The daemon stops once the name is stored: tarn's search for the device
+    # or its commit meets the silence, as the machine's load decides. Either
+    # way the report says what is left undone.
+    assert lost["verified"] is False
+    assert lost["error"] == (
+        "the address settings were written, but the device was not found at its new "
+        f"address, so they were not committed; run tarn -d {mac_text(victim)} commit.") or \
+        lost["error"].startswith("stopped answering: "), lost
     assert [(r["changes"], r["verified"], r["error"]) for r in results.values()] == \
         [(1, True, None)] * 4
     assert [d.store_get("system", "system-name") for d in aps if d is not victim] == \
