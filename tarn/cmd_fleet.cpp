@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -209,7 +211,8 @@ std::string quoted(const std::string &text) {
 
 void printPlan(const std::vector<Member> &members,
                const std::vector<Found> &seen,
-               const Manifest &m) {
+               const Manifest &m,
+               FILE *out = stdout) {
     size_t pending = 0, touched = 0, answered = 0;
     std::string missing;
     for (const Member &mem : members) {
@@ -221,38 +224,39 @@ void printPlan(const std::vector<Member> &members,
         const std::string label =
             mac + " (" + terminalText(mem.found ? mem.found->info.name : "") + ")";
         if (!mem.error.empty()) {
-            std::printf("%s: not planned: %s\n", label.c_str(), terminalText(mem.error).c_str());
+            std::fprintf(out, "%s: not planned: %s\n", label.c_str(),
+                         terminalText(mem.error).c_str());
             continue;
         }
         answered++;
         if (mem.plan.changes.empty()) {
-            std::printf("%s: no changes\n", label.c_str());
+            std::fprintf(out, "%s: no changes\n", label.c_str());
         } else {
-            std::printf("%s:\n", label.c_str());
+            std::fprintf(out, "%s:\n", label.c_str());
             touched++;
         }
         for (const Change &c : mem.plan.changes) {
             pending++;
             if (c.secret)
-                std::printf("  ~ %s: (changed)\n", c.field.c_str());
+                std::fprintf(out, "  ~ %s: (changed)\n", c.field.c_str());
             else
-                std::printf("  ~ %s: %s -> %s\n", c.field.c_str(), quoted(c.from).c_str(),
-                            quoted(c.to).c_str());
+                std::fprintf(out, "  ~ %s: %s -> %s\n", c.field.c_str(), quoted(c.from).c_str(),
+                             quoted(c.to).c_str());
         }
         for (const std::string &note : mem.plan.notes)
-            std::printf("  note: %s\n", terminalText(note).c_str());
+            std::fprintf(out, "  note: %s\n", terminalText(note).c_str());
     }
     if (!missing.empty())
-        std::printf("did not answer: %s\n", missing.c_str());
+        std::fprintf(out, "did not answer: %s\n", missing.c_str());
     for (const Found &f : seen)
         if (!m.find(f.info.mac))
-            std::printf("not in the manifest: %s (%s)\n", formatMac(f.info.mac).c_str(),
-                        terminalText(f.info.name).c_str());
+            std::fprintf(out, "not in the manifest: %s (%s)\n", formatMac(f.info.mac).c_str(),
+                         terminalText(f.info.name).c_str());
     if (pending == 0)
-        std::printf("Nothing to change on %zu of %zu devices.\n", answered, members.size());
+        std::fprintf(out, "Nothing to change on %zu of %zu devices.\n", answered, members.size());
     else
-        std::printf("%zu %s pending on %zu of %zu devices.\n", pending,
-                    pending == 1 ? "change" : "changes", touched, members.size());
+        std::fprintf(out, "%zu %s pending on %zu of %zu devices.\n", pending,
+                     pending == 1 ? "change" : "changes", touched, members.size());
 }
 
 // A manifest read and its devices planned: what plan and apply share.
@@ -322,9 +326,12 @@ int cmdApply(Session &s, Args &a) {
     const bool yes = a.flag("--yes");
     FleetPlan p = makePlan(s, a, writeOnly, true);
     const bool json = s.options().json;
+    const size_t pending = pendingChanges(p.members);
     if (!json)
         printPlan(p.members, p.seen, p.manifest);
-    const size_t pending = pendingChanges(p.members);
+    else if (pending > 0 && !yes && isatty(STDIN_FILENO))
+        // The question needs the plan beside it; stdout keeps only the JSON.
+        printPlan(p.members, p.seen, p.manifest, stderr);
     if (pending > 0)
         confirm(yes,
                 "Apply " + std::to_string(pending) + (pending == 1 ? " change?" : " changes?"));
@@ -389,9 +396,14 @@ namespace {
 // NAME='value' lines that a shell reads with ". FILE", readable by the owner only.
 void writeEnvFile(const std::string &path,
                   const std::vector<std::pair<std::string, std::string>> &vars) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A link there could point the secrets at any file the user may write.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        throw UsageError("cannot write the secrets file " + path + ".");
+        throw UsageError("cannot write the secrets file " + path + ": " +
+                         (errno == ELOOP ? std::string("it is a symbolic link, which tarn does "
+                                                       "not follow for secrets")
+                                         : std::string(std::strerror(errno))) +
+                         ".");
     std::string text;
     for (const auto &[name, value] : vars) {
         std::string q;

@@ -460,7 +460,14 @@ bool applyPlan(Session &s, const ManifestDevice &want, const DevicePlan &plan, s
                          "the basic settings");
         wrote(Group::Basic);
         // The device may have moved: find it again before the commit.
-        s.rediscover();
+        try {
+            s.rediscover();
+        } catch (const NoReplyError &) {
+            throw RefusedError(
+                "the address settings were written, but the device was not found "
+                "at its new address, so they were not committed; run tarn -d " +
+                formatMac(want.mac) + " commit.");
+        }
     }
     expectResultZero(s.call(wire::OP_COMMIT, {}), "the commit");
     const DevicePlan after = planDevice(want, readState(s, readsFor(want)), false);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "credentials.h"
@@ -141,6 +142,18 @@ public:
         return s;
     }
 
+    // Refuses a key given twice in one map, which YAML would let the last
+    // one win silently.
+    void once(std::map<std::string, int> &seen,
+              const std::string &key,
+              const YAML::Node &keyNode,
+              const std::string &field) const {
+        const auto [first, fresh] = seen.emplace(key, at(keyNode).line);
+        if (!fresh)
+            fail(keyNode, field,
+                 "is given twice (also on line " + std::to_string(first->second) + ").");
+    }
+
     // Each key of a map, refusing any that `known` does not list.
     template <typename F>
     void fields(const YAML::Node &map,
@@ -149,16 +162,18 @@ public:
                 F &&take) const {
         if (!map.IsMap())
             fail(map, field, "takes a map of settings.");
+        std::map<std::string, int> seen;
         for (const auto &kv : map) {
             const std::string key = kv.first.Scalar();
+            const std::string name = field.empty() ? key : field + " " + key;
             if (std::find(known.begin(), known.end(), key) == known.end()) {
                 std::string names;
                 for (std::string_view k : known)
                     names += (names.empty() ? "" : ", ") + std::string(k);
-                fail(kv.first, field.empty() ? key : field + " " + key,
-                     "is not a setting here; the settings are " + names + ".");
+                fail(kv.first, name, "is not a setting here; the settings are " + names + ".");
             }
-            take(key, kv.second, field.empty() ? key : field + " " + key);
+            once(seen, key, kv.first, name);
+            take(key, kv.second, name);
         }
     }
 
@@ -195,6 +210,7 @@ void Reader::address(ManifestDevice &d, const YAML::Node &n, const std::string &
 void Reader::network(ManifestDevice &d, const YAML::Node &radios, const std::string &field) const {
     if (!radios.IsMap())
         fail(radios, field, "takes a map of radios, \"2.4\" and \"5\".");
+    std::map<std::string, int> bands;
     for (const auto &r : radios) {
         const std::string band = r.first.Scalar();
         const auto radio = std::find(kManifestRadios.begin(), kManifestRadios.end(), band);
@@ -202,11 +218,15 @@ void Reader::network(ManifestDevice &d, const YAML::Node &radios, const std::str
             fail(r.first, field + " " + band, "names no radio; they are \"2.4\" and \"5\".");
         if (!r.second.IsMap())
             fail(r.second, field + " " + band, "takes a map of networks numbered 0 to 7.");
+        once(bands, band, r.first, field + " " + band);
+        std::map<std::string, int> vaps;
         for (const auto &v : r.second) {
             long vap = -1;
             if (!YAML::convert<long>::decode(v.first, vap) || vap < 0 || vap > 7)
                 fail(v.first, field + " " + band + "/" + v.first.Scalar(),
                      "names no network; they are numbered 0 to 7.");
+            once(vaps, std::to_string(vap), v.first,
+                 field + " " + band + "/" + std::to_string(vap));
             ManifestNetwork &net =
                 d.wlan[radio - kManifestRadios.begin()][static_cast<size_t>(vap)];
             net.where = at(v.first);
@@ -320,7 +340,8 @@ ManifestDevice Reader::device(const YAML::Node &keyNode, const YAML::Node &node)
 
 // The defaults under a device's own settings, map by map: the device's
 // value wins wherever both give one. Nodes keep their marks, so an error in
-// a merged default names the defaults' line.
+// a merged default names the defaults' line. Every pair of the device's own
+// map is kept, even a key given twice, so that the reader can refuse it.
 YAML::Node merged(const YAML::Node &defaults, const YAML::Node &own) {
     if (!defaults || defaults.IsNull())
         return own;
@@ -330,11 +351,10 @@ YAML::Node merged(const YAML::Node &defaults, const YAML::Node &own) {
         return own;
     YAML::Node out(YAML::NodeType::Map);
     for (const auto &kv : defaults)
-        out[kv.first.Scalar()] = kv.second;
-    for (const auto &kv : own) {
-        const std::string key = kv.first.Scalar();
-        out[key] = merged(defaults[key], kv.second);
-    }
+        if (!own[kv.first.Scalar()])
+            out.force_insert(kv.first, kv.second);
+    for (const auto &kv : own)
+        out.force_insert(kv.first, merged(defaults[kv.first.Scalar()], kv.second));
     return out;
 }
 

@@ -108,6 +108,15 @@ TEST(Manifest, ErrorsNameFileLineAndField) {
         {"devices:\n  \"02:00:00:00:00:01\": {}\n  \"02:00:00:00:00:01\": {}\n",
          "f.yaml:3: devices: 02:00:00:00:00:01 is named twice (also on line 2)."},
         {"devices:\n  lobby: {}\n", "f.yaml:2: devices: \"lobby\" is not a MAC address."},
+        {"devices:\n  \"02:00:00:00:00:01\": {}\ndevices:\n  \"02:00:00:00:00:02\": {}\n",
+         "f.yaml:3: devices: is given twice (also on line 1)."},
+        {"defaults: {name: hall}\ndevices:\n  \"02:00:00:00:00:01\":\n    name: a\n    name: b\n",
+         "f.yaml:5: name: is given twice (also on line 4)."},
+        {"devices:\n  \"02:00:00:00:00:01\":\n    wlan:\n      \"2.4\": {0: {ssid: a}}\n"
+         "      \"2.4\": {1: {ssid: b}}\n",
+         "f.yaml:5: wlan 2.4: is given twice (also on line 4)."},
+        {"devices:\n  \"02:00:00:00:00:01\": {wlan: {\"5\": {0: {ssid: a}, 0: {ssid: b}}}}\n",
+         "f.yaml:2: wlan 5/0: is given twice (also on line 2)."},
         {"devices: [\n", "f.yaml:2: end of sequence flow not found."},
     };
     for (const auto &[text, message] : cases) {
