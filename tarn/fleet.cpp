@@ -12,6 +12,7 @@
 #include "codec.h"
 #include "commands.h"
 #include "errors.h"
+#include "replies.h"
 #include "security.h"
 
 namespace tarn {
@@ -82,6 +83,89 @@ DeviceState readState(Session &s, const Reads &reads) {
         groups[i](own);
     });
     return st;
+}
+
+Options deviceOptions(Session &s, const Mac &mac) {
+    Options o = s.options();
+    o.device = formatMac(mac);
+    return o;
+}
+
+SharedDiscovery::~SharedDiscovery() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+std::optional<Found> SharedDiscovery::locate(Session &s, const Mac &mac) {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] {
+            return done_ || std::any_of(seen_.begin(), seen_.end(),
+                                        [&](const Found &f) { return f.info.mac == mac; });
+        });
+        for (const Found &f : seen_)
+            if (f.info.mac == mac)
+                return f;
+    }
+    try {
+        Session alone(deviceOptions(s, mac));
+        return alone.target();
+    } catch (const NoReplyError &) {
+        return std::nullopt;
+    }
+}
+
+std::vector<Found> SharedDiscovery::finish() {
+    if (thread_.joinable())
+        thread_.join();
+    if (error_)
+        std::rethrow_exception(error_);
+    return all_;
+}
+
+void SharedDiscovery::run(Session &s) {
+    std::vector<Found> all;
+    std::exception_ptr error;
+    try {
+        all = s.discover(nullptr, [this](const Found &f) {
+            const std::lock_guard lock(mutex_);
+            seen_.push_back(f);
+            changed_.notify_all();
+        });
+    } catch (...) {
+        error = std::current_exception();
+    }
+    const std::lock_guard lock(mutex_);
+    all_ = std::move(all);
+    error_ = error;
+    done_ = true;
+    changed_.notify_all();
+}
+
+std::vector<FleetRead> readFleet(Session &s,
+                                 SharedDiscovery &discovery,
+                                 const std::vector<Mac> &macs,
+                                 const Credentials &cred,
+                                 const Reads &reads) {
+    std::vector<FleetRead> out(macs.size());
+    forEachBounded(macs.size(), kFleetParallel, [&](size_t i) {
+        try {
+            const std::optional<Found> f = discovery.locate(s, macs[i]);
+            if (!f)
+                throw NoReplyError(formatMac(macs[i]) + " did not answer.");
+            Session device(deviceOptions(s, macs[i]), *f, cred);
+            out[i].state = readState(device, reads);
+        } catch (const Error &e) {
+            out[i].error = e.what();
+            out[i].code = e.code();
+        }
+    });
+    const std::vector<Found> seen = discovery.finish();
+    for (size_t i = 0; i < macs.size(); i++)
+        if (std::count_if(seen.begin(), seen.end(),
+                          [&](const Found &f) { return f.info.mac == macs[i]; }) > 1)
+            out[i] = {std::nullopt, conflictText(macs[i]), kExitRefused};
+    return out;
 }
 
 bool DevicePlan::touches(Group g) const {
