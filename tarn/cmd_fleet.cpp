@@ -4,11 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "commands.h"
 #include "credentials.h"

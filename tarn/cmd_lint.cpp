@@ -1,8 +1,5 @@
 // tarn lint: a manifest's settings, or the settings its devices report,
 // checked against the rules of lint.h.
-#include <algorithm>
-#include <atomic>
-#include <charconv>
 #include <cstdio>
 
 #include "commands.h"
@@ -46,11 +43,8 @@ ManifestDevice reported(const DeviceState &st) {
             ManifestNetwork &n = d.wlan[r][vap];
             n.where = d.where;
             n.ssid = e.ssid;
-            long vlan = 0;
-            if (std::from_chars(e.vlan.data(), e.vlan.data() + e.vlan.size(), vlan).ec ==
-                std::errc())
-                n.vlan = vlan;
-            if (const SecurityMode *mode = securityByName(e.security))
+            n.vlan = vlanOf(e);
+            if (const SecurityMode *mode = securityOf(e))
                 n.security = std::string(mode->name);
             n.key = Secret{Secret::Form::Plain, e.key, d.where};
         }

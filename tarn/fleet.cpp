@@ -175,14 +175,6 @@ bool DevicePlan::touches(Group g) const {
 
 namespace {
 
-const SecurityMode *securityOf(const SsidEntry &e) {
-    unsigned code = 0;
-    const auto [end, ec] =
-        std::from_chars(e.security.data(), e.security.data() + e.security.size(), code);
-    return ec == std::errc() && end == e.security.data() + e.security.size() ? securityByCode(code)
-                                                                             : nullptr;
-}
-
 std::string dnsText(const BasicInfo &b) {
     if (!b.staticDns)
         return "dhcp";
@@ -202,10 +194,9 @@ std::string onOff(bool on) {
 }
 
 // A stored VLAN id that fills its four bytes but reads as 1 to 4094 is whole.
-bool wholeVlan(const std::string &vlan) {
-    int id = 0;
-    const auto [end, ec] = std::from_chars(vlan.data(), vlan.data() + vlan.size(), id);
-    return ec == std::errc() && end == vlan.data() + vlan.size() && id >= 1 && id <= 4094;
+bool wholeVlan(const SsidEntry &e) {
+    const std::optional<long> id = vlanOf(e);
+    return id && *id >= 1 && *id <= 4094;
 }
 
 std::string radioLabel(size_t radio, size_t vap) {
@@ -440,7 +431,7 @@ void Planner::wlan(size_t radio) {
         const std::string label = radioLabel(radio, k);
         if (!net || !net->ssid)
             refuseCut(g, e.ssid, wire::multi_ssid::kSsidLen, "the SSID of " + label);
-        if ((!net || !net->vlan) && !wholeVlan(e.vlan))
+        if ((!net || !net->vlan) && !wholeVlan(e))
             refuseCut(g, e.vlan, wire::multi_ssid::kVlanIdLen, "the VLAN id of " + label);
         if (!net || !net->key)
             refuseCut(g, e.key, wire::multi_ssid::kKeyLen, "the key of " + label);
@@ -659,7 +650,7 @@ void emitDevice(YAML::Emitter &out, const DeviceState &st, SecretNames &secrets)
             out << YAML::Key << k << YAML::Value << YAML::BeginMap;
             out << YAML::Key << "ssid" << YAML::Value << YAML::DoubleQuoted;
             emitMaybeCut(out, e.ssid, wire::multi_ssid::kSsidLen);
-            if (wholeVlan(e.vlan))
+            if (wholeVlan(e))
                 out << YAML::Key << "vlan" << YAML::Value << std::stoi(e.vlan);
             if (sec)
                 out << YAML::Key << "security" << YAML::Value << std::string(sec->name);
