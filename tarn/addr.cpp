@@ -86,4 +86,13 @@ bool allZero(std::span<const uint8_t> bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
 }
 
+bool onSubnet(const Ipv4 &ip, const Ipv4 &mask, const Ipv4 &gateway) {
+    if (allZero(gateway))
+        return true;
+    for (size_t i = 0; i < ip.size(); i++)
+        if ((ip[i] & mask[i]) != (gateway[i] & mask[i]))
+            return false;
+    return true;
+}
+
 }  // namespace tarn

@@ -24,5 +24,8 @@ std::string formatIpv4(const Ipv4 &ip);
 std::string formatIpv6(const Ipv6 &ip);
 
 bool allZero(std::span<const uint8_t> bytes);
+// Whether the gateway is in the subnet of ip and mask; no gateway (all
+// zero) is on every subnet.
+bool onSubnet(const Ipv4 &ip, const Ipv4 &mask, const Ipv4 &gateway);
 
 }  // namespace tarn

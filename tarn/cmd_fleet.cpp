@@ -5,12 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "commands.h"
 #include "credentials.h"
@@ -26,11 +23,6 @@ using Json = nlohmann::ordered_json;
 // The exit status of a plan with changes pending.
 constexpr int kExitPending = 4;
 
-std::string dumpJson(const Json &j) {
-    // Device texts need not be UTF-8: bad bytes become U+FFFD.
-    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
 // One device of a fleet run: found, read, planned, perhaps written.
 struct Member {
     const ManifestDevice *want = nullptr;
@@ -41,79 +33,6 @@ struct Member {
     ExitCode code = kExitOk;  // of the error
     size_t written = 0;
     bool verified = false;
-};
-
-Options deviceOptions(Session &s, const Mac &mac) {
-    Options o = s.options();
-    o.device = formatMac(mac);
-    return o;
-}
-
-// One discovery for the whole fleet, shared while it runs: a device's
-// reads start as soon as it answers, not when the discovery's time is up.
-class SharedDiscovery {
-public:
-    explicit SharedDiscovery(Session &s) : thread_([this, &s] { run(s); }) {}
-    ~SharedDiscovery() {
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-    // The device as the discovery saw it, or found on its own with retries
-    // when the discovery missed it; nothing when it does not answer.
-    std::optional<Found> locate(Session &s, const Mac &mac) {
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] {
-                return done_ || std::any_of(seen_.begin(), seen_.end(),
-                                            [&](const Found &f) { return f.info.mac == mac; });
-            });
-            for (const Found &f : seen_)
-                if (f.info.mac == mac)
-                    return f;
-        }
-        try {
-            Session alone(deviceOptions(s, mac));
-            return alone.target();
-        } catch (const NoReplyError &) {
-            return std::nullopt;
-        }
-    }
-
-    // Every device that answered, once the discovery is over.
-    std::vector<Found> finish() {
-        thread_.join();
-        if (error_)
-            std::rethrow_exception(error_);
-        return all_;
-    }
-
-private:
-    void run(Session &s) {
-        std::vector<Found> all;
-        std::exception_ptr error;
-        try {
-            all = s.discover(nullptr, [this](const Found &f) {
-                const std::lock_guard lock(mutex_);
-                seen_.push_back(f);
-                changed_.notify_all();
-            });
-        } catch (...) {
-            error = std::current_exception();
-        }
-        const std::lock_guard lock(mutex_);
-        all_ = std::move(all);
-        error_ = error;
-        done_ = true;
-        changed_.notify_all();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Found> seen_, all_;
-    std::exception_ptr error_;
-    bool done_ = false;
-    std::thread thread_;  // last: starts once the rest is built
 };
 
 // Two hosts that answer as one MAC: nothing is read from or written to it.
@@ -447,27 +366,12 @@ int cmdExport(Session &s, Args &a) {
                 wanted.push_back(f.info.mac);
     if (wanted.empty())
         throw NoReplyError("no device answered on the segment.");
-    std::vector<std::optional<DeviceState>> states(wanted.size());
-    std::vector<std::string> errors(wanted.size());
-    forEachBounded(wanted.size(), kFleetParallel, [&](size_t i) {
-        try {
-            const std::optional<Found> f = discovery.locate(s, wanted[i]);
-            if (!f) {
-                errors[i] = formatMac(wanted[i]) + " did not answer.";
-                return;
-            }
-            Session device(deviceOptions(s, wanted[i]), *f, cred);
-            states[i] = readState(device, kReadEverything);
-        } catch (const Error &e) {
-            errors[i] = e.what();
-        }
-    });
     std::vector<DeviceState> read;
-    for (size_t i = 0; i < wanted.size(); i++) {
-        if (states[i])
-            read.push_back(std::move(*states[i]));
+    for (FleetRead &r : readFleet(s, discovery, wanted, cred, kReadEverything)) {
+        if (r.state)
+            read.push_back(std::move(*r.state));
         else
-            std::fprintf(stderr, "tarn: %s\n", terminalText(errors[i]).c_str());
+            std::fprintf(stderr, "tarn: %s\n", terminalText(r.error).c_str());
     }
     if (read.empty())
         return kExitNoReply;

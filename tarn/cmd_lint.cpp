@@ -1,14 +1,12 @@
 // tarn lint: a manifest's settings, or the settings its devices report,
 // checked against the rules of lint.h.
-#include <algorithm>
-#include <atomic>
-#include <charconv>
 #include <cstdio>
 
 #include "commands.h"
 #include "errors.h"
 #include "fleet.h"
 #include "lint.h"
+#include "output.h"
 #include "security.h"
 
 namespace tarn {
@@ -45,11 +43,8 @@ ManifestDevice reported(const DeviceState &st) {
             ManifestNetwork &n = d.wlan[r][vap];
             n.where = d.where;
             n.ssid = e.ssid;
-            long vlan = 0;
-            if (std::from_chars(e.vlan.data(), e.vlan.data() + e.vlan.size(), vlan).ec ==
-                std::errc())
-                n.vlan = vlan;
-            if (const SecurityMode *mode = securityByName(e.security))
+            n.vlan = vlanOf(e);
+            if (const SecurityMode *mode = securityOf(e))
                 n.security = std::string(mode->name);
             n.key = Secret{Secret::Form::Plain, e.key, d.where};
         }
@@ -57,37 +52,27 @@ ManifestDevice reported(const DeviceState &st) {
     return d;
 }
 
-// Replaces each device of the manifest with what it reports, reading
-// kFleetParallel at once. A device that cannot be read is left out and
-// named on standard error; returns the exit status of one such.
-int readDevices(Session &s, Manifest &m) {
-    const std::vector<Found> seen = s.discover();
-    const Credentials &cred = s.credentials();
-    std::vector<std::optional<ManifestDevice>> read(m.devices.size());
-    std::vector<std::string> failures(m.devices.size());
-    std::atomic<int> status = kExitOk;
-    forEachBounded(m.devices.size(), kFleetParallel, [&](size_t i) {
-        const Mac &mac = m.devices[i].mac;
-        const auto found = std::find_if(seen.begin(), seen.end(),
-                                        [&](const Found &f) { return f.info.mac == mac; });
-        try {
-            if (found == seen.end())
-                throw NoReplyError(formatMac(mac) + " did not answer discovery.");
-            Options o = s.options();
-            o.device = formatMac(mac);
-            Session device(o, *found, cred);
-            read[i] = reported(readState(device, Reads{false, false, {true, true}}));
-        } catch (const Error &e) {
-            failures[i] = e.what();
-            status = e.code();
-        }
-    });
+// Replaces each device of the manifest with what it reports. A device
+// that cannot be read is left out, named on standard error and in
+// `unread`; returns the exit status of one such.
+int readDevices(Session &s, Manifest &m, std::vector<Mac> &unread) {
+    std::vector<Mac> macs;
+    for (const ManifestDevice &d : m.devices)
+        macs.push_back(d.mac);
+    const Credentials cred = s.credentials();
+    SharedDiscovery discovery(s);
+    std::vector<FleetRead> read =
+        readFleet(s, discovery, macs, cred, Reads{false, false, {true, true}});
     std::vector<ManifestDevice> devices;
+    int status = kExitOk;
     for (size_t i = 0; i < read.size(); i++) {
-        if (read[i])
-            devices.push_back(std::move(*read[i]));
-        else
-            std::fprintf(stderr, "tarn: %s\n", terminalText(failures[i]).c_str());
+        if (read[i].state) {
+            devices.push_back(reported(*read[i].state));
+            continue;
+        }
+        std::fprintf(stderr, "tarn: %s\n", terminalText(read[i].error).c_str());
+        unread.push_back(macs[i]);
+        status = read[i].code;
     }
     m.devices = std::move(devices);
     return status;
@@ -100,10 +85,12 @@ int cmdLint(Session &s, Args &a) {
     const bool live = a.flag("--live");
     a.finish();
     Manifest m = readManifest(path);
-    const int unread = live ? readDevices(s, m) : kExitOk;
+    std::vector<Mac> unread;
+    const int unreadStatus = live ? readDevices(s, m, unread) : kExitOk;
     const std::vector<Finding> findings =
         lintFleet(m, live ? LintSource::Devices : LintSource::Manifest);
-    std::vector<Record> records;
+    nlohmann::ordered_json json{{"findings", nlohmann::ordered_json::array()},
+                                {"unread", nlohmann::ordered_json::array()}};
     size_t errors = 0;
     for (const Finding &f : findings) {
         const char *severity = severityWord(f.rule->severity);
@@ -111,17 +98,21 @@ int cmdLint(Session &s, Args &a) {
         if (!s.options().json)
             std::printf("%s: %s: %s [%s]\n", terminalText(f.where.text()).c_str(), severity,
                         terminalText(f.reason).c_str(), std::string(f.rule->code).c_str());
-        records.push_back({text("code", std::string(f.rule->code)), text("severity", severity),
-                           text("mac", formatMac(f.mac)), text("location", f.where.text()),
-                           text("reason", f.reason)});
+        json["findings"].push_back({{"code", f.rule->code},
+                                    {"severity", severity},
+                                    {"mac", formatMac(f.mac)},
+                                    {"location", f.where.text()},
+                                    {"reason", f.reason}});
     }
+    for (const Mac &mac : unread)
+        json["unread"].push_back(formatMac(mac));
     const size_t warnings = findings.size() - errors;
     if (s.options().json)
-        std::printf("%s", toJson(records).c_str());
+        std::printf("%s\n", dumpJson(std::move(json)).c_str());
     else
         std::printf("%zu error%s, %zu warning%s\n", errors, errors == 1 ? "" : "s", warnings,
                     warnings == 1 ? "" : "s");
-    return errors > 0 ? kExitRefused : unread;
+    return errors > 0 ? kExitRefused : unreadStatus;
 }
 
 }  // namespace tarn

@@ -166,7 +166,7 @@ void checkStaticAddress(const BasicInfo &b) {
         throw UsageError(formatIpv4(b.mask) +
                          " is not a network mask: its one bits must be contiguous "
                          "from the left.");
-    if (!allZero(b.gateway) && (asNumber(b.gateway) & mask) != (asNumber(b.ip) & mask))
+    if (!onSubnet(b.ip, b.mask, b.gateway))
         throw UsageError("the gateway " + formatIpv4(b.gateway) + " is outside the subnet of " +
                          formatIpv4(b.ip) + " with mask " + formatIpv4(b.mask) + ".");
 }

@@ -31,19 +31,10 @@ const Radio &radioOption(Args &a) {
     throw UsageError("--radio takes 2.4 or 5, not \"" + *v + "\".");
 }
 
-const SecurityMode *securityOf(const SsidEntry &e) {
-    unsigned code = 0;
-    const auto [end, ec] =
-        std::from_chars(e.security.data(), e.security.data() + e.security.size(), code);
-    return ec == std::errc() ? securityByCode(code) : nullptr;
-}
-
 // The VLAN id as a number, as --vlan takes it; null when it is not one.
-Field vlanField(const std::string &vlan) {
-    int64_t id = 0;
-    const auto [end, ec] = std::from_chars(vlan.data(), vlan.data() + vlan.size(), id);
-    return ec == std::errc() && end == vlan.data() + vlan.size() ? number("vlan", id)
-                                                                 : null("vlan");
+Field vlanField(const SsidEntry &e) {
+    const std::optional<long> id = vlanOf(e);
+    return id ? number("vlan", *id) : null("vlan");
 }
 
 Record entryRecord(const Radio &radio, size_t vap, const SsidEntry &e, bool showKey) {
@@ -52,7 +43,7 @@ Record entryRecord(const Radio &radio, size_t vap, const SsidEntry &e, bool show
         text("radio", std::string(radio.band)),
         number("vap", static_cast<int64_t>(vap)),
         text("ssid", e.ssid),
-        vlanField(e.vlan),
+        vlanField(e),
         sec ? text("security", std::string(sec->name)) : null("security"),
         showKey ? text("key", e.key) : null("key"),
     };

@@ -272,7 +272,8 @@ constexpr std::array kCommands{
             "secrets written inline. Each finding has a stable code and a severity; exits 1\n"
             "when any is an error. --live reads each device's wireless networks, which\n"
             "needs the administrator's password; a device that cannot be read is named and\n"
-            "left out, and the exit status is then its failure's (3: no reply).",
+            "left out, and the exit status is then its failure's (3: no reply). A device\n"
+            "cannot report its SNMP settings or management VLAN, so --live checks neither.",
             cmdLint},
     Command{"backup", "backup --all --to DIR\n       -d DEVICE backup --to DIR",
             "back up the configuration of every device into a folder",

@@ -12,6 +12,7 @@
 #include "codec.h"
 #include "commands.h"
 #include "errors.h"
+#include "replies.h"
 #include "security.h"
 
 namespace tarn {
@@ -84,20 +85,95 @@ DeviceState readState(Session &s, const Reads &reads) {
     return st;
 }
 
+Options deviceOptions(Session &s, const Mac &mac) {
+    Options o = s.options();
+    o.device = formatMac(mac);
+    return o;
+}
+
+SharedDiscovery::~SharedDiscovery() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+std::optional<Found> SharedDiscovery::locate(Session &s, const Mac &mac) {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] {
+            return done_ || std::any_of(seen_.begin(), seen_.end(),
+                                        [&](const Found &f) { return f.info.mac == mac; });
+        });
+        for (const Found &f : seen_)
+            if (f.info.mac == mac)
+                return f;
+    }
+    try {
+        Session alone(deviceOptions(s, mac));
+        return alone.target();
+    } catch (const NoReplyError &) {
+        return std::nullopt;
+    }
+}
+
+std::vector<Found> SharedDiscovery::finish() {
+    if (thread_.joinable())
+        thread_.join();
+    if (error_)
+        std::rethrow_exception(error_);
+    return all_;
+}
+
+void SharedDiscovery::run(Session &s) {
+    std::vector<Found> all;
+    std::exception_ptr error;
+    try {
+        all = s.discover(nullptr, [this](const Found &f) {
+            const std::lock_guard lock(mutex_);
+            seen_.push_back(f);
+            changed_.notify_all();
+        });
+    } catch (...) {
+        error = std::current_exception();
+    }
+    const std::lock_guard lock(mutex_);
+    all_ = std::move(all);
+    error_ = error;
+    done_ = true;
+    changed_.notify_all();
+}
+
+std::vector<FleetRead> readFleet(Session &s,
+                                 SharedDiscovery &discovery,
+                                 const std::vector<Mac> &macs,
+                                 const Credentials &cred,
+                                 const Reads &reads) {
+    std::vector<FleetRead> out(macs.size());
+    forEachBounded(macs.size(), kFleetParallel, [&](size_t i) {
+        try {
+            const std::optional<Found> f = discovery.locate(s, macs[i]);
+            if (!f)
+                throw NoReplyError(formatMac(macs[i]) + " did not answer.");
+            Session device(deviceOptions(s, macs[i]), *f, cred);
+            out[i].state = readState(device, reads);
+        } catch (const Error &e) {
+            out[i].error = e.what();
+            out[i].code = e.code();
+        }
+    });
+    const std::vector<Found> seen = discovery.finish();
+    for (size_t i = 0; i < macs.size(); i++)
+        if (std::count_if(seen.begin(), seen.end(),
+                          [&](const Found &f) { return f.info.mac == macs[i]; }) > 1)
+            out[i] = {std::nullopt, conflictText(macs[i]), kExitRefused};
+    return out;
+}
+
 bool DevicePlan::touches(Group g) const {
     return std::any_of(changes.begin(), changes.end(),
                        [g](const Change &c) { return c.group == g; });
 }
 
 namespace {
-
-const SecurityMode *securityOf(const SsidEntry &e) {
-    unsigned code = 0;
-    const auto [end, ec] =
-        std::from_chars(e.security.data(), e.security.data() + e.security.size(), code);
-    return ec == std::errc() && end == e.security.data() + e.security.size() ? securityByCode(code)
-                                                                             : nullptr;
-}
 
 std::string dnsText(const BasicInfo &b) {
     if (!b.staticDns)
@@ -118,10 +194,9 @@ std::string onOff(bool on) {
 }
 
 // A stored VLAN id that fills its four bytes but reads as 1 to 4094 is whole.
-bool wholeVlan(const std::string &vlan) {
-    int id = 0;
-    const auto [end, ec] = std::from_chars(vlan.data(), vlan.data() + vlan.size(), id);
-    return ec == std::errc() && end == vlan.data() + vlan.size() && id >= 1 && id <= 4094;
+bool wholeVlan(const SsidEntry &e) {
+    const std::optional<long> id = vlanOf(e);
+    return id && *id >= 1 && *id <= 4094;
 }
 
 std::string radioLabel(size_t radio, size_t vap) {
@@ -356,7 +431,7 @@ void Planner::wlan(size_t radio) {
         const std::string label = radioLabel(radio, k);
         if (!net || !net->ssid)
             refuseCut(g, e.ssid, wire::multi_ssid::kSsidLen, "the SSID of " + label);
-        if ((!net || !net->vlan) && !wholeVlan(e.vlan))
+        if ((!net || !net->vlan) && !wholeVlan(e))
             refuseCut(g, e.vlan, wire::multi_ssid::kVlanIdLen, "the VLAN id of " + label);
         if (!net || !net->key)
             refuseCut(g, e.key, wire::multi_ssid::kKeyLen, "the key of " + label);
@@ -582,7 +657,7 @@ void emitDevice(YAML::Emitter &out, const DeviceState &st, SecretNames &secrets)
             out << YAML::Key << k << YAML::Value << YAML::BeginMap;
             out << YAML::Key << "ssid" << YAML::Value << YAML::DoubleQuoted;
             emitMaybeCut(out, e.ssid, wire::multi_ssid::kSsidLen);
-            if (wholeVlan(e.vlan))
+            if (wholeVlan(e))
                 out << YAML::Key << "vlan" << YAML::Value << std::stoi(e.vlan);
             if (sec)
                 out << YAML::Key << "security" << YAML::Value << std::string(sec->name);

@@ -4,11 +4,17 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
+#include <exception>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "credentials.h"
+#include "errors.h"
 #include "manifest.h"
 #include "model.h"
 #include "session.h"
@@ -21,6 +27,33 @@ inline constexpr size_t kFleetParallel = 16;
 
 // Runs work(i) for i in 0..count-1 on at most `parallel` threads at once.
 void forEachBounded(size_t count, size_t parallel, const std::function<void(size_t)> &work);
+
+// The session's options aimed at one device.
+Options deviceOptions(Session &s, const Mac &mac);
+
+// One discovery for the whole fleet, shared while it runs: a device's
+// reads start as soon as it answers, not when the discovery's time is up.
+class SharedDiscovery {
+public:
+    explicit SharedDiscovery(Session &s) : thread_([this, &s] { run(s); }) {}
+    ~SharedDiscovery();
+
+    // The device as the discovery saw it, or found on its own with retries
+    // when the discovery missed it; nothing when it does not answer.
+    std::optional<Found> locate(Session &s, const Mac &mac);
+    // Every device that answered, once the discovery is over.
+    std::vector<Found> finish();
+
+private:
+    void run(Session &s);
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Found> seen_, all_;
+    std::exception_ptr error_;
+    bool done_ = false;
+    std::thread thread_;  // last: starts once the rest is built
+};
 
 // The groups of settings, each written with one request, in the order
 // apply writes them: the address moves the device, so it goes last.
@@ -42,6 +75,21 @@ struct Reads {
 Reads readsFor(const ManifestDevice &d);
 inline constexpr Reads kReadEverything{true, true, {true, true}};
 DeviceState readState(Session &s, const Reads &reads);
+
+// One device of a fleet read: its state, or why it has none.
+struct FleetRead {
+    std::optional<DeviceState> state;
+    std::string error;
+    ExitCode code = kExitOk;
+};
+// Reads each of `macs`, kFleetParallel at once, as the discovery finds
+// them. A MAC that two hosts answer to is refused once the discovery ends:
+// its reads may mix both.
+std::vector<FleetRead> readFleet(Session &s,
+                                 SharedDiscovery &discovery,
+                                 const std::vector<Mac> &macs,
+                                 const Credentials &cred,
+                                 const Reads &reads);
 
 struct Change {
     Group group;

@@ -3,7 +3,9 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 
 #include <nlohmann/json.hpp>
@@ -104,18 +106,33 @@ void addMember(nlohmann::ordered_json &object, const Field &f) {
         object[f.key] = f.value;
         object[f.key + "_code"] = f.code;
         return;
-    case Field::Kind::Number:
+    case Field::Kind::Number: {
+        // An integer, or a decimal that may be nan or inf (printed null).
+        int64_t whole = 0;
+        const char *end = f.value.data() + f.value.size();
+        if (const auto [at, ec] = std::from_chars(f.value.data(), end, whole);
+            ec == std::errc() && at == end)
+            object[f.key] = whole;
+        else
+            object[f.key] = std::strtod(f.value.c_str(), nullptr);
+        return;
+    }
     case Field::Kind::Bool:
+        object[f.key] = f.value == "true";
+        return;
     case Field::Kind::Null:
-        object[f.key] = nlohmann::ordered_json::parse(f.value);
+        object[f.key] = nullptr;
         return;
     }
 }
 
-// Device texts are not guaranteed UTF-8: invalid bytes become U+FFFD so
-// that the output always parses.
-std::string dump(const nlohmann::ordered_json &value) {
-    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+// Every string made valid UTF-8 the way validUtf8 does it.
+void replaceInvalidUtf8(nlohmann::ordered_json &value) {
+    if (value.is_string())
+        value = validUtf8(value.get_ref<const std::string &>());
+    else if (value.is_structured())
+        for (nlohmann::ordered_json &member : value)
+            replaceInvalidUtf8(member);
 }
 
 const Field *findField(const Record &r, std::string_view key) {
@@ -205,7 +222,7 @@ std::string toJson(const Record &record) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const Field &f : record)
         addMember(object, f);
-    return dump(object);
+    return dumpJson(std::move(object));
 }
 
 std::string toJson(const std::vector<Record> &records) {
@@ -262,6 +279,11 @@ std::string toTable(const std::vector<Record> &records, const std::vector<Column
     for (const auto &row : cells)
         out += line(row);
     return out;
+}
+
+std::string dumpJson(nlohmann::ordered_json value) {
+    replaceInvalidUtf8(value);
+    return value.dump();
 }
 
 std::string validUtf8(std::string_view s) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,8 +33,10 @@ Field coded(std::string key, int64_t code, std::string_view word);
 
 // The text with every byte that is not part of valid UTF-8 replaced by U+FFFD.
 std::string validUtf8(std::string_view s);
-// One object on one line, members in the record's order. Device texts are
-// not guaranteed UTF-8: invalid bytes become U+FFFD so the output parses.
+// The value on one line. Device texts are not guaranteed UTF-8: each
+// invalid byte becomes U+FFFD, as in validUtf8, so the output parses.
+std::string dumpJson(nlohmann::ordered_json value);
+// One object on one line, members in the record's order, as dumpJson.
 std::string toJson(const Record &record);
 // An array, one element per line; the same shape for zero, one or many.
 std::string toJson(const std::vector<Record> &records);

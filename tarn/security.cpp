@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 
 #include "security_codes.h"
 
@@ -56,6 +57,27 @@ bool allOf(std::string_view text, int (*test)(int)) {
 }
 
 }  // namespace
+
+namespace {
+
+template <typename T>
+std::optional<T> wholeNumber(const std::string &text) {
+    T n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    return ec == std::errc() && end == text.data() + text.size() ? std::optional<T>(n)
+                                                                 : std::nullopt;
+}
+
+}  // namespace
+
+const SecurityMode *securityOf(const SsidEntry &e) {
+    const std::optional<unsigned> code = wholeNumber<unsigned>(e.security);
+    return code ? securityByCode(*code) : nullptr;
+}
+
+std::optional<long> vlanOf(const SsidEntry &e) {
+    return wholeNumber<long>(e.vlan);
+}
 
 std::string keyProblem(const SecurityMode &mode, std::string_view key) {
     const std::string length = std::to_string(key.size());

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "model.h"
 
 namespace tarn {
 
@@ -17,6 +20,10 @@ struct SecurityMode {
 const SecurityMode *securityByCode(unsigned code);
 // Takes a name from the table or the code as a decimal digit.
 const SecurityMode *securityByName(std::string_view name);
+// The entry's security and VLAN id, read whole as decimal text; nothing
+// when the text is not a known code or a number.
+const SecurityMode *securityOf(const SsidEntry &e);
+std::optional<long> vlanOf(const SsidEntry &e);
 // "static-wep, wpa-personal, ..." for messages and help.
 std::string securityNames();
 

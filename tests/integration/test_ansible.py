@@ -33,6 +33,7 @@ def ansible(util_run, tmp_path):
 def test_inventory_lists_the_devices_that_answer(ap_factory, tarn, ansible, tmp_path):
     one, two = ap_factory(count=2)
     assert tarn("-d", one.ip_text, "set", "--name", "lobby").returncode == 0
+    assert tarn("-d", two.ip_text, "set", "--name", "localhost").returncode == 0
     config = tmp_path / "fleet.tarn.yml"
     config.write_text(f"plugin: tarn.fleet.discover\ntarn: {TARN}\ntimeout: 1\n")
     res = ansible("ansible-inventory", "-i", str(config), "--list")
@@ -43,6 +44,8 @@ def test_inventory_lists_the_devices_that_answer(ap_factory, tarn, ansible, tmp_
     assert sorted((v["tarn_mac"], v["tarn_ipv4"]) for v in hostvars.values()) == [
         (mac_text(one), one.ip_text), (mac_text(two), two.ip_text)]
     assert hostvars["lobby"]["tarn_mac"] == mac_text(one)
+    # Ansible's own host name would not be the device.
+    assert hostvars[mac_text(two)]["tarn_name"] == "localhost"
     assert set(inventory["tarn_devices"]["hosts"]) == set(hostvars)
 
 

@@ -14,7 +14,7 @@ def test_lint_live_finds_what_the_devices_report(ap_factory, tarn, tmp_path):
     manifest.write_text(f"devices:\n  \"{mac_text(one)}\":\n  \"{mac_text(two)}\":\n")
     res = tarn("lint", str(manifest), "--live", "--json")
     assert res.returncode == 1, res.stderr
-    found = {(f["code"], f["location"]) for f in json.loads(res.stdout)}
+    found = {(f["code"], f["location"]) for f in json.loads(res.stdout)["findings"]}
     # "guest" is open on both radios of the second device and on the 5 GHz
     # radio of the first, which differs from its own 2.4 GHz network.
     assert found == {("wep", mac_text(one)), ("duplicate-name", mac_text(two)),
@@ -24,6 +24,7 @@ def test_lint_live_finds_what_the_devices_report(ap_factory, tarn, tmp_path):
     assert tarn("lint", str(manifest)).stdout == "0 errors, 0 warnings\n"
     # A device that does not answer is named, and the check is incomplete.
     manifest.write_text("devices:\n  \"02:00:00:00:00:99\":\n")
-    res = tarn("-t", "0.5", "lint", str(manifest), "--live")
-    assert (res.returncode, res.stdout) == (3, "0 errors, 0 warnings\n"), res.stderr
+    res = tarn("-t", "0.5", "lint", str(manifest), "--live", "--json")
+    assert res.returncode == 3, res.stderr
+    assert json.loads(res.stdout) == {"findings": [], "unread": ["02:00:00:00:00:99"]}
     assert "02:00:00:00:00:99" in res.stderr

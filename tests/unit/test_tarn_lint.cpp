@@ -59,10 +59,59 @@ TEST(Lint, EachRuleFindsItsCaseAndOnlyThat) {
     // What devices report is not written inline, whatever its form.
     for (const Finding &f : lintFleet(m, LintSource::Devices))
         EXPECT_NE(f.rule->code, "plain-secret");
+    unsetenv("TARN_LINT_OTHER");
     for (const LintRule &r : kLintRules)
         EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [&](const auto &e) {
             return e.first == r.code;
         })) << r.code;
+}
+
+// One SSID across the fleet: security against the first network that has
+// one, keys against the first readable key of a keyed mode, never the
+// leftover keys of open networks; empty names and the edges of the ranges
+// pass.
+constexpr const char *kRoaming = R"(version: 1
+devices:
+  "02:00:00:00:00:01":
+    name: ""
+    wlan:
+      "2.4":
+        0: {ssid: hall, key: env:TARN_LINT_UNSET, vlan: 1}
+        1: {ssid: cafe, security: open, key: env:TARN_LINT_A}
+        2: {ssid: lab, security: wpa2-personal, key: env:TARN_LINT_UNSET}
+  "02:00:00:00:00:02":
+    name: ""
+    wlan:
+      "2.4":
+        0: {ssid: hall, security: wpa2-personal, key: env:TARN_LINT_A, vlan: 4094}
+        1: {ssid: cafe, security: open, key: env:TARN_LINT_B}
+        2: {ssid: lab, security: wpa2-personal, key: env:TARN_LINT_A}
+  "02:00:00:00:00:03":
+    wlan:
+      "5":
+        0: {ssid: hall, security: wpa-personal, key: env:TARN_LINT_B}
+        1: {ssid: lab, security: wpa2-personal, key: env:TARN_LINT_B}
+)";
+
+TEST(Lint, OneSsidComparedWithItsFirstSecurityAndReadableKey) {
+    const Manifest m = parseManifest(kRoaming, "roaming.yaml");
+    setenv("TARN_LINT_A", "0123456789abcdef", 1);  // the longest key the device takes
+    setenv("TARN_LINT_B", "bbbbbbbb", 1);
+    std::vector<std::string> found;
+    for (const Finding &f : lintFleet(m, LintSource::Manifest))
+        found.push_back(std::string(f.rule->code) + ":" + std::to_string(f.where.line) + ": " +
+                        f.reason);
+    unsetenv("TARN_LINT_A");
+    unsetenv("TARN_LINT_B");
+    const std::vector<std::string> expected{
+        R"(open-network:8: wlan 2.4/1 ("cafe") is open: anyone in range can join it.)",
+        R"(open-network:15: wlan 2.4/1 ("cafe") is open: anyone in range can join it.)",
+        "ssid-mismatch:20: SSID \"hall\" on 02:00:00:00:00:03 wlan 5/0 has another security "
+        "than on 02:00:00:00:00:02 wlan 2.4/0.",
+        "ssid-mismatch:21: SSID \"lab\" on 02:00:00:00:00:03 wlan 5/1 has another key than on "
+        "02:00:00:00:00:02 wlan 2.4/2.",
+    };
+    EXPECT_EQ(found, expected);
 }
 
 }  // namespace

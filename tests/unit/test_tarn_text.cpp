@@ -2,6 +2,8 @@
 // columns, result words, security names, the command line, secret files.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <unistd.h>
 
 #include <functional>
@@ -34,10 +36,13 @@ TEST(TarnText, JsonStringsAreValidWhateverTheBytes) {
         {std::string("\x01\x1f", 2), "\"\\u0001\\u001f\""},
         {"caf\xc3\xa9 \xe2\x82\xac", "\"caf\xc3\xa9 \xe2\x82\xac\""},
         {"bad\xff", "\"bad" + fffd + "\""},
-        {"cut\xe2\x82", "\"cut" + fffd + "\""},
+        {"cut\xe2\x82", "\"cut" + fffd + fffd + "\""},
+        {"over\xc0\xaf", "\"over" + fffd + fffd + "\""},
         {"surrogate\xed\xa0\x80", "\"surrogate" + fffd + fffd + fffd + "\""}};
     for (const auto &[in, out] : cases)
         EXPECT_EQ(toJson({text("s", in)}), "{\"s\":" + out + "}");
+    EXPECT_EQ(validUtf8("cut\xe2\x82"), "cut" + fffd + fffd);
+    EXPECT_EQ(toJson({decimal("t", std::nan(""), 1)}), "{\"t\":null}");
 }
 
 TEST(TarnText, SecurityTakesANameOrItsCode) {

@@ -43,7 +43,7 @@ import re
 
 from ansible.errors import AnsibleParserError
 from ansible.plugins.inventory import BaseInventoryPlugin
-from ansible_collections.tarn.fleet.plugins.module_utils.tarn import run_json, tarn_argv
+from ansible_collections.tarn.fleet.plugins.module_utils.tarn import TarnError, run_json, tarn_argv
 
 
 class InventoryModule(BaseInventoryPlugin):
@@ -57,14 +57,19 @@ class InventoryModule(BaseInventoryPlugin):
         self._read_config_data(path)
         argv = tarn_argv(self.get_option("tarn"), self.get_option("interfaces"),
                          self.get_option("timeout"))
-        rc, devices, err = run_json(argv + ["discover", "--json"])
+        try:
+            rc, devices, err = run_json(argv + ["discover", "--json"])
+        except TarnError as e:
+            raise AnsibleParserError(str(e)) from None
         if rc != 0 or not isinstance(devices, list):
             raise AnsibleParserError(f"tarn discover failed (exit status {rc}): {err}")
         names = [d.get("name") for d in devices]
         self.inventory.add_group("tarn_devices")
         for d in devices:
             name = d.get("name") or ""
-            usable = re.fullmatch(r"[\w.-]+", name) and names.count(name) == 1
+            # Ansible's own group and host names would not be this device.
+            usable = (re.fullmatch(r"[\w.-]+", name) and names.count(name) == 1
+                      and name not in ("all", "ungrouped", "localhost"))
             host = name if usable else d["mac"]
             self.inventory.add_host(host, group="tarn_devices")
             model = "model_" + re.sub(r"\W", "_", d.get("model") or "unknown")

@@ -15,10 +15,21 @@ def tarn_argv(tarn, interfaces=None, timeout=None, password_file=None):
     return argv
 
 
+class TarnError(Exception):
+    """tarn could not be run at all; the message is a sentence for the user."""
+
+
 def run_json(argv, timeout=600):
     """Runs tarn; returns (exit status, parsed standard output or None, standard error)."""
-    proc = subprocess.run(argv, capture_output=True, text=True, timeout=timeout,
-                          stdin=subprocess.DEVNULL, check=False)
+    try:
+        proc = subprocess.run(argv, capture_output=True, text=True, timeout=timeout,
+                              stdin=subprocess.DEVNULL, check=False)
+    except FileNotFoundError:
+        raise TarnError(f"the program {argv[0]} is not installed on this host "
+                        "(install the tarn package or set the tarn option).") from None
+    except subprocess.TimeoutExpired:
+        raise TarnError(f"{argv[0]} did not finish "
+                        f"within {timeout} seconds.") from None
     try:
         out = json.loads(proc.stdout) if proc.stdout.strip() else None
     except ValueError:

@@ -32,6 +32,14 @@ options:
     description: A file whose first line is the administrator's password.
     type: path
     no_log: true
+  write_only:
+    description:
+      - Also write the settings no device can report (SNMP, management VLAN),
+        passing C(--write-only) to tarn.
+      - They are written on every run, so the task is never idempotent: it
+        reports C(changed) each time it writes them.
+    type: bool
+    default: false
 """
 
 EXAMPLES = r"""
@@ -55,7 +63,7 @@ results:
 """
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.tarn.fleet.plugins.module_utils.tarn import run_json, tarn_argv
+from ansible_collections.tarn.fleet.plugins.module_utils.tarn import TarnError, run_json, tarn_argv
 
 PLAN_NOTHING, PLAN_PENDING = 0, 4
 
@@ -84,18 +92,32 @@ def main():
             "interfaces": {"type": "list", "elements": "str"},
             "timeout": {"type": "float"},
             "password_file": {"type": "path", "no_log": True},
+            "write_only": {"type": "bool", "default": False},
         },
         supports_check_mode=True,
     )
     p = module.params
     argv = tarn_argv(p["tarn"], p["interfaces"], p["timeout"], p["password_file"])
+    write_only = ["--write-only"] if p["write_only"] else []
+    try:
+        result = run(module, argv, write_only)
+    except TarnError as e:
+        module.fail_json(msg=str(e))
+    if module._diff:
+        result["diff"] = field_diff(result["plan"])
+    module.exit_json(**result)
+
+
+def run(module, argv, write_only):
+    """plan in check mode, apply otherwise: the module's result."""
+    p = module.params
     if module.check_mode:
-        rc, plan, err = run_json(argv + ["plan", p["manifest"], "--json"])
+        rc, plan, err = run_json(argv + ["plan", p["manifest"], "--json"] + write_only)
         if rc not in (PLAN_NOTHING, PLAN_PENDING) or plan is None:
             module.fail_json(msg=f"tarn plan failed (exit status {rc}): {err}", rc=rc)
         result = {"changed": rc == PLAN_PENDING, "plan": plan}
     else:
-        rc, out, err = run_json(argv + ["apply", p["manifest"], "--json", "--yes"])
+        rc, out, err = run_json(argv + ["apply", p["manifest"], "--json", "--yes"] + write_only)
         if out is None:
             module.fail_json(msg=f"tarn apply failed (exit status {rc}): {err}", rc=rc)
         plan, results = out.get("plan", {}), out.get("results", [])
@@ -106,9 +128,7 @@ def main():
                       if r.get("error") or not r.get("verified", True)]
             module.fail_json(msg=f"tarn apply failed (exit status {rc}): "
                              + ("; ".join(failed) or err), rc=rc, **result)
-    if module._diff:
-        result["diff"] = field_diff(result["plan"])
-    module.exit_json(**result)
+    return result
 
 
 if __name__ == "__main__":
