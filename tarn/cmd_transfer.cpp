@@ -73,6 +73,7 @@ void serveOwn(Session &s,
         c.files = {{src.file, src.content}};
     c.receiveNames = std::move(receive);
     c.receiveDir = receiveDir;
+    c.sender = formatIpv4(s.target().info.ip);
     src.server = serverAddress(c.address);
     src.serverText = c.address;
     if (src.serverType == wire::transfer::kServerTftp) {
@@ -395,7 +396,8 @@ std::string backupInto(Session &s, const std::filesystem::path &dir) {
     // known by now or very soon.
     const std::string mac = formatMac(s.target().info.mac);
     const std::optional<TransferEvent> end =
-        transferEnd(src.tftp->events(), src.file, deadlineIn(kUploadEndPatience));
+        transferEnd(src.tftp->events(), formatIpv4(s.target().info.ip), src.file,
+                    deadlineIn(kUploadEndPatience));
     if (!end)
         throw NoReplyError(mac + " did not upload its configuration to " + src.serverText + ".");
     if (end->state == TransferState::Failed)

@@ -31,6 +31,9 @@ struct ServeConfig {
     std::vector<ServedFile> files;          // offered for reading, nothing else
     std::filesystem::path receiveDir;       // TFTP writes land here...
     std::vector<std::string> receiveNames;  // ...under these names only
+    // When set, only this address may send a file (the device's own): a
+    // stranger's upload is refused before anything is written or reported.
+    std::string sender;
     uint64_t maxFileSize = 64 << 20;
     // A TFTP packet is sent again after this long without an answer, and
     // the transfer fails after `retries` such tries.

@@ -198,6 +198,12 @@ void Loop::request(const sockaddr_storage &from,
         }
         t.content = served->content;
     } else {
+        if (!config_.sender.empty() && t.peer != config_.sender) {
+            // Not reported: a stranger could otherwise crowd the command's
+            // events out or end its wait with a failure of its making.
+            refuse(from, fromLen, ErrorCode::AccessViolation, "Access violation");
+            return;
+        }
         const bool expected = std::find(config_.receiveNames.begin(), config_.receiveNames.end(),
                                         t.file) != config_.receiveNames.end();
         if (!expected || t.file.find('/') != std::string::npos) {

@@ -233,6 +233,24 @@ TEST_F(Served, TftpReceivesOnlyExpectedNamesAndLeavesNothingHalfWritten) {
     EXPECT_EQ(contentOf(dir_ / "in/02-00-00-00-00-01.cfg"), pattern(1500));
 }
 
+TEST_F(Served, TftpRefusesUploadsFromAnotherSenderUnreported) {
+    ServeConfig c = config({{"fw.bin", "image"}}, {"02-00-00-00-00-01.cfg"});
+    c.sender = "192.0.2.254";
+    TftpServer server(c);
+    const std::string at = address_ + " " + std::to_string(server.port());
+    std::ofstream(local("forged"), std::ios::binary) << "forged";
+    EXPECT_EQ(client("busybox tftp -p -l " + local("forged") + " -r 02-00-00-00-00-01.cfg " + at +
+                     " 2>&1 | grep -q 'Access violation'"),
+              0);
+    // Anyone may read: the read's events come first, so the refusal posted none.
+    EXPECT_EQ(client("busybox tftp -g -l " + local("a") + " -r fw.bin " + at), 0);
+    const std::vector<TransferEvent> events = transfer(server.events());
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_FALSE(events[0].upload);
+    EXPECT_EQ(events[1].state, TransferState::Complete);
+    EXPECT_FALSE(fs::exists(dir_ / "in/02-00-00-00-00-01.cfg"));
+}
+
 TEST_F(Served, HttpServesOnlyTheNamedFile) {
     const std::string image = pattern(200000);
     HttpServer server(config({{"fw.bin", image}}));
