@@ -256,6 +256,10 @@ int followUpgrade(Session &s, Transport &announcements, Clock::time_point deadli
 int firmwareUpgrade(Session &s, Args &a) {
     Source src = sourceOption(a, Kind::Firmware, "--serve");
     const bool noWait = a.flag("--no-wait");
+    if (noWait && src.content)
+        throw UsageError(
+            "--no-wait cannot be used with --serve: tarn's own server stops when "
+            "tarn returns, before the device has fetched the image.");
     const Clock::time_point deadline = deadlineAfter(a, 600);
     a.finish();
     s.target();
