@@ -155,8 +155,15 @@ void Loop::refuse(const sockaddr_storage &to,
 void Loop::request(const sockaddr_storage &from,
                    socklen_t fromLen,
                    std::span<const uint8_t> datagram) {
+    // Only a request is answered here: answering anything else, an error
+    // packet above all, could start an endless exchange with another server.
+    const bool asks = datagram.size() >= 2 && datagram[0] == 0 &&
+                      (datagram[1] == static_cast<uint8_t>(Opcode::Rrq) ||
+                       datagram[1] == static_cast<uint8_t>(Opcode::Wrq));
+    if (!asks)
+        return;
     const std::optional<tftp::Packet> p = tftp::parsePacket(datagram);
-    if (!p || (p->opcode != Opcode::Rrq && p->opcode != Opcode::Wrq)) {
+    if (!p) {
         refuse(from, fromLen, ErrorCode::IllegalOperation, "Illegal TFTP operation");
         return;
     }
