@@ -1,6 +1,6 @@
 // What the built-in file servers share: what they serve and receive, and
-// the transfer events by which a command waits for "file received" instead
-// of sleeping. A server lives for the duration of one command, bound to the
+// the TFTP server's transfer events, by which a command waits for "file
+// received" instead of sleeping. A server lives for the duration of one command, bound to the
 // address of the interface that faces the devices.
 #pragma once
 
