@@ -19,9 +19,6 @@ public:
     // Throws UsageError when `dir` is not a folder, or is a git work tree
     // that cannot be opened.
     explicit BackupRepo(std::filesystem::path dir);
-    ~BackupRepo();
-    BackupRepo(const BackupRepo &) = delete;
-    BackupRepo &operator=(const BackupRepo &) = delete;
 
     const std::filesystem::path &dir() const { return dir_; }
     bool isGit() const { return repo_ != nullptr; }
@@ -38,9 +35,22 @@ public:
 private:
     std::string inRepo(const std::string &name) const;  // the path from the work tree's top
 
+    // libgit2 is set up for as long as the repository is open: declared
+    // first, it is shut down last.
+    struct Library {
+        Library();
+        ~Library();
+        Library(const Library &) = delete;
+        Library &operator=(const Library &) = delete;
+    };
+    struct RepoFree {
+        void operator()(git_repository *repo) const;
+    };
+
+    Library library_;
     std::filesystem::path dir_;
     std::filesystem::path prefix_;  // dir_ relative to the work tree's top
-    git_repository *repo_ = nullptr;
+    std::unique_ptr<git_repository, RepoFree> repo_;
 };
 
 }  // namespace tarn

@@ -60,6 +60,7 @@ void serveOwn(Session &s,
         c.files = {{src.file, src.content}};
     c.receiveNames = std::move(receive);
     c.receiveDir = receiveDir;
+    c.sender = formatIpv4(s.target().info.ip);
     src.server = serverAddress(c.address);
     src.serverText = c.address;
     if (src.serverType == wire::transfer::kServerTftp) {
@@ -147,6 +148,10 @@ TransferStatus startTransfer(Session &s, uint16_t op, Source &src, const std::st
 int firmwareUpgrade(Session &s, Args &a) {
     Source src = sourceOption(a, Kind::Firmware, "--serve");
     const bool noWait = a.flag("--no-wait");
+    if (noWait && src.content)
+        throw UsageError(
+            "--no-wait cannot be used with --serve: tarn's own server stops when "
+            "tarn returns, before the device has fetched the image.");
     const Clock::time_point deadline = deadlineAfter(a, 600);
     a.finish();
     s.target();
@@ -314,7 +319,8 @@ std::string backupInto(Session &s, const std::filesystem::path &dir) {
     // known by now or very soon.
     const std::string mac = formatMac(s.target().info.mac);
     const std::optional<TransferEvent> end =
-        transferEnd(src.tftp->events(), src.file, deadlineIn(kUploadEndPatience));
+        transferEnd(src.tftp->events(), formatIpv4(s.target().info.ip), src.file,
+                    deadlineIn(kUploadEndPatience));
     if (!end)
         throw NoReplyError(mac + " did not upload its configuration to " + src.serverText + ".");
     if (end->state == TransferState::Failed)

@@ -1,6 +1,6 @@
 // What the built-in file servers share: what they serve and receive, and
-// the transfer events by which a command waits for "file received" instead
-// of sleeping. A server lives for the duration of one command, bound to the
+// the TFTP server's transfer events, by which a command waits for "file
+// received" instead of sleeping. A server lives for the duration of one command, bound to the
 // address of the interface that faces the devices.
 #pragma once
 
@@ -31,6 +31,9 @@ struct ServeConfig {
     std::vector<ServedFile> files;          // offered for reading, nothing else
     std::filesystem::path receiveDir;       // TFTP writes land here...
     std::vector<std::string> receiveNames;  // ...under these names only
+    // When set, only this address may send a file (the device's own): a
+    // stranger's upload is refused before anything is written or reported.
+    std::string sender;
     uint64_t maxFileSize = 64 << 20;
     // A TFTP packet is sent again after this long without an answer, and
     // the transfer fails after `retries` such tries.

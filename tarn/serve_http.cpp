@@ -17,7 +17,6 @@ namespace tarn {
 struct HttpServer::Impl {
     ServeConfig config;
     httplib::Server server;
-    TransferEvents events;
     uint16_t port = 0;
     std::atomic<bool> listenReturned{false};
     std::thread thread;
@@ -34,25 +33,15 @@ void serve(HttpServer::Impl &impl, const httplib::Request &req, httplib::Respons
     const auto served = std::find_if(impl.config.files.begin(), impl.config.files.end(),
                                      [&](const ServedFile &f) { return f.name == name; });
     if (req.path.empty() || req.path[0] != '/' || served == impl.config.files.end()) {
-        impl.events.post({TransferState::Failed, name, req.remote_addr, false, 0,
-                          req.remote_addr + " asked for " + name + ", which is not served."});
         res.status = 404;
         return;
     }
-    impl.events.post({TransferState::Started, name, req.remote_addr, false, 0, {}});
     const std::shared_ptr<const std::string> content = served->content;
-    res.set_content_provider(
-        content->size(), "application/octet-stream",
-        [content](size_t offset, size_t length, httplib::DataSink &sink) {
-            return sink.write(content->data() + offset, std::min(length, kSlice));
-        },
-        [&impl, name, peer = req.remote_addr, content](bool success) {
-            if (success)
-                impl.events.post({TransferState::Complete, name, peer, false, content->size(), {}});
-            else
-                impl.events.post({TransferState::Failed, name, peer, false, 0,
-                                  peer + " did not read " + name + " to its end."});
-        });
+    res.set_content_provider(content->size(), "application/octet-stream",
+                             [content](size_t offset, size_t length, httplib::DataSink &sink) {
+                                 return sink.write(content->data() + offset,
+                                                   std::min(length, kSlice));
+                             });
 }
 
 }  // namespace
@@ -86,10 +75,6 @@ HttpServer::~HttpServer() {
 
 uint16_t HttpServer::port() const {
     return impl_->port;
-}
-
-TransferEvents &HttpServer::events() {
-    return impl_->events;
 }
 
 void HttpServer::stop() {

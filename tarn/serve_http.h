@@ -19,7 +19,6 @@ public:
     HttpServer &operator=(const HttpServer &) = delete;
 
     uint16_t port() const;
-    TransferEvents &events();
     void stop();
 
     // cpp-httplib's classes carry time_t, which this header keeps out of the

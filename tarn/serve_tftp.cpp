@@ -155,8 +155,15 @@ void Loop::refuse(const sockaddr_storage &to,
 void Loop::request(const sockaddr_storage &from,
                    socklen_t fromLen,
                    std::span<const uint8_t> datagram) {
+    // Only a request is answered here: answering anything else, an error
+    // packet above all, could start an endless exchange with another server.
+    const bool asks = datagram.size() >= 2 && datagram[0] == 0 &&
+                      (datagram[1] == static_cast<uint8_t>(Opcode::Rrq) ||
+                       datagram[1] == static_cast<uint8_t>(Opcode::Wrq));
+    if (!asks)
+        return;
     const std::optional<tftp::Packet> p = tftp::parsePacket(datagram);
-    if (!p || (p->opcode != Opcode::Rrq && p->opcode != Opcode::Wrq)) {
+    if (!p) {
         refuse(from, fromLen, ErrorCode::IllegalOperation, "Illegal TFTP operation");
         return;
     }
@@ -198,6 +205,12 @@ void Loop::request(const sockaddr_storage &from,
         }
         t.content = served->content;
     } else {
+        if (!config_.sender.empty() && t.peer != config_.sender) {
+            // Not reported: a stranger could otherwise crowd the command's
+            // events out or end its wait with a failure of its making.
+            refuse(from, fromLen, ErrorCode::AccessViolation, "Access violation");
+            return;
+        }
         const bool expected = std::find(config_.receiveNames.begin(), config_.receiveNames.end(),
                                         t.file) != config_.receiveNames.end();
         if (!expected || t.file.find('/') != std::string::npos) {

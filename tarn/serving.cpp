@@ -85,11 +85,12 @@ std::shared_ptr<const std::string> readServedFile(const std::filesystem::path &p
 }
 
 std::optional<TransferEvent> transferEnd(TransferEvents &events,
+                                         const std::string &peer,
                                          const std::string &file,
                                          Clock::time_point deadline) {
     // Bounded by the deadline and by the queue: each round takes one event.
     while (std::optional<TransferEvent> e = events.next(deadline))
-        if (e->file == file && e->state != TransferState::Started)
+        if (e->peer == peer && e->file == file && e->state != TransferState::Started)
             return e;
     return std::nullopt;
 }

@@ -38,9 +38,10 @@ std::optional<std::string> readWholeFile(const std::filesystem::path &path, uint
 // A local file to serve, read whole (at most the servers' size limit).
 std::shared_ptr<const std::string> readServedFile(const std::filesystem::path &path);
 
-// The event that ends the transfer of `file` (complete or failed), or
-// nothing when none came by the deadline.
+// The event that ends the transfer of `file` with `peer` (complete or
+// failed), or nothing when none came by the deadline.
 std::optional<TransferEvent> transferEnd(TransferEvents &events,
+                                         const std::string &peer,
                                          const std::string &file,
                                          Clock::time_point deadline);
 

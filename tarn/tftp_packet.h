@@ -30,9 +30,10 @@ enum class ErrorCode : uint16_t {
 
 inline constexpr size_t kDefaultBlockSize = 512;
 // RFC 2348 allows 8 to 65464; larger blocks than an Ethernet frame holds
-// only fragment, so the server offers at most this much.
+// only fragment, so the server offers at most what fits one 1500-byte
+// frame under IPv6's larger header as well as IPv4's.
 inline constexpr size_t kMinBlockSize = 8;
-inline constexpr size_t kMaxBlockSize = 1468;
+inline constexpr size_t kMaxBlockSize = 1428;
 inline constexpr size_t kHeaderLen = 4;
 // The largest datagram the server reads: a request with its options, or a
 // data packet of the largest block size a client could ask for.

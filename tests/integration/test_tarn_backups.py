@@ -34,8 +34,12 @@ def test_backups_of_three_devices_are_committed_and_restored(ap_factory, tarn, t
     changed = three[1]
     old_name = changed.store_get("system", "system-name")
     changed.store_set("system", "system-name", "renamed-ap")
+    # The user's own staged change stays staged, out of the backup's commit.
+    (repo / "notes.txt").write_text("mine\n")
+    git(repo, "add", "notes.txt")
     res = tarn("backup", "--all", "--to", str(repo))
     assert res.returncode == 0, res.stderr
+    assert git(repo, "status", "--porcelain") == "A  notes.txt\n"
     message = git(repo, "log", "-1", "--format=%B")
     assert message.startswith("backup: 1 changed, 2 unchanged\n"), message
     assert f"changed:\n  {mac_text(changed)} " in message

