@@ -4,11 +4,10 @@
 // where it stopped.
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -159,12 +158,15 @@ void saveState(const std::string &path, const Plan &p) {
     const std::string content = out.str();
     const std::string tmp = path + ".new";
     std::FILE *file = std::fopen(tmp.c_str(), "w");
-    bool written = file && std::fwrite(content.data(), 1, content.size(), file) == content.size() &&
-                   std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    const int why = errno;
-    if (file && std::fclose(file) != 0)
-        written = false;
-    if (written && std::rename(tmp.c_str(), path.c_str()) == 0)
+    int why = 0;
+    if (!file || std::fwrite(content.data(), 1, content.size(), file) != content.size() ||
+        std::fflush(file) != 0 || fsync(fileno(file)) != 0)
+        why = errno;
+    if (file && std::fclose(file) != 0 && why == 0)
+        why = errno;
+    if (why == 0 && std::rename(tmp.c_str(), path.c_str()) != 0)
+        why = errno;
+    if (why == 0)
         return;
     std::remove(tmp.c_str());
     throw RefusedError("cannot write the rollout's state to " + path + ": " + std::strerror(why) +
@@ -216,7 +218,11 @@ Plan loadState(const std::string &path) {
         } else if (key == "max-failures") {
             p.maxFailures = number(value, "max-failures", 1, 4096);
         } else if (key == "wait-timeout") {
-            p.waitTimeout = parseWaitTimeout(value, "wait-timeout");
+            try {
+                p.waitTimeout = parseWaitTimeout(value, "wait-timeout");
+            } catch (const UsageError &e) {
+                throw bad(e.what());
+            }
         } else if (key == "devices" && !count) {
             count = number(value, "devices", 1, std::numeric_limits<int>::max());
         } else if (key == "device" && count) {
