@@ -224,24 +224,26 @@ constexpr std::array kCommands{
             "With --wait, waits until the device announces itself again (default at most\n"
             "180 s). Asks first when standard input is a terminal; --yes (-y) does not ask.",
             cmdReboot},
-    Command{"rollout",
-            "rollout IMAGE (--to MAC|MANIFEST ... | --all) [--http|--tftp SERVER] [--canary N]\n"
-            "            [--wave N] [--max-failures K] [--version V] [--wait-timeout S]\n"
-            "            [--state FILE]\n"
-            "       tarn [options] rollout --resume [--wave N] [--max-failures K] [--state FILE]",
-            "upgrade many devices in stages, halting at the first failures",
-            "Checks IMAGE, then upgrades the devices named with --to (MACs, or the devices of a\n"
-            "fleet manifest, in that order) or every device of the segment (--all), skipping\n"
-            "those already on its version: first a canary wave of --canary devices (default\n"
-            "1), then waves of --wave devices in parallel (default 5). tarn serves the image\n"
-            "itself over HTTP, or the devices fetch its file name from SERVER. Each device\n"
-            "must come back announcing the new version within --wait-timeout seconds\n"
-            "(default 600). Halts once --max-failures devices failed (default 1), leaving the\n"
-            "rest untouched, and ends with a summary. --version names the version the devices\n"
-            "report when it differs from the image's. The state is kept in FILE (default\n"
-            "tarn-rollout.state in the current folder); --resume continues from it, failed\n"
-            "devices first.",
-            cmdRollout, "--version"},
+    Command{
+        "rollout",
+        "rollout IMAGE (--to MAC|MANIFEST ... | --all) [--http|--tftp SERVER] [--canary N]\n"
+        "            [--wave N] [--max-failures K] [--version V] [--wait-timeout S]\n"
+        "            [--state FILE]\n"
+        "       tarn [options] rollout --resume [--wave N] [--max-failures K] [--wait-timeout S]\n"
+        "            [--state FILE]",
+        "upgrade many devices in stages, halting at the first failures",
+        "Checks IMAGE, then upgrades the devices named with --to (MACs, or the devices of a\n"
+        "fleet manifest, in that order) or every device of the segment (--all), skipping\n"
+        "those already on its version: first a canary wave of --canary devices (default\n"
+        "1), then waves of --wave devices in parallel (default 5). tarn serves the image\n"
+        "itself over HTTP, or the devices fetch its file name from SERVER. Each device\n"
+        "must come back announcing the new version within --wait-timeout seconds\n"
+        "(default 600). Halts once --max-failures devices failed (default 1), leaving the\n"
+        "rest untouched, and ends with a summary. --version names the version the devices\n"
+        "report when it differs from the image's. The state is kept in FILE (default\n"
+        "tarn-rollout.state in the current folder); --resume continues from it, failed\n"
+        "devices first.",
+        cmdRollout, "--version"},
     Command{"export",
             "export --all [--env-file FILE]\n"
             "       -d MAC[,MAC...] export [--env-file FILE]",

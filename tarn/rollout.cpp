@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -21,6 +24,7 @@
 #include "records.h"
 #include "serve_http.h"
 #include "serving.h"
+#include "sha256.h"
 #include "upgrade.h"
 
 namespace tarn {
@@ -28,7 +32,9 @@ namespace tarn {
 namespace {
 
 constexpr const char *kStateFile = "tarn-rollout.state";
-constexpr std::string_view kStateHeader = "tarn-rollout 1";
+constexpr std::string_view kStateHeader = "tarn-rollout 2";
+// A wave's devices are upgraded by a thread each.
+constexpr long kWaveLimit = 64;
 
 enum class Outcome { Pending, Upgraded, Skipped, Failed };
 
@@ -70,8 +76,10 @@ struct Device {
 
 // What a rollout is, kept in the state file between a halt and its resume.
 struct Plan {
-    std::string image;  // its absolute path
+    std::string image;   // its absolute path
+    std::string sha256;  // of the image, so that a resume flashes the same one
     std::string version;
+    std::shared_ptr<const std::string> data;  // the image, read once
     // "http" or "tftp": a server the administrator runs at `server`;
     // "serve": tarn's own HTTP server, on the address facing each device.
     std::string scheme;
@@ -80,6 +88,7 @@ struct Plan {
     long wave = 5;
     long maxFailures = 1;
     double waitTimeout = 600;
+    bool all = false;             // the devices are those discovery finds
     std::vector<Device> devices;  // in the order they are upgraded
 };
 
@@ -90,15 +99,21 @@ std::string imageName(const Plan &p) {
 }
 
 // The image, checked as the device will check it: a damaged one is refused
-// here, before any device is touched. `version` receives its version.
-std::shared_ptr<const std::string> readImage(const std::string &path, std::string &version) {
-    std::shared_ptr<const std::string> image = readServedFile(path);
-    const fwimage::ImageError error = fwimage::check(
-        std::span(reinterpret_cast<const uint8_t *>(image->data()), image->size()), version);
+// here, before any device is touched. Keeps it and its SHA-256 in the
+// plan and returns the version it carries.
+std::string readImage(Plan &p) {
+    p.data = readServedFile(p.image);
+    const std::span bytes(reinterpret_cast<const uint8_t *>(p.data->data()), p.data->size());
+    std::string version;
+    const fwimage::ImageError error = fwimage::check(bytes, version);
     if (error != fwimage::ImageError::None)
-        throw UsageError(path + " is not a firmware image a device takes: " +
+        throw UsageError(p.image + " is not a firmware image a device takes: " +
                          std::string(fwimage::describe(error)) + ".");
-    return image;
+    const std::optional<devfmt::Digest> digest = devfmt::sha256(bytes);
+    if (!digest)
+        throw RefusedError("cannot compute the SHA-256 of " + p.image + ": out of memory.");
+    p.sha256 = devfmt::toHex(*digest);
+    return version;
 }
 
 // Refuses a server or an image name that no device could fetch from.
@@ -113,25 +128,49 @@ void checkSource(const Plan &p) {
                          p.server + " or an IPv4 HTTP server.");
 }
 
+// A device needs some time to come back: no wait is not a wait.
+double parseWaitTimeout(const std::string &text, std::string_view what) {
+    const double seconds = parseSeconds(text, what);
+    if (seconds <= 0)
+        throw UsageError(std::string(what) + " takes more than 0 seconds, not \"" + text + "\".");
+    return seconds;
+}
+
 // ---- The state file ----------------------------------------------------------
 
-// Replaced as a whole after every device, so that a crash or Ctrl-C leaves
-// the last complete state behind.
+// The command that continues the rollout kept in `statePath`.
+std::string resumeCommand(const std::string &statePath) {
+    return statePath == kStateFile ? "tarn rollout --resume"
+                                   : "tarn rollout --resume --state " + statePath;
+}
+
+// Replaced as a whole, on disk before the rename, after every wave, so that
+// a crash, a power cut or Ctrl-C leaves the last complete state behind. The
+// count of devices lets a load tell a complete file from a cut one.
 void saveState(const std::string &path, const Plan &p) {
     std::ostringstream out;
-    out << kStateHeader << "\nimage " << p.image << "\nversion " << p.version << "\nserver "
-        << p.scheme << " " << p.server << "\ncanary " << p.canary << "\nwave " << p.wave
-        << "\nmax-failures " << p.maxFailures << "\nwait-timeout " << p.waitTimeout << "\n";
+    out << kStateHeader << "\nimage " << p.image << "\nsha256 " << p.sha256 << "\nversion "
+        << p.version << "\nserver " << p.scheme << " " << p.server << "\ncanary " << p.canary
+        << "\nwave " << p.wave << "\nmax-failures " << p.maxFailures << "\nwait-timeout "
+        << p.waitTimeout << "\ndevices " << p.devices.size() << "\n";
     for (const Device &d : p.devices)
         out << "device " << formatMac(d.mac) << " " << wordOf(d.outcome) << "\n";
+    const std::string content = out.str();
     const std::string tmp = path + ".new";
-    {
-        std::ofstream file(tmp, std::ios::trunc);
-        if (!(file << out.str()).flush())
-            throw UsageError("cannot write the rollout's state to " + tmp + ".");
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0)
-        throw UsageError("cannot write the rollout's state to " + path + ".");
+    std::FILE *file = std::fopen(tmp.c_str(), "w");
+    int why = 0;
+    if (!file || std::fwrite(content.data(), 1, content.size(), file) != content.size() ||
+        std::fflush(file) != 0 || fsync(fileno(file)) != 0)
+        why = errno;
+    if (file && std::fclose(file) != 0 && why == 0)
+        why = errno;
+    if (why == 0 && std::rename(tmp.c_str(), path.c_str()) != 0)
+        why = errno;
+    if (why == 0)
+        return;
+    std::remove(tmp.c_str());
+    throw RefusedError("cannot write the rollout's state to " + path + ": " + std::strerror(why) +
+                       ".");
 }
 
 Plan loadState(const std::string &path) {
@@ -139,47 +178,72 @@ Plan loadState(const std::string &path) {
     if (!in)
         throw UsageError("no rollout to resume: " + path +
                          " does not exist here; start one with tarn rollout IMAGE.");
-    const auto bad = [&](const std::string &line) {
-        return UsageError(path + " is not a rollout's state file (at \"" + line + "\").");
+    const auto bad = [&](const std::string &why) {
+        return UsageError(path + " is not a complete rollout state file (" + why +
+                          "); remove it to start a new rollout, or give another with --state "
+                          "FILE.");
+    };
+    const auto badLine = [&](const std::string &line) { return bad("at \"" + line + "\""); };
+    const auto number = [&](const std::string &value, std::string_view key, long min, long max) {
+        try {
+            return parseInteger(value, key, min, max);
+        } catch (const UsageError &e) {
+            throw bad(e.what());
+        }
     };
     Plan p;
+    std::optional<long> count;
     std::string line;
     if (!std::getline(in, line) || line != kStateHeader)
-        throw bad(line);
+        throw badLine(line);
     while (std::getline(in, line)) {
         const size_t space = line.find(' ');
         const std::string key = line.substr(0, space);
         const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
         if (key == "image") {
             p.image = value;
+        } else if (key == "sha256") {
+            p.sha256 = value;
         } else if (key == "version") {
             p.version = value;
         } else if (key == "server") {
             p.scheme = value.substr(0, value.find(' '));
             p.server = value.substr(std::min(value.size(), p.scheme.size() + 1));
             if (p.scheme != "http" && p.scheme != "tftp" && p.scheme != "serve")
-                throw bad(line);
+                throw badLine(line);
         } else if (key == "canary") {
-            p.canary = parseInteger(value, "canary", 0, 4096);
+            p.canary = number(value, "canary", 0, kWaveLimit);
         } else if (key == "wave") {
-            p.wave = parseInteger(value, "wave", 1, 4096);
+            p.wave = number(value, "wave", 1, kWaveLimit);
         } else if (key == "max-failures") {
-            p.maxFailures = parseInteger(value, "max-failures", 1, 4096);
+            p.maxFailures = number(value, "max-failures", 1, 4096);
         } else if (key == "wait-timeout") {
-            p.waitTimeout = parseSeconds(value, "wait-timeout");
-        } else if (key == "device") {
+            try {
+                p.waitTimeout = parseWaitTimeout(value, "wait-timeout");
+            } catch (const UsageError &e) {
+                throw bad(e.what());
+            }
+        } else if (key == "devices" && !count) {
+            count = number(value, "devices", 1, std::numeric_limits<int>::max());
+        } else if (key == "device" && count) {
             const std::optional<Mac> mac = parseMac(value.substr(0, value.find(' ')));
             const std::optional<Outcome> o =
                 outcomeOf(value.substr(std::min(value.size(), value.find(' ') + 1)));
             if (!mac || !o)
-                throw bad(line);
+                throw badLine(line);
+            if (std::any_of(p.devices.begin(), p.devices.end(),
+                            [&](const Device &d) { return d.mac == *mac; }))
+                throw bad(formatMac(*mac) + " is listed twice");
             p.devices.push_back(Device(*mac, *o));
         } else {
-            throw bad(line);
+            throw badLine(line);
         }
     }
-    if (p.image.empty() || p.version.empty() || p.scheme.empty())
-        throw bad("the end");
+    if (p.image.empty() || p.sha256.empty() || p.version.empty() || p.scheme.empty() || !count)
+        throw bad("it lacks the image, its version or the count of devices");
+    if (p.devices.size() != static_cast<size_t>(*count))
+        throw bad("it lists " + std::to_string(p.devices.size()) + " of its " +
+                  std::to_string(*count) + " devices: it was cut off");
     checkSource(p);
     return p;
 }
@@ -200,6 +264,8 @@ constexpr std::pair<std::string_view, int> kStageShare[] = {
 // One line per device of the wave. On a terminal the lines are redrawn in
 // place; elsewhere a line is printed when a device's stage changes; with
 // --json, one object per change.
+void report(bool json, const Device &d);
+
 class Board {
 public:
     Board(bool json, const std::vector<Device *> &wave) : json_(json), tty_(isatty(STDERR_FILENO)) {
@@ -224,6 +290,15 @@ public:
         } else if (changed) {
             std::fprintf(stderr, "%s\n", terminalText(lineText(l)).c_str());
         }
+    }
+
+    // What became of a device, printed as soon as it is known; on a
+    // terminal the lines are drawn again below the sentence.
+    void finished(const Device &d) {
+        const std::lock_guard lock(mutex_);
+        report(json_, d);
+        if (d.outcome == Outcome::Failed)
+            drawn_ = false;
     }
 
 private:
@@ -325,9 +400,9 @@ Record deviceRecord(const Device &d) {
                   text("note", d.note)};
 }
 
-// Prints what became of a device as soon as it is known.
-void report(Session &s, const Device &d) {
-    if (s.options().json) {
+// Prints what became of a device; the board calls it under its lock.
+void report(bool json, const Device &d) {
+    if (json) {
         Record r = deviceRecord(d);
         r.insert(r.begin(), text("event", "device"));
         std::printf("%s\n", toJson(r).c_str());
@@ -343,15 +418,14 @@ void report(Session &s, const Device &d) {
 void runWave(Session &s, const Plan &plan, const std::vector<Device *> &wave) {
     Board board(s.options().json, wave);
     const Credentials credentials = s.credentials();
-    std::vector<std::thread> threads;
+    // Joined however this ends, so that no thread outlives the board.
+    std::vector<std::jthread> threads;
     threads.reserve(wave.size());
     for (size_t i = 0; i < wave.size(); i++)
-        threads.emplace_back(upgradeOne, std::cref(s.options()), std::cref(credentials),
-                             std::cref(plan), std::ref(*wave[i]), std::ref(board), i);
-    for (std::thread &t : threads)
-        t.join();
-    for (const Device *d : wave)
-        report(s, *d);
+        threads.emplace_back([&, i] {
+            upgradeOne(s.options(), credentials, plan, *wave[i], board, i);
+            board.finished(*wave[i]);
+        });
 }
 
 // ---- The rollout -------------------------------------------------------------
@@ -502,10 +576,11 @@ int finish(Session &s, const Plan &p, const std::string &statePath) {
         throw Error(static_cast<ExitCode>(firstFailure->exitCode),
                     "the rollout of " + p.version + " halted: " + counts + ", " +
                         std::to_string(pending) +
-                        " left untouched. Fix the cause and continue with tarn rollout --resume.");
+                        " left untouched. Fix the cause and continue with " +
+                        resumeCommand(statePath) + ".");
     throw Error(static_cast<ExitCode>(firstFailure->exitCode),
-                "the rollout of " + p.version + " ended, but " + counts +
-                    "; tarn rollout --resume tries them again.");
+                "the rollout of " + p.version + " ended, but " + counts + "; " +
+                    resumeCommand(statePath) + " tries them again.");
 }
 
 // Notes where each device fetches the image, and starts tarn's own HTTP
@@ -514,17 +589,12 @@ int finish(Session &s, const Plan &p, const std::string &statePath) {
 std::vector<std::unique_ptr<HttpServer>> serveImage(Session &s, Plan &p) {
     std::vector<std::unique_ptr<HttpServer>> servers;
     std::map<std::string, bool> serving;
-    std::shared_ptr<const std::string> image;
     for (Device &d : p.devices) {
         if (d.outcome != Outcome::Pending)
             continue;
         if (p.scheme != "serve") {
             d.server = p.server;
             continue;
-        }
-        if (!image) {
-            std::string version;
-            image = readImage(p.image, version);
         }
         Session probe(s.options(), *d.found, Credentials{});
         d.server = serveAddress(probe);
@@ -533,7 +603,7 @@ std::vector<std::unique_ptr<HttpServer>> serveImage(Session &s, Plan &p) {
         ServeConfig c;
         c.address = d.server;
         c.port = kHttpPort;
-        c.files = {{imageName(p), image}};
+        c.files = {{imageName(p), p.data}};
         servers.push_back(std::make_unique<HttpServer>(std::move(c)));
         serving[d.server] = true;
     }
@@ -548,13 +618,14 @@ void refuseToReplace(const std::string &statePath) {
     const Plan old = loadState(statePath);
     if (std::any_of(old.devices.begin(), old.devices.end(), toUpgrade))
         throw UsageError(statePath + " holds a rollout of " + old.version +
-                         " that has not finished; continue it with tarn rollout --resume, or "
-                         "remove the file to start another.");
+                         " that has not finished; continue it with " + resumeCommand(statePath) +
+                         ", or remove the file to start another.");
 }
 
 int run(Session &s, Plan &p, const std::string &statePath) {
     const std::map<Mac, Found> found = discoverDevices(s, p.devices);
-    if (p.devices.empty()) {  // --all
+    if (p.all) {
+        p.all = false;  // from now on, the devices found are the rollout's
         for (const auto &[mac, f] : found)
             p.devices.push_back(Device(mac));
         if (p.devices.empty())
@@ -592,11 +663,18 @@ int cmdRollout(Session &s, Args &a) {
 
     Plan p;
     if (resume) {
-        if (image || version || http || tftp || !to.empty() || all)
-            throw UsageError("--resume takes the image, version, server and devices from " +
+        if (image || version || http || tftp || canary || !to.empty() || all)
+            throw UsageError("--resume takes the image, version, server, canary and devices from " +
                              statePath + "; give only --wave, --max-failures or --wait-timeout.");
         a.finish();
         p = loadState(statePath);
+        const std::string halted = p.sha256;
+        readImage(p);
+        if (p.sha256 != halted)
+            throw UsageError(p.image + " is not the image the rollout of " + p.version +
+                             " started with (its SHA-256 differs from the one in " + statePath +
+                             "); put that image back, or remove " + statePath +
+                             " to start a new rollout.");
         // Failed devices are tried again, first: the cause has been fixed.
         for (Device &d : p.devices)
             if (d.outcome == Outcome::Failed)
@@ -621,20 +699,21 @@ int cmdRollout(Session &s, Args &a) {
         p.server = http ? *http : tftp ? *tftp : "";
         checkSource(p);
         // Checked whatever --version says: a damaged image never leaves.
-        readImage(p.image, p.version);
+        p.version = readImage(p);
         if (version)
             p.version = *version;
+        p.all = all;
         if (!all)
             p.devices = namedDevices(to);
         if (canary)
-            p.canary = parseInteger(*canary, "--canary", 0, 4096);
+            p.canary = parseInteger(*canary, "--canary", 0, kWaveLimit);
     }
     if (wave)
-        p.wave = parseInteger(*wave, "--wave", 1, 4096);
+        p.wave = parseInteger(*wave, "--wave", 1, kWaveLimit);
     if (maxFailures)
         p.maxFailures = parseInteger(*maxFailures, "--max-failures", 1, 4096);
     if (waitTimeout)
-        p.waitTimeout = parseSeconds(*waitTimeout, "--wait-timeout");
+        p.waitTimeout = parseWaitTimeout(*waitTimeout, "--wait-timeout");
     return run(s, p, statePath);
 }
 

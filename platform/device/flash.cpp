@@ -1,6 +1,7 @@
 #include "flash.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -30,14 +31,27 @@ bool makeFlashDir() {
 
 // The partition's size; nothing when the board does not say.
 std::optional<uint64_t> flashCapacity() {
+    if (access(kFlashCapacity, F_OK) != 0) {
+        return std::nullopt;
+    }
+    // A file that is there but says nothing sensible is a fault worth a
+    // line, never a silent "no limit".
     const auto text = devio::readFile(kFlashCapacity);
     if (!text) {
+        fprintf(stderr, "flash: cannot read %s; the flash's size is not checked\n", kFlashCapacity);
         return std::nullopt;
     }
     uint64_t size = 0;
     const char *first = reinterpret_cast<const char *>(text->data());
-    const auto [end, error] = std::from_chars(first, first + text->size(), size);
-    if (error != std::errc() || end == first) {
+    const char *last = first + text->size();
+    if (last != first && last[-1] == '\n') {
+        last--;
+    }
+    const auto [end, error] = std::from_chars(first, last, size);
+    if (error != std::errc() || end == first || end != last) {
+        fprintf(stderr,
+                "flash: %s does not hold a number of bytes; the flash's size is not checked\n",
+                kFlashCapacity);
         return std::nullopt;
     }
     return size;

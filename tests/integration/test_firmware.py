@@ -85,3 +85,20 @@ def test_refused_file_names_run_nothing(ap, client, op):
         assert ap.journal(after=seq) == [], f"{name}: no status or progress written"
         assert "SYSCMD" not in ap.stdout_text()[len(out_before):], f"{name}: nothing run"
     assert not ap.exists("/tmp/owned")
+
+
+def test_flash_capacity_must_be_a_whole_number(ap, tmp_path):
+    """A capacity file that is not a number is said on stderr, never read
+    as its leading digits."""
+    payload, image = tmp_path / "payload", tmp_path / "fw.bin"
+    payload.write_bytes(os.urandom(20000))
+    subprocess.run([ap.segment.build / "platform/device/mkfwimage", "9.0.0", payload, image],
+                   check=True, timeout=30)
+    ap.write_file("/tmp/fw.bin", image.read_bytes())
+    ap.write_file("/var/lib/flash/capacity", "10000\n")
+    res = ap.run(["flash-validate", "/tmp/fw.bin"])
+    assert res.returncode == 1 and "does not fit the flash of 10000 bytes" in res.stderr
+    ap.write_file("/var/lib/flash/capacity", "10000abc")
+    res = ap.run(["flash-validate", "/tmp/fw.bin"])
+    assert res.returncode == 0, res.stderr
+    assert "/var/lib/flash/capacity does not hold a number of bytes" in res.stderr

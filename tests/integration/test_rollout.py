@@ -44,10 +44,12 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     # refuses. tarn serves the image itself.
     res = rollout(fw2, "--all", "--wave", "2")
     assert res.returncode == 1, res.stderr
-    assert [(e["mac"], e["outcome"]) for e in events(res, "device")] == [
-        (macs[0], "upgraded"), (macs[1], "upgraded"), (macs[2], "failed")]
+    outcomes = [(e["mac"], e["outcome"]) for e in events(res, "device")]
+    assert outcomes[0] == (macs[0], "upgraded"), "the canary alone, first"
+    assert sorted(outcomes[1:]) == [(macs[1], "upgraded"), (macs[2], "failed")]
     assert f"{macs[2]} refused the firmware image" in res.stderr
     assert "halted: 1 of 5 devices failed, 2 left untouched" in res.stderr
+    assert f"tarn rollout --resume --state {state}." in res.stderr
     assert events(res, "summary")[0]["untouched"] == 2
     assert versions(aps) == ["2.0.0", "2.0.0", "1.0.0", "1.0.0", "1.0.0"]
     assert [ap.store_get(*PROGRESS) for ap in aps[3:]] == [None, None], "never started"
@@ -57,12 +59,34 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     again = rollout(fw2, "--to", ",".join(macs))
     assert again.returncode == 2 and "has not finished" in again.stderr, "the halt is kept"
 
+    # A state file that is cut off, lists no device or names one twice is
+    # refused, never read as "every device"; so is another image or a new
+    # canary on resume.
+    lines = open(state).read().splitlines(keepends=True)
+    devices = [line for line in lines if line.startswith("device ")]
+    damaged = [("was cut off", lines[:-1]),
+               ("was cut off", [line for line in lines if line not in devices]),
+               ("listed twice", lines[:-1] + [devices[0]])]
+    for why, text in damaged:
+        bad = tmp_path / "damaged.state"
+        bad.write_text("".join(text))
+        res = tarn("rollout", "--resume", "--state", str(bad), timeout=SLOW)
+        assert res.returncode == 2 and why in res.stderr and "remove it" in res.stderr, res.stderr
+    res = rollout("--resume", "--canary", "2")
+    assert res.returncode == 2 and "--resume takes" in res.stderr, res.stderr
+    original = open(fw2, "rb").read()
+    image(tmp_path, "2.0.0")  # same version, other bytes
+    res = rollout("--resume")
+    assert res.returncode == 2 and "SHA-256 differs" in res.stderr, res.stderr
+    open(fw2, "wb").write(original)
+
     # Fixed: the flash takes it, and a restart clears the refusal.
     aps[2].run(["rm", CAPACITY], check=True)
     assert tarn("-d", macs[2], "reboot", "--yes", "--wait", timeout=SLOW).returncode == 0
     res = rollout("--resume")
     assert res.returncode == 0, res.stderr
-    assert [e["mac"] for e in events(res, "device")] == macs[2:], "the failed one first"
+    resumed = [e["mac"] for e in events(res, "device")]
+    assert resumed[0] == macs[2] and sorted(resumed[1:]) == sorted(macs[3:]), "the failed one first"
     assert versions(aps) == ["2.0.0"] * 5
     assert rollout("--resume").returncode == 0 and versions(aps) == ["2.0.0"] * 5
 
