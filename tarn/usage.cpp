@@ -16,7 +16,9 @@ std::vector<std::string> tokens(std::string_view text) {
         while (i < text.size() && text[i] != ' ' && text[i] != '\n')
             i++;
         std::string t(text.substr(start, i - start));
-        t.erase(std::remove_if(t.begin(), t.end(), [](char c) { return c == '[' || c == ']'; }),
+        // Brackets mark what is optional, parentheses a choice that is not.
+        t.erase(std::remove_if(t.begin(), t.end(),
+                               [](char c) { return c == '[' || c == ']' || c == '(' || c == ')'; }),
                 t.end());
         if (!t.empty() && t.back() == ',')
             t.pop_back();
