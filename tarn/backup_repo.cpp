@@ -87,8 +87,8 @@ std::string BackupRepo::readAt(const std::string &name, const std::string &revis
     Owned<git_object, git_object_free> commit, blob;
     if (git_revparse_single(&commit.p, repo_.get(), revision.c_str()) != 0)
         throw UsageError(gitError("no commit " + revision + " in " + dir_.string()));
-    const std::string spec = revision + ":" + inRepo(name);
-    if (git_revparse_single(&blob.p, repo_.get(), spec.c_str()) != 0 ||
+    const std::string fileAtRevision = revision + ":" + inRepo(name);
+    if (git_revparse_single(&blob.p, repo_.get(), fileAtRevision.c_str()) != 0 ||
         git_object_type(blob.p) != GIT_OBJECT_BLOB)
         throw UsageError("commit " + revision + " holds no " + inRepo(name) + ".");
     const auto *b = reinterpret_cast<const git_blob *>(blob.p);
