@@ -38,32 +38,25 @@ TEST(Manifest, DefaultsMergeUnderEachDeviceMapByMap) {
     const Manifest m = parseManifest(kFleet, "fleet.yaml");
     ASSERT_EQ(m.devices.size(), 2u);
     const ManifestDevice &lobby = m.devices[0];
-    EXPECT_EQ(formatMac(lobby.mac), "02:00:00:00:00:01");
-    EXPECT_EQ(lobby.where.line, 9);
-    EXPECT_EQ(lobby.name, "lobby");
-    EXPECT_EQ(lobby.dhcp, false);
-    EXPECT_EQ(formatIpv4(*lobby.ip), "192.0.2.11");
-    EXPECT_EQ(formatIpv4(*lobby.gateway), "192.0.2.1");  // from the defaults
-    ASSERT_EQ(lobby.dns->size(), 1u);
+    // The gateway and DNS come from the defaults.
+    EXPECT_EQ((std::tuple{formatMac(lobby.mac), lobby.where.line, *lobby.name, *lobby.dhcp,
+                          formatIpv4(*lobby.ip), formatIpv4(*lobby.gateway), lobby.dns->size()}),
+              (std::tuple{"02:00:00:00:00:01", 9, "lobby", false, "192.0.2.11", "192.0.2.1", 1u}));
+    // The device's own SSID wins; the key keeps the defaults' line.
     const ManifestNetwork &guest = lobby.wlan[0].at(1);
-    EXPECT_EQ(guest.ssid, "lobby-guests");  // the device's own wins
-    EXPECT_EQ(guest.security, "wpa2-personal");
-    EXPECT_EQ(guest.key->text(), "env:GUEST_KEY");
-    EXPECT_EQ(guest.key->where.line, 7);  // the defaults' line
-    EXPECT_EQ(lobby.wlan[0].at(2).vlan, 20);
-    EXPECT_FALSE(lobby.wlan[0].at(2).ssid);
-    EXPECT_TRUE(lobby.wlan[1].empty());
+    EXPECT_EQ((std::tuple{*guest.ssid, *guest.security, guest.key->text(), guest.key->where.line}),
+              (std::tuple{"lobby-guests", "wpa2-personal", "env:GUEST_KEY", 7}));
+    EXPECT_EQ(
+        (std::tuple{lobby.wlan[0].at(2).vlan, lobby.wlan[0].at(2).ssid, lobby.wlan[1].size()}),
+        (std::tuple{20, std::nullopt, 0u}));
 
     const ManifestDevice &second = m.devices[1];
-    EXPECT_EQ(second.dhcp, true);  // a scalar replaces the defaults' map
-    EXPECT_FALSE(second.ip);
-    EXPECT_TRUE(second.dns->empty());
-    EXPECT_EQ(second.ipv6->second, 64);
-    EXPECT_EQ(second.time->zone, -5);
-    EXPECT_EQ(second.time->dst, true);
-    EXPECT_EQ(second.time->ntp, "");
+    // A scalar replaces the defaults' map.
+    EXPECT_EQ((std::tuple{*second.dhcp, second.ip.has_value(), second.dns->size(),
+                          second.ipv6->second, *second.time->zone, *second.time->dst,
+                          *second.time->ntp, *second.wlan[0].at(1).ssid}),
+              (std::tuple{true, false, 0u, 64, -5, true, "", "visitors"}));
     EXPECT_EQ(second.snmp->readCommunity->form, Secret::Form::Plain);
-    EXPECT_EQ(second.wlan[0].at(1).ssid, "visitors");
     EXPECT_EQ(m.find(second.mac), &second);
 }
 
