@@ -79,18 +79,6 @@ TEST(TarnRequestBody, SetSendsBackWhatDiscoverySaw) {
               cat({text(std::string(64, 'n'), 64), kV4Settings, {0}, kV6, {64}, B(48, 0), {1}}));
 }
 
-TEST(TarnRequestBody, MultiSsidEntriesFillTheirFields) {
-    MultiSsid m;
-    m.entries[7] = {"last", "4094", "6", std::string(16, 'k')};  // fields filled, no terminators
-    EXPECT_EQ(multiSsidSetBody(1, m),  // radio 1 switched on, entries 0 to 6 empty
-              cat({{1, 1},
-                   B(7 * 56, 0),
-                   text("last", 32),
-                   {'4', '0', '9', '4'},
-                   text("6", 4),
-                   B(16, 'k')}));
-}
-
 TEST(TarnRequestBody, TransferAndDynamicDns) {
     Server v6{.ipv6 = true};
     std::copy(kV6.begin(), kV6.end(), v6.v6.begin());

@@ -47,7 +47,6 @@ TEST(TarnText, JsonStringsAreValidWhateverTheBytes) {
 
 TEST(TarnText, SecurityTakesANameOrItsCode) {
     EXPECT_EQ(securityByName("4"), securityByName("wpa2-personal"));
-    EXPECT_TRUE(securityByCode(1)->keyed && securityByCode(4)->keyed && !securityByCode(5)->keyed);
     for (const char *bad : {"0", "7", "wpa"})
         EXPECT_EQ(securityByName(bad), nullptr) << bad;
 }
