@@ -73,10 +73,8 @@ TEST_F(SysAccessors, StoredAddressesAsBytes) {
 // Only interface 0 exists: MAC and address clear the field, mask and gateway
 // leave it as it was (also when missing), writers store nothing.
 TEST_F(SysAccessors, FailuresClearOrKeepTheField) {
-    store().set("management", "mac", "00:11:22:aa:bb:cc");
-    store().set("management", "ip", "192.168.0.50");
-    store().set("management", "mask", "255.255.255.0");
-    store().set("ip-route", "gateway", "192.168.0.1");
+    store().seed({"management.mac=00:11:22:aa:bb:cc", "management.ip=192.168.0.50",
+                  "management.mask=255.255.255.0", "ip-route.gateway=192.168.0.1"});
     const struct {
         int (*read)(int, std::span<uint8_t>);
         uint8_t left;

@@ -19,9 +19,6 @@ namespace {
 class Wlan : public ::testing::Test {
 protected:
     void SetUp() override { store().clear(); }
-    void setNetwork(const char *network, const char *key, const char *value) {
-        store().set("interface", key, value, network);
-    }
 };
 
 // A request field holding `text`, zero-padded (or cut) to `width`.
@@ -76,26 +73,24 @@ TEST_F(Wlan, SecurityCodesWriteTheModeThenTheBssFlags) {
 }
 
 TEST_F(Wlan, KeyIsWrittenOnlyForWpaPersonalAndAWepKeyInUse) {
-    struct Row {
-        const char *security, *defaultKey, *writtenKey;
-    };  // null: none
-    for (const Row &r :
-         {Row{"wpa-personal", "2", "wpa-personal-key"}, Row{"static-wep", nullptr, nullptr},
-          Row{"wpa-enterprise", "2", nullptr}, Row{nullptr, "2", nullptr}}) {
-        SCOPED_TRACE(r.security != nullptr ? r.security : "none");
+    const std::string wep = "interface.wlan0.wep-default-key=2";
+    const struct {
+        std::vector<std::string> seed, writes;
+    } cases[] = {
+        {{"interface.wlan0.security=wpa-personal", wep},
+         {"interface.wlan0.wpa-personal-key=0123456789abcdef"}},
+        {{"interface.wlan0.security=static-wep"}, {}},
+        {{"interface.wlan0.security=wpa-enterprise", wep}, {}},
+        {{wep}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.seed[0]);
         store().clear();
-        if (r.security != nullptr)
-            setNetwork("wlan0", "security", r.security);
-        if (r.defaultKey != nullptr)
-            setNetwork("wlan0", "wep-default-key", r.defaultKey);
+        store().seed(c.seed);
         std::array<uint8_t, 16> key;
         std::memcpy(key.data(), "0123456789abcdef", 16);  // full width, no terminator
         sysSetWlanKey(key, 0, 1);
-        EXPECT_EQ(store().takeWrites(),
-                  r.writtenKey == nullptr
-                      ? std::vector<std::string>{}
-                      : std::vector<std::string>{std::string("interface.wlan0.") + r.writtenKey +
-                                                 "=0123456789abcdef"});
+        EXPECT_EQ(store().takeWrites(), c.writes);
     }
 }
 
@@ -107,20 +102,23 @@ TEST_F(Wlan, SecurityGetterGivesTheCodeTheSetterWouldNeed) {
         EXPECT_EQ(textOf(out), code);
     }
     // Both BSS flags on: WPA2 alone decides; none stored: off. "": the field stays zero.
-    struct Row {
-        const char *security, *flags, *code;
+    const std::string bothOn[] = {"bss.wlan0bssvap6.wpa-allowed=on",
+                                  "bss.wlan0bssvap6.wpa2-allowed=on"};
+    const struct {
+        std::vector<std::string> seed;
+        const char *code;
+    } cases[] = {
+        {{"interface.wlan0vap6.security=wpa-personal", bothOn[0], bothOn[1]}, "4"},
+        {{"interface.wlan0vap6.security=wpa-enterprise"}, "3"},
+        {{"interface.wlan0vap6.security=open", bothOn[0], bothOn[1]}, ""},
     };
-    for (const Row &r : {Row{"wpa-personal", "on", "4"}, Row{"wpa-enterprise", nullptr, "3"},
-                         Row{"open", "on", ""}}) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.seed[0]);
         store().clear();
-        setNetwork("wlan0vap6", "security", r.security);
-        if (r.flags != nullptr) {
-            store().set("bss", "wpa-allowed", r.flags, "wlan0bssvap6");
-            store().set("bss", "wpa2-allowed", r.flags, "wlan0bssvap6");
-        }
+        store().seed(c.seed);
         std::array<uint8_t, 4> code{};
         sysGetWlanSecurity(code, 6, 1);
-        EXPECT_EQ(textOf(code), r.code) << r.security;
+        EXPECT_EQ(textOf(code), c.code);
         EXPECT_EQ(code[1], 0);
     }
 }
@@ -164,9 +162,9 @@ TEST_F(Wlan, SetWritesOnlyWhatDiffersFromTheGet) {
         sysSetVapVlanId(fieldOf(std::to_string(100 + vap), 4), vap, 0);
         sysSetWlanSecurity(fieldOf(vap % 2 == 0 ? "4" : "6", 4), vap, 0);
     }
-    store().set("bss", "wpa-allowed", "on", "wlan1bssvap0");  // WPA and WPA2
-    setNetwork("wlan1", "wpa-personal-key", longKey.c_str());
-    setNetwork("wlan1vap2", "wpa-personal-key", "short-key");
+    store().seed({"bss.wlan1bssvap0.wpa-allowed=on",  // WPA and WPA2
+                  "interface.wlan1.wpa-personal-key=" + longKey,
+                  "interface.wlan1vap2.wpa-personal-key=short-key"});
     store().takeWrites();
 
     setEntries(0, getEntries(0));

@@ -89,10 +89,12 @@ void TempStore::set(const char *section, const char *key, const char *value, con
 
 void TempStore::seed(const std::vector<std::string> &settings) {
     for (const std::string &setting : settings) {
-        const size_t dot = setting.find('.'), is = setting.find('=');
+        const size_t is = setting.find('='), dot = setting.find('.');
+        const size_t last = setting.rfind('.', is);
         ASSERT_LT(dot, is) << setting;
-        set(setting.substr(0, dot).c_str(), setting.substr(dot + 1, is - dot - 1).c_str(),
-            setting.substr(is + 1).c_str());
+        const std::string object = dot == last ? "" : setting.substr(dot + 1, last - dot - 1);
+        set(setting.substr(0, dot).c_str(), setting.substr(last + 1, is - last - 1).c_str(),
+            setting.substr(is + 1).c_str(), object.empty() ? nullptr : object.c_str());
     }
 }
 

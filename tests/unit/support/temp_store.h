@@ -34,7 +34,7 @@ public:
     const std::string &path() const;
 
     void set(const char *section, const char *key, const char *value, const char *object = nullptr);
-    // set() of each "section.key=value".
+    // set() of each "section.key=value" or "section.object.key=value".
     void seed(const std::vector<std::string> &settings);
     std::optional<std::string> get(const char *section,
                                    const char *key,
