@@ -181,8 +181,7 @@ TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing) {
     const std::string tool = "umask 022; LSQLQUERY_DB=" + (folder / "s.db").string() +
                              " LSQLQUERY_JOURNAL_ROWS=3 " + lsqlTool + " ";
     for (int i = 1; i <= 5; i++)
-        ASSERT_EQ(
-            std::system((tool + "set system n" + std::to_string(i) + " v >/dev/null").c_str()), 0);
+        ASSERT_EQ(run(tool + "set system n" + std::to_string(i) + " v").status, 0);
     const ToolRun journal = run(tool + "journal | cut -f1,6");
     EXPECT_EQ(journal.status, 0);
     EXPECT_EQ(journal.out, "3\tn3\n4\tn4\n5\tn5\n");
