@@ -12,11 +12,6 @@ namespace {
 // crypt() hashes with the salt "tarnsalt".
 constexpr const char *kHashTarnadmin = "$5$tarnsalt$VnCRs2c66nWZgE/8YV.bB0LQvcqb4NSKInzOWBvFF93";
 
-TempStore &store() {
-    static TempStore s;
-    return s;
-}
-
 }  // namespace
 
 // An all-zero field reads as empty text (a full 64-character field: through test_loop's user

@@ -51,16 +51,13 @@ TEST_F(CaptureMessage, NothingWithoutDebugLevelFolderOrMount) {
 TEST_F(CaptureMessage, EveryAttemptAdvancesTheCounter) {
     g_debugLevel = 1;
     g_captureFolder = "/proc/tarn-no-such-dir";
-    unsigned counter = 7;
+    unsigned counter = 9999;
     testing::internal::CaptureStderr();
-    captureMessage(CaptureKind::Request, datagram_, counter);
     captureMessage(CaptureKind::Reply, datagram_, counter);
-    EXPECT_EQ(9u, counter);
-    counter = 10000;
     captureMessage(CaptureKind::Request, datagram_, counter);
+    EXPECT_EQ(10001u, counter);
     EXPECT_EQ(
-        "received a request message. save it to /proc/tarn-no-such-dir/tarn_req_0007 now.\n"
-        "received a reply message. save it to /proc/tarn-no-such-dir/tarn_msg_0008 now.\n"
+        "received a reply message. save it to /proc/tarn-no-such-dir/tarn_msg_9999 now.\n"
         "received a request message. save it to /proc/tarn-no-such-dir/tarn_req_10000 now.\n",
         testing::internal::GetCapturedStderr());
 }

@@ -14,8 +14,7 @@ namespace {
 
 class Cfg : public ::testing::Test {
 protected:
-    void SetUp() override { store.clear(); }
-    TempStore store;
+    void SetUp() override { store().clear(); }
 };
 
 TEST_F(Cfg, MissingKeyLeavesTheDestination) {
@@ -32,7 +31,7 @@ TEST_F(Cfg, ReadIsCutToCapacityAndTerminated) {
         size_t capacity;
         const char *read;
     } cases[] = {{8, "brtrunk"}, {7, "brtrun"}, {1, ""}};  // 8: fits with its terminator
-    store.set("management", "interface", "brtrunk");
+    store().set("management", "interface", "brtrunk");
     for (const auto &c : cases) {
         std::array<char, 40> buf;
         buf.fill('#');
@@ -45,12 +44,12 @@ TEST_F(Cfg, ReadIsCutToCapacityAndTerminated) {
 // A rejected write prints one line with the library's text and returns the
 // library's non-zero result; a successful one prints nothing.
 TEST_F(Cfg, RejectedWriteIsReportedOnce) {
-    store.lock("vap", "vlan-id", "vap locked", "vap2", "radio", "wlan1");
+    store().lock("vap", "vlan-id", "vap locked", "vap2", "radio", "wlan1");
     testing::internal::CaptureStdout();
     const int rc = cfgSetObjWhere("vap", "vap2", "vlan-id", "radio", "wlan1", "9");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error occurred on set: vap locked\n");
     EXPECT_NE(rc, 0);
-    EXPECT_EQ(store.get("vap", "vlan-id", "vap2", "radio", "wlan1"), std::nullopt);
+    EXPECT_EQ(store().get("vap", "vlan-id", "vap2", "radio", "wlan1"), std::nullopt);
 
     testing::internal::CaptureStdout();
     EXPECT_EQ(cfgSet("system", "system-name", "ap-1"), 0);

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "handler_table.h"
@@ -21,24 +20,7 @@
 
 namespace {
 
-TempStore &store() {
-    static TempStore s;
-    return s;
-}
-
-using Write = std::tuple<std::string, std::string, std::string>;  // section, key, value
-
-size_t g_mark = 0;
-void mark() {
-    g_mark = store().journal().size();
-}
-std::vector<Write> writes() {
-    const std::vector<JournalEntry> journal = store().journal();
-    std::vector<Write> out;
-    for (const JournalEntry &e : std::span(journal).subspan(g_mark))
-        out.push_back({e.section, e.key, e.value});
-    return out;
-}
+using Writes = std::vector<std::string>;
 
 std::vector<std::string> g_commands;
 int recordCommand(const char *command) {
@@ -94,7 +76,6 @@ protected:
         // A reset without IP on a static device saves the address: into the
         // test's own folder, never at the host's fixed path.
         setReservedIpSaveFile(keptAddressFile().c_str());
-        mark();
     }
     void TearDown() override { sysSetShellExec(nullptr); }
 };
@@ -108,7 +89,7 @@ TEST_F(Handlers, SetBasicInfoWritesInOrder) {
     const struct {
         const char *name;
         Fields fields;
-        std::vector<Write> expected;
+        Writes expected;
     } cases[] = {
         // Any non-zero DHCP byte is on, and DHCP writes no static group.
         {"Dhcp",
@@ -116,10 +97,8 @@ TEST_F(Handlers, SetBasicInfoWritesInOrder) {
           {bi::kDhcp, {0xFF}},
           {bi::kIp, {10, 0, 0, 2}},
           {bi::kIpv6Auto, {7}}},
-         {{"system", "system-name", fullName},
-          {"management", "dhcp-status", "up"},
-          {"host", "dns-via-dhcp", "up"},
-          {"management", "ipv6-autoconfig-status", "up"}}},
+         {"system.system-name=" + fullName, "management.dhcp-status=up", "host.dns-via-dhcp=up",
+          "management.ipv6-autoconfig-status=up"}},
         {"StaticEverything",
          {{bi::kSystemName, {'h', 'a', 'l', 'l'}},
           {bi::kIp, {192, 168, 0, 50}},
@@ -131,30 +110,22 @@ TEST_F(Handlers, SetBasicInfoWritesInOrder) {
           {bi::kIpv6, v6Addr},
           {bi::kIpv6Prefix, {64}},
           {bi::kIpv6Gateway, v6Gw}},
-         {{"system", "system-name", "hall"},
-          {"management", "dhcp-status", "down"},
-          {"management", "static-ip", "192.168.0.50"},
-          {"static-ip-route", "mask", "255.255.255.0"},
-          {"static-ip-route", "gateway", "192.168.0.1"},
-          {"host", "static-dns-1", "8.8.4.4"},
-          {"host", "static-dns-2", "8.8.8.8"},
-          {"host", "dns-via-dhcp", "down"},
-          {"management", "ipv6-autoconfig-status", "down"},
-          {"management", "static-ipv6", "fd00::5"},
-          {"management", "static-ipv6-prefix-length", "64"},
-          {"static-ipv6-route", "gateway", ""}}},
+         {"system.system-name=hall", "management.dhcp-status=down",
+          "management.static-ip=192.168.0.50", "static-ip-route.mask=255.255.255.0",
+          "static-ip-route.gateway=192.168.0.1", "host.static-dns-1=8.8.4.4",
+          "host.static-dns-2=8.8.8.8", "host.dns-via-dhcp=down",
+          "management.ipv6-autoconfig-status=down", "management.static-ipv6=fd00::5",
+          "management.static-ipv6-prefix-length=64", "static-ipv6-route.gateway="}},
     };
     for (const auto &p : cases) {
         SCOPED_TRACE(p.name);
         std::vector<uint8_t> body(bi::kBodyLen, 0);
         for (const auto &[off, value] : p.fields)
             std::copy(value.begin(), value.end(), body.begin() + static_cast<long>(off));
-        mark();
         EXPECT_EQ(call(funcSetBasicInfo, wire::OP_SET_BASIC_INFO, body), 0u);
-        EXPECT_EQ(writes(), p.expected);
-        mark();
+        EXPECT_EQ(store().takeWrites(), p.expected);
         EXPECT_EQ(secondCall(funcSetBasicInfo), 0u);
-        EXPECT_TRUE(writes().empty());
+        EXPECT_EQ(store().takeWrites(), Writes{});
     }
 }
 
@@ -188,38 +159,35 @@ TEST_F(Handlers, ChangeAdminResultAndCommandLine) {
         EXPECT_EQ(secondCall(funcChangeAdmin), 0u);
         EXPECT_TRUE(g_commands.empty());
     }
-    EXPECT_TRUE(writes().empty());
+    EXPECT_EQ(store().takeWrites(), Writes{});
 }
 
 TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
-    const Write reset = {"system", "factory-reset", "yes"};
+    const std::string reset = "system.factory-reset=yes";
     const struct {
         const char *name;
         RequestHandler handler;
         uint16_t op;
-        std::vector<Write> seed, second;  // second: written by the call after the reply
+        Writes seed, second;  // second: written by the call after the reply
     } cases[] = {
         {"FactoryReset", funcFactoryReset, wire::OP_FACTORY_RESET, {}, {reset}},
         {"ResetKeepIpOnDhcp",
          funcFactoryResetWithoutIP,
          wire::OP_FACTORY_RESET_KEEP_IP,
-         {{"management", "dhcp-status", "up"}, {"management", "static-ip", "10.0.0.2"}},
+         {"management.dhcp-status=up", "management.static-ip=10.0.0.2"},
          {reset}},
-        {"Reboot", funcReboot, wire::OP_REBOOT, {}, {{"system", "reboot", "yes"}}},
+        {"Reboot", funcReboot, wire::OP_REBOOT, {}, {"system.reboot=yes"}},
     };
     for (const auto &p : cases) {
         SCOPED_TRACE(p.name);
         store().clear();
-        for (const auto &[section, key, value] : p.seed)
-            store().set(section.c_str(), key.c_str(), value.c_str());
-        mark();
+        store().seed(p.seed);
         EXPECT_EQ(call(p.handler, p.op, {},
                        p.handler == funcReboot ? wire::kBodyOffPlain : wire::kBodyOffAuth),
                   0u);
-        EXPECT_TRUE(writes().empty());
-        mark();
+        EXPECT_EQ(store().takeWrites(), Writes{});
         EXPECT_EQ(secondCall(p.handler), 0u);
-        EXPECT_EQ(writes(), p.second);
+        EXPECT_EQ(store().takeWrites(), p.second);
     }
     EXPECT_TRUE(g_commands.empty());
 }
@@ -227,12 +195,8 @@ TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
 // The kept address is written as a file of its own, never through a
 // symbolic link planted where it goes, and is readable by all.
 TEST_F(Handlers, ResetKeepingTheAddressWritesNoLinkTarget) {
-    for (const auto &[section, key, value] :
-         std::vector<Write>{{"management", "dhcp-status", "down"},
-                            {"management", "static-ip", "192.0.2.40"},
-                            {"management", "static-mask", "255.255.255.0"},
-                            {"static-ip-route", "gateway", "192.0.2.1"}})
-        store().set(section.c_str(), key.c_str(), value.c_str());
+    store().seed({"management.dhcp-status=down", "management.static-ip=192.0.2.40",
+                  "management.static-mask=255.255.255.0", "static-ip-route.gateway=192.0.2.1"});
     const std::string victim = keptAddressFile() + ".victim";
     std::filesystem::remove(keptAddressFile());
     std::ofstream(victim) << "untouched";

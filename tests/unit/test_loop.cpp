@@ -20,11 +20,6 @@ constexpr std::array<uint8_t, 4> kOwnIp = {192, 0, 2, 11};
 constexpr std::array<uint8_t, 6> kAllMac = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 constexpr std::array<uint8_t, 4> kNoIp = {0, 0, 0, 0};
 
-TempStore &store() {
-    static TempStore s;
-    return s;
-}
-
 using Datagram = std::vector<uint8_t>;
 
 // A request written byte by byte, as a utility puts it on the wire.

@@ -54,6 +54,18 @@ struct ToolRun {
     std::string out, err;
 };
 
+// Runs a shell command: its exit code and standard output.
+ToolRun run(const std::string &command) {
+    ToolRun r;
+    FILE *out = popen(command.c_str(), "r");
+    char buf[4096];
+    for (size_t n; out != nullptr && (n = std::fread(buf, 1, sizeof buf, out)) > 0;)
+        r.out.append(buf, n);
+    const int status = out != nullptr ? pclose(out) : -1;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
 class LsqlqueryTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -61,25 +73,18 @@ protected:
         if (build == nullptr)
             GTEST_SKIP() << "TARN_BUILD is not set";
         lsqlTool = std::string(build) + "/platform/lsqlquery/lsql";
-        store.clear();
+        store().clear();
     }
     // Runs the built lsql with `args` (plain words); `input` is its standard input.
     ToolRun lsql(const std::string &args, const std::string &input = "") {
-        std::ofstream(store.path() + ".in")
+        std::ofstream(store().path() + ".in")
             << input;  // beside the database, in its temporary folder
         const std::string command =
-            lsqlTool + " " + args + " <" + store.path() + ".in 2>" + store.path() + ".err";
-        ToolRun r;
-        FILE *out = popen(command.c_str(), "r");
-        char buf[4096];
-        for (size_t n; out != nullptr && (n = std::fread(buf, 1, sizeof buf, out)) > 0;)
-            r.out.append(buf, n);
-        const int status = out != nullptr ? pclose(out) : -1;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::getline(std::ifstream(store.path() + ".err"), r.err, '\0');  // the whole file
+            lsqlTool + " " + args + " <" + store().path() + ".in 2>" + store().path() + ".err";
+        ToolRun r = run(command);
+        std::getline(std::ifstream(store().path() + ".err"), r.err, '\0');  // the whole file
         return r;
     }
-    TempStore store;
     std::string lsqlTool;  // the built lsql
 };
 
@@ -101,13 +106,13 @@ TEST_F(LsqlqueryTest, EveryAddressIsItsOwnSetting) {
 }
 
 TEST_F(LsqlqueryTest, JournalRecordsWritesInOrderWithWriterAndResult) {
-    store.lock("system", "model", "model is read-only");
+    store().lock("system", "model", "model is read-only");
     ASSERT_EQ(libSet("system", "reboot", "yes"), std::nullopt);
     ASSERT_EQ(libSet("vap", "vlan-id", "12", "vap1", "radio", "wlan1"), std::nullopt);
     // A locked setting refuses the write with the lock's own text.
     EXPECT_EQ(libSet("system", "model", "other"), "model is read-only");
     EXPECT_EQ(libGet("system", "model"), std::nullopt);
-    const std::vector<JournalEntry> j = store.journal();
+    const std::vector<JournalEntry> j = store().journal();
     std::vector<std::string> rows;
     for (const JournalEntry &e : j) {
         EXPECT_EQ(e.seq, j[0].seq + static_cast<int64_t>(rows.size()));
@@ -121,8 +126,8 @@ TEST_F(LsqlqueryTest, JournalRecordsWritesInOrderWithWriterAndResult) {
 }
 
 TEST_F(LsqlqueryTest, ToolExitCodes) {
-    store.set("system", "model", "TAP-2400");
-    store.lock("system", "version", "read-only");
+    store().set("system", "model", "TAP-2400");
+    store().lock("system", "version", "read-only");
     const struct {
         const char *args;
         int status;
@@ -166,26 +171,20 @@ TEST_F(LsqlqueryTest, DumpLoadRoundTripKeepsEscapedTexts) {
     ASSERT_EQ(loaded.status, 0) << loaded.err;
     EXPECT_EQ(libGet("system", "system-name"), "tab\there\nline\\end");
     EXPECT_EQ(lsql("dump").out, dumped.out);
-    EXPECT_TRUE(store.journal().empty());
+    EXPECT_TRUE(store().journal().empty());
 }
 
 // A new database and every file beside it are its owner's alone, whatever
 // the umask; the journal keeps only its newest rows, numbered on.
 TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing) {
-    const std::filesystem::path folder = store.path() + ".fresh";
-    const std::string run = "umask 022; LSQLQUERY_DB=" + (folder / "s.db").string() +
-                            " LSQLQUERY_JOURNAL_ROWS=3 " + lsqlTool + " ";
+    const std::filesystem::path folder = store().path() + ".fresh";
+    const std::string tool = "umask 022; LSQLQUERY_DB=" + (folder / "s.db").string() +
+                             " LSQLQUERY_JOURNAL_ROWS=3 " + lsqlTool + " ";
     for (int i = 1; i <= 5; i++)
-        ASSERT_EQ(std::system((run + "set system n" + std::to_string(i) + " v >/dev/null").c_str()),
-                  0);
-    std::string journal;
-    FILE *out = popen((run + "journal | cut -f1,6").c_str(), "r");
-    char buf[256];
-    for (size_t n; out != nullptr && (n = std::fread(buf, 1, sizeof buf, out)) > 0;)
-        journal.append(buf, n);
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(pclose(out), 0);
-    EXPECT_EQ(journal, "3\tn3\n4\tn4\n5\tn5\n");
+        ASSERT_EQ(run(tool + "set system n" + std::to_string(i) + " v").status, 0);
+    const ToolRun journal = run(tool + "journal | cut -f1,6");
+    EXPECT_EQ(journal.status, 0);
+    EXPECT_EQ(journal.out, "3\tn3\n4\tn4\n5\tn5\n");
     size_t files = 0;
     for (const auto &entry : std::filesystem::directory_iterator(folder)) {
         EXPECT_EQ(entry.status().permissions(),
@@ -197,7 +196,7 @@ TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing) {
     std::filesystem::remove_all(folder);
     // This program's database is open: its WAL and shared memory exist.
     for (const char *suffix : {"", "-wal", "-shm", "-changes"})
-        EXPECT_EQ(std::filesystem::status(store.path() + suffix).permissions(),
+        EXPECT_EQ(std::filesystem::status(store().path() + suffix).permissions(),
                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
             << suffix;
 }

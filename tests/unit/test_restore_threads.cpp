@@ -41,7 +41,7 @@ uint8_t serveRestore(uint8_t sst) {
 }
 
 TEST(RestoreThreads, QueriesFollowTheDetachedWorkerToComplete) {
-    TempStore().clear();
+    store().clear();
     sysSetShellExec([](const char *command) {
         commands(command);
         return 0;
@@ -59,7 +59,7 @@ TEST(RestoreThreads, QueriesFollowTheDetachedWorkerToComplete) {
                               "tftp -g 192.0.2.1 -l saved.cfg -r saved.cfg",
                               "/usr/sbin/config-file validate saved.cfg >/dev/console 2>&1",
                               "/usr/sbin/config-file restore saved.cfg >/dev/console 2>&1"}));
-    EXPECT_EQ(TempStore().get("config", "status"), "");
+    EXPECT_EQ(store().get("config", "status"), "");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <string>
 
 #include "sys_clock.h"
@@ -101,12 +102,7 @@ TEST(ClockDate, ADateToolThatWrappedGivesAClearedField) {
     char dir[] = "/tmp/tarn-clock-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string tool = std::string(dir) + "/date";
-    {
-        std::FILE *f = std::fopen(tool.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fputs("#!/bin/sh\necho 19011213204552\n", f);
-        std::fclose(f);
-    }
+    std::ofstream(tool) << "#!/bin/sh\necho 19011213204552\n";
     ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (std::string(dir) + ":" + oldPath).c_str(), 1);

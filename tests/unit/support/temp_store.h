@@ -3,8 +3,8 @@
 // Every unit-test program gets its own fresh database in a temporary folder:
 // LSQLQUERY_DB is pointed at it while the program starts, before the
 // library opens its one connection, and the folder is removed at exit.
-// All TempStore objects of a program share that database; tests call
-// clear() in SetUp to start empty.
+// All TempStore objects of a program share that database; tests reach it
+// through store() and call clear() in SetUp to start empty.
 //
 // set() writes directly and is not journaled, so the journal holds only the
 // writes of the code under test.
@@ -34,6 +34,8 @@ public:
     const std::string &path() const;
 
     void set(const char *section, const char *key, const char *value, const char *object = nullptr);
+    // set() of each "section.key=value" or "section.object.key=value".
+    void seed(const std::vector<std::string> &settings);
     std::optional<std::string> get(const char *section,
                                    const char *key,
                                    const char *object = nullptr,
@@ -41,6 +43,10 @@ public:
                                    const char *qualValue = nullptr);
     // Every journal entry, oldest first.
     std::vector<JournalEntry> journal();
+    // The writes journaled since the last call or clear(), oldest first, as
+    // "section.key=value" with ".object" and "[QKEY=QVALUE]" after the section
+    // when the write names them.
+    std::vector<std::string> takeWrites();
     // Library writes to the setting then fail with `error` as their text.
     void lock(const char *section,
               const char *key,
@@ -51,3 +57,6 @@ public:
     // Deletes every setting, lock and journal entry.
     void clear();
 };
+
+// The program's store.
+TempStore &store();
