@@ -8,6 +8,7 @@ import struct
 import pytest
 
 import tarnclient as tc
+from conftest import tarnd_writes
 
 SET_BASIC, VERIFY, CHANGE_ADMIN = 0xA2, 0xA3, 0xA4
 
@@ -16,7 +17,7 @@ def test_set_basic_info_short_body_applies_zeros(ap, client):
     seq = ap.journal_seq()
     replies = client.exchange(tc.to(ap, SET_BASIC, b"tiny", tag=7), count=1)
     assert replies == [tc.header(tc.TYPE_REPLY, 7, SET_BASIC, ap.mac, ap.ip, 0, 2, 16) + b"\0" * 16]
-    assert [(e.section, e.key, e.value) for e in ap.journal(after=seq) if e.writer == "tarnd"] == [
+    assert tarnd_writes(ap, seq) == [
         ("system", "system-name", "tiny"),
         ("management", "dhcp-status", "down"),
         ("management", "static-ip", "0.0.0.0"),

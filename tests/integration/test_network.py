@@ -5,6 +5,7 @@ import socket
 import struct
 
 import tarnclient as tc
+from conftest import tarnd_writes, wait_restart
 
 GET_NET_ADV, SET_NET_ADV = 0xA6, 0xA7
 RESET_KEEP_IP, RESET = 0xAA, 0xAB
@@ -15,10 +16,6 @@ RESERVED = "/etc/reserved_IP"   # inside the AP's sandbox
 
 def reply_to(ap, tag, op, body, ip=None):
     return tc.header(tc.TYPE_REPLY, tag, op, ap.mac, ip or ap.ip, 0, 2, len(body)) + body
-
-
-def tarnd_writes(ap, after=0):
-    return [(e.section, e.key, e.value) for e in ap.journal(after=after) if e.writer == "tarnd"]
 
 
 def test_dynamic_dns_without_backing_database_and_commit(ap, client):
@@ -49,7 +46,7 @@ def test_net_status_link_local_and_off_the_bridge(ap_factory, client):
 def reset(ap, client, datagram, expected):
     pid = ap.daemon_pid()
     assert client.exchange(datagram, count=1) == [expected]
-    ap.wait_until(lambda: ap.daemon_pid() not in (None, pid), timeout=20, what="restarted tarnd")
+    wait_restart(ap, pid)
     ap.wait_announcement(timeout=15)
     assert ap.store_get("system", "system-name") == ap.name     # factory identity again
     assert not ap.exists(RESERVED)
@@ -76,5 +73,9 @@ def test_factory_reset_without_ip_keeps_the_static_address(ap, client):
 
 def test_plain_factory_reset(ap, client):
     ap.store_set("system", "system-name", "renamed")
+    ap.store_set("snmp", "status", "up")
     reset(ap, client, tc.to(ap, RESET, tag=0xAB), reply_to(ap, 0xAB, RESET, RESULT_OK))
     assert tarnd_writes(ap) == []
+    # Factory defaults and the device's identity again, and the trigger cleared.
+    assert (ap.store_get("snmp", "status"), ap.store_get("management", "mac"),
+            ap.store_get("system", "factory-reset")) == ("down", ap.mac_text, None)

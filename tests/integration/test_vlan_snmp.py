@@ -7,6 +7,7 @@ import re
 import struct
 
 import tarnclient as tc
+from conftest import tarnd_writes
 
 VLAN, SNMP = 0xD2, 0xD4
 
@@ -49,7 +50,7 @@ def test_snmp_without_credentials_writes_settings_and_commit(ap, client):
     seq = ap.journal_seq()
     body = bytes([0]) + tc.text_field("readers", 32) + tc.text_field("writers", 32)
     assert acknowledge(client, tc.to(ap, SNMP, body, auth=None, tag=0x0D40), ap, SNMP, 0x0D40) == 0
-    assert [(e.section, e.key, e.value) for e in ap.journal(after=seq) if e.writer == "tarnd"] == [
+    assert tarnd_writes(ap, seq) == [
         ("snmp", "status", "down"),
         ("snmp", "ro-community", "readers"),
         ("snmp", "rw-community", "writers"),
