@@ -166,6 +166,16 @@ class Client:
         self.send(datagram)
         return self._collect(timeout, count, settle)
 
+    def result(self, datagram, device):
+        """Sends a request that `device` answers with a result: checks the
+        38-byte reply (header, 32-bit result, twelve zero bytes) and
+        returns the result."""
+        h = parse_header(datagram)
+        replies = self.exchange(datagram, count=1)
+        assert [(r[:HEADER_LEN], r[26:]) for r in replies] == [
+            (header(TYPE_REPLY, h.tag, h.op, device.mac, device.ip, 0, 2, 16), bytes(12))], replies
+        return struct.unpack_from("<I", replies[0], HEADER_LEN)[0]
+
     def replies(self, timeout=2.0):
         """Every datagram arriving on port 62992 within `timeout` seconds."""
         return self._collect(timeout, None, None)

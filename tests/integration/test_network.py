@@ -24,12 +24,10 @@ def test_dynamic_dns_without_backing_database_and_commit(ap, client):
     body = bytearray(525)
     body[129], body[130], body[131] = 5, 9, 255     # enable, status, option
     seq = ap.journal_seq()
-    assert client.exchange(tc.to(ap, SET_NET_ADV, bytes(body), tag=7), count=1) == \
-        [reply_to(ap, 7, SET_NET_ADV, RESULT_OK)]
+    assert client.result(tc.to(ap, SET_NET_ADV, bytes(body), tag=7), ap) == 0
     ap.wait_output(r"tarnd: bodylen=525\ntarnd: 9, 5\n", stream="stderr")
     assert tarnd_writes(ap, seq) == []              # dynamic DNS lives outside the store
-    assert client.exchange(tc.to(ap, COMMIT, tag=0xC0), count=1) == \
-        [reply_to(ap, 0xC0, COMMIT, RESULT_OK)]
+    assert client.result(tc.to(ap, COMMIT, tag=0xC0), ap) == 0
     assert tarnd_writes(ap, seq) == [("config", "startup", "running")]
 
 
@@ -56,7 +54,7 @@ def test_factory_reset_without_ip_keeps_the_static_address(ap, client):
     moved = socket.inet_aton("192.0.2.60")  # away from the factory address, so keeping it shows
     v4 = bytes([255, 255, 255, 0, 192, 0, 2, 1, 192, 0, 2, 53, 192, 0, 2, 54])  # mask, gw, DNS
     body = tc.text_field("moved", 64) + moved + b"\0\0\0\x01" + v4 + bytes(66) + b"\x01"
-    assert [len(r) for r in client.exchange(tc.to(ap, SET_BASIC, body), count=1)] == [38]
+    assert client.result(tc.to(ap, SET_BASIC, body), ap) == 0
     ap.wait_until(lambda: ap.store_get("management", "ip") == "192.0.2.60", timeout=10, what="move")
     reset(ap, client, tc.request(RESET_KEEP_IP, mac=ap.mac, ip=moved, tag=0xAA),
           reply_to(ap, 0xAA, RESET_KEEP_IP, RESULT_OK, ip=moved))
