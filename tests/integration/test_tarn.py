@@ -1,6 +1,7 @@
 """The utility tarn against simulated access points: one test per group of
 operations, a lost datagram sent again, the exit status of refusal and silence."""
 import json
+import os
 import re
 import select
 import subprocess
@@ -94,7 +95,7 @@ def test_transfers(ap, at, http, tftp):
     assert res.returncode == 0 and "with firmware 8.0.0-tarn" in res.stdout, res.stderr
 
 
-def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run):
+def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run, tmp_path):
     """The AP's link is down from after discovery (tarn reads the password
     FIFO only then) until the first commit request is seen."""
     def tag_of(sock, msg_type, op, timeout):
@@ -106,11 +107,12 @@ def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run):
                     return h.tag
         return None
 
-    util_run(["sh", "-c", "rm -f /tmp/tarn-pw && mkfifo /tmp/tarn-pw"])
+    password_file = tmp_path / "password"
+    os.mkfifo(password_file)
     watch = segment.socket(tarnclient.PORT_REQUEST)
     replies = segment.socket(tarnclient.PORT_REPLY)
     proc = segment.util_popen([TARN, "-t", "1", "-r", "3", "-d", ap.ip_text,
-                               "--password-file", "/tmp/tarn-pw", "commit"],
+                               "--password-file", str(password_file), "commit"],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
         assert tag_of(watch, 0xFDFD, 0xA1, 5) is not None, "tarn sent no discovery"
@@ -118,7 +120,8 @@ def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run):
         # this one has it, tarn's has it too.
         assert tag_of(replies, 0xFEEE, 0xA1, 10) is not None, "the AP did not answer discovery"
         ap.run("ip link set brtrunk down", check=True)
-        util_run(["sh", "-c", f"printf '{PASSWORD}\\n' > /tmp/tarn-pw"], timeout=10)
+        # Bounded: the write waits for tarn to open the FIFO.
+        util_run(["sh", "-c", f"printf '{PASSWORD}\\n' > {password_file}"], timeout=10)
         assert (first := tag_of(watch, 0xFDFD, 0xC0, 5)) is not None, "tarn sent no commit request"
         ap.run("ip link set brtrunk up", check=True)
         again = tag_of(watch, 0xFDFD, 0xC0, 3)

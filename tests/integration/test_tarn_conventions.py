@@ -101,10 +101,11 @@ def test_one_json_vocabulary(ap, at):
     assert re.search(r"^result: +administrator$", verify, re.M) and "code" not in verify, verify
 
 
-def test_secrets_from_files_environment_or_nowhere(ap, at, util_run):
-    util_run(["sh", "-c", "printf 'ro-file\\n' > /tmp/tarn-ro; printf 'rw-file\\n' > /tmp/tarn-rw;"
-              "printf 'from-a-file-9\\n' > /tmp/tarn-key"])
-    res = at("snmp", "on", "--ro-file", "/tmp/tarn-ro", "--rw-file", "/tmp/tarn-rw", "--json")
+def test_secrets_from_files_environment_or_nowhere(ap, at, util_run, tmp_path):
+    ro, rw, key = tmp_path / "ro", tmp_path / "rw", tmp_path / "key"
+    for path, text in ((ro, "ro-file"), (rw, "rw-file"), (key, "from-a-file-9")):
+        path.write_text(text + "\n")
+    res = at("snmp", "on", "--ro-file", str(ro), "--rw-file", str(rw), "--json")
     assert res.returncode == 0 and json.loads(res.stdout) == \
         {"mac": ap.mac_text, "enabled": True, "read_back": False}, \
         res.stderr
@@ -121,7 +122,7 @@ def test_secrets_from_files_environment_or_nowhere(ap, at, util_run):
         res = at("wlan", "get", "--radio", "2.4", "--show-keys", "--json")
         return [n["key"] for n in json.loads(res.stdout)]
 
-    res = at(*wlan[2:], "--security", "wpa2-personal", "--key-file", "/tmp/tarn-key")
+    res = at(*wlan[2:], "--security", "wpa2-personal", "--key-file", str(key))
     assert res.returncode == 0 and keys()[2] == "from-a-file-9", res.stderr
     # WPA and WPA2 share the passphrase: the environment's key is not taken.
     res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", "TARN_WLAN_KEY=from-the-env-7", TARN, *wlan,
