@@ -16,15 +16,21 @@ sandbox (sim/tarnsim.py) and a management-side UDP endpoint.
     util_run      util_run(cmd): a command in the utility namespace
                   (CompletedProcess, text).
     segment       the tarnsim.Segment behind all of them.
+    tarn          tarn(*args, password=, timeout=, env=): the utility run in
+                  the utility namespace with the password in its environment.
+    at            at(*args): tarn -d <ap's address> args.
 
 Everything is stopped and every namespace deleted in teardown, whatever the
 test's outcome. A failing test's report carries the APs' logs.
 """
 
 import os
+import pty
+import select
 import shutil
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -34,6 +40,8 @@ SOURCE = Path(os.environ.get("TARN_SOURCE") or HERE.parents[1])
 BUILD = Path(os.environ.get("TARN_BUILD") or SOURCE / "build")
 sys.path.insert(0, str(SOURCE / "sim"))
 sys.path.insert(0, str(HERE))
+TARN = str(BUILD / "tarn" / "tarn")
+PASSWORD = "tarnadmin"
 
 import tarnclient  # noqa: E402
 import tarnsim  # noqa: E402
@@ -119,3 +127,85 @@ def ap(ap_factory):
 @pytest.fixture
 def util_run(segment):
     return segment.util_run
+
+
+@pytest.fixture
+def tarn(util_run):
+    def run(*args, password=PASSWORD, timeout=60, env=None):
+        extra = [f"{k}={v}" for k, v in (env or {}).items()]
+        return util_run(["env", f"TARN_PASSWORD={password}", *extra, TARN, *args], timeout=timeout)
+    return run
+
+
+@pytest.fixture
+def at(ap, tarn):
+    return lambda *args, **kw: tarn("-d", ap.ip_text, *args, **kw)
+
+
+def tarnd_writes(ap, after=0):
+    """(section, key, value) of what tarnd wrote to the AP's store after `after`."""
+    return [(e.section, e.key, e.value) for e in ap.journal(after=after) if e.writer == "tarnd"]
+
+
+def wait_restart(ap, old_pid, timeout=30):
+    """Waits until a tarnd other than `old_pid` runs on the AP."""
+    ap.wait_until(lambda: ap.daemon_pid() not in (None, old_pid), timeout=timeout,
+                  what="tarnd restarted")
+
+
+def _finish(proc, timeout, before_wait=None):
+    """(exit status, stdout, stderr) of `proc`; killed if still running."""
+    try:
+        if before_wait:
+            before_wait()
+        out, err = proc.communicate(timeout=timeout)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait(timeout=5)
+    return proc.returncode, out, err
+
+
+def run_seeing_requests(segment, sock, argv, on_request, limit=150):
+    """Runs argv in the utility namespace and hands each request that `sock`
+    receives meanwhile to on_request(header, datagram); returns (exit
+    status, stdout, stderr). Gives up on the command after `limit` seconds."""
+    proc = segment.util_popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def watch():
+        deadline = time.monotonic() + limit
+        while proc.poll() is None and time.monotonic() < deadline:
+            if select.select([sock], [], [], 0.2)[0]:
+                data = sock.recv(65536)
+                h = tarnclient.parse_header(data)
+                if h.type == tarnclient.TYPE_REQUEST:
+                    on_request(h, data)
+    return _finish(proc, 30, watch)
+
+
+def run_on_terminal(segment, argv, answer, timeout=60):
+    """Runs tarn's `argv` in the utility namespace with a terminal as standard
+    input, answers `answer` and returns (exit status, stdout, stderr)."""
+    master, slave = pty.openpty()
+    proc = segment.util_popen(["env", f"TARN_PASSWORD={PASSWORD}", TARN, *argv], stdin=slave,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    os.close(slave)
+    try:
+        # The terminal keeps the line until tarn reads it.
+        os.write(master, answer.encode())
+        return _finish(proc, timeout)
+    finally:
+        os.close(master)
+
+
+def firmware_image(folder, version):
+    """A firmware image of `version` with a random payload, built in `folder`."""
+    payload, image = folder / f"payload-{version}", folder / f"fw-{version}.bin"
+    payload.write_bytes(os.urandom(20000))
+    subprocess.run([BUILD / "platform/device/mkfwimage", version, payload, image], check=True,
+                   timeout=30)
+    return image
+
+
+# The file servers' fixtures, for every test.
+from servers import http, tftp, tftp6  # noqa: E402,F401

@@ -19,6 +19,7 @@ from pathlib import Path
 import pytest
 
 import tarnclient
+from conftest import firmware_image
 from tarnsim import UTIL_IPV4, UTIL_IPV6, kill_and_wait
 
 START_TIMEOUT = 10.0
@@ -66,6 +67,12 @@ class FileServer:
 
     def path(self, name):
         return self.root / name
+
+    def offer_image(self, name, version):
+        """Offers a new firmware image of `version` as `name`; returns its bytes."""
+        image = firmware_image(self.root.parent, version).read_bytes()
+        self.put(name, image)
+        return image
 
     def wait_file(self, name, timeout=15.0):
         """The content of an uploaded file once its size has settled."""

@@ -164,29 +164,30 @@ class Client:
             while select.select([s], [], [], 0)[0]:
                 s.recvfrom(65536)
         self.send(datagram)
-        return self._collect(self.reply_sock, timeout, count, settle, keep_own=True)
+        return self._collect(timeout, count, settle)
+
+    def result(self, datagram, device):
+        """Sends a request that `device` answers with a result: checks the
+        38-byte reply (header, 32-bit result, twelve zero bytes) and
+        returns the result."""
+        h = parse_header(datagram)
+        replies = self.exchange(datagram, count=1)
+        assert [(r[:HEADER_LEN], r[26:]) for r in replies] == [
+            (header(TYPE_REPLY, h.tag, h.op, device.mac, device.ip, 0, 2, 16), bytes(12))], replies
+        return struct.unpack_from("<I", replies[0], HEADER_LEN)[0]
 
     def replies(self, timeout=2.0):
         """Every datagram arriving on port 62992 within `timeout` seconds."""
-        return self._collect(self.reply_sock, timeout, None, None, keep_own=True)
+        return self._collect(timeout, None, None)
 
-    def announcements(self, timeout=2.0, count=None):
-        """Datagrams from the devices on port 62976 within `timeout` seconds
-        (our own broadcast requests are left out); with `count`, returns
-        once that many have arrived."""
-        return self._collect(self.announce_sock, timeout, count, None, keep_own=False)
-
-    def _collect(self, sock, timeout, count, settle, keep_own):
+    def _collect(self, timeout, count, settle):
         got = []
         deadline = time.monotonic() + timeout
         while count is None or len(got) < count:
             wait = deadline - time.monotonic()
             if settle is not None and got:
                 wait = min(wait, settle)
-            if wait <= 0 or not select.select([sock], [], [], wait)[0]:
+            if wait <= 0 or not select.select([self.reply_sock], [], [], wait)[0]:
                 break
-            data, addr = sock.recvfrom(65536)
-            if not keep_own and addr[0] == self.own_ip:
-                continue
-            got.append(data)
+            got.append(self.reply_sock.recvfrom(65536)[0])
         return got

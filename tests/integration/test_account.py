@@ -8,15 +8,15 @@ import struct
 import pytest
 
 import tarnclient as tc
+from conftest import tarnd_writes
 
 SET_BASIC, VERIFY, CHANGE_ADMIN = 0xA2, 0xA3, 0xA4
 
 
 def test_set_basic_info_short_body_applies_zeros(ap, client):
     seq = ap.journal_seq()
-    replies = client.exchange(tc.to(ap, SET_BASIC, b"tiny", tag=7), count=1)
-    assert replies == [tc.header(tc.TYPE_REPLY, 7, SET_BASIC, ap.mac, ap.ip, 0, 2, 16) + b"\0" * 16]
-    assert [(e.section, e.key, e.value) for e in ap.journal(after=seq) if e.writer == "tarnd"] == [
+    assert client.result(tc.to(ap, SET_BASIC, b"tiny", tag=7), ap) == 0
+    assert tarnd_writes(ap, seq) == [
         ("system", "system-name", "tiny"),
         ("management", "dhcp-status", "down"),
         ("management", "static-ip", "0.0.0.0"),
@@ -36,12 +36,7 @@ def test_user_verify(ap, client, user, code):
 
 def change_admin(client, ap, user, password):
     body = b"".join(base64.b64encode(v.encode()).ljust(64, b"\0") for v in (user, password))
-    replies = client.exchange(tc.to(ap, CHANGE_ADMIN, body, tag=0x0A04), count=1)
-    assert len(replies) == 1
-    assert replies[0][:22] == tc.header(tc.TYPE_REPLY, 0x0A04, CHANGE_ADMIN, ap.mac, ap.ip,
-                                        0, 2, 16)
-    assert replies[0][26:] == b"\0" * 12
-    return struct.unpack_from("<I", replies[0], 22)[0]
+    return client.result(tc.to(ap, CHANGE_ADMIN, body, tag=0x0A04), ap)
 
 
 def verify_status(client, ap, password):

@@ -2,14 +2,11 @@
 Debian's ansible-core runs in the utility namespace, with every file it
 writes under the test's folder."""
 import json
-import os
-from pathlib import Path
 
 import pytest
 
-from test_tarn import PASSWORD, TARN, mac_text, tarn  # noqa: F401
+from conftest import PASSWORD, SOURCE, TARN
 
-SOURCE = Path(os.environ.get("TARN_SOURCE") or Path(__file__).resolve().parents[2])
 COLLECTIONS = SOURCE / "contrib" / "ansible"
 
 
@@ -42,10 +39,10 @@ def test_inventory_lists_the_devices_that_answer(ap_factory, tarn, ansible, tmp_
     hostvars = inventory["_meta"]["hostvars"]
     # Named after the device; the MAC and address as tarn reports them.
     assert sorted((v["tarn_mac"], v["tarn_ipv4"]) for v in hostvars.values()) == [
-        (mac_text(one), one.ip_text), (mac_text(two), two.ip_text)]
-    assert hostvars["lobby"]["tarn_mac"] == mac_text(one)
+        (one.mac_text, one.ip_text), (two.mac_text, two.ip_text)]
+    assert hostvars["lobby"]["tarn_mac"] == one.mac_text
     # Ansible's own host name would not be the device.
-    assert hostvars[mac_text(two)]["tarn_name"] == "localhost"
+    assert hostvars[two.mac_text]["tarn_name"] == "localhost"
     assert set(inventory["tarn_devices"]["hosts"]) == set(hostvars)
 
 
@@ -67,7 +64,7 @@ def test_playbook_applies_once_and_check_mode_changes_nothing(ap_factory, ansibl
     devices = ap_factory(count=2)
     manifest = tmp_path / "fleet.yaml"
     manifest.write_text("devices:\n" + "".join(
-        f"  \"{mac_text(d)}\": {{wlan: {{\"2.4\": {{1: {{ssid: visitors}}}}}}}}\n"
+        f"  \"{d.mac_text}\": {{wlan: {{\"2.4\": {{1: {{ssid: visitors}}}}}}}}\n"
         for d in devices))
 
     def ssids():
@@ -80,5 +77,5 @@ def test_playbook_applies_once_and_check_mode_changes_nothing(ap_factory, ansibl
     result, changed = play(ansible, tmp_path, manifest)
     assert changed == 1 and ssids() == ["visitors", "visitors"]
     assert sorted(r["mac"] for r in result["results"] if r["changes"]) == \
-        sorted(mac_text(d) for d in devices)
+        sorted(d.mac_text for d in devices)
     assert play(ansible, tmp_path, manifest)[1] == 0

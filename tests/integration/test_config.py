@@ -2,17 +2,15 @@
 sandbox with real TFTP and HTTP servers: the backup file arrives on the
 server and is intact, a restore brings back a setting changed after the
 backup once the device has rebooted, and a damaged file fails verification."""
-import os
 import subprocess
 import time
-from pathlib import Path
 
 import pytest
 
-from servers import (HTTP, OP_BACKUP, OP_RESTORE, TFTP, UTIL_IPV4, UTIL_IPV6, http,  # noqa: F401
-                     query_body, start_body, tftp, tftp6, transfer)
+from conftest import BUILD, wait_restart
+from servers import (HTTP, OP_BACKUP, OP_RESTORE, TFTP, UTIL_IPV4, UTIL_IPV6, query_body,
+                     start_body, transfer)
 
-BUILD = Path(os.environ.get("TARN_BUILD") or Path(__file__).resolve().parents[2] / "build")
 
 
 def host_validate(path):
@@ -77,8 +75,7 @@ def test_restore_brings_back_a_changed_setting(ap, client, tftp, http, source):
     reply = await_restore_result(client, ap)
     assert (reply.sst, reply.result, reply.message) == (2, 3, "")
     # The restore tool runs after its pause and reboots the device.
-    ap.wait_until(lambda: ap.daemon_pid() not in (None, old_pid), timeout=30,
-                  what="reboot after the restore")
+    wait_restart(ap, old_pid)
     assert ap.store_get("system", "system-name") == ap.name
 
 

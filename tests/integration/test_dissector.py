@@ -1,18 +1,15 @@
 """The Wireshark dissector tools/wireshark/tarn.lua through tshark: on the checked-in session
 (tests/data/tarn-session.pcap, from tools/wireshark/capture_session.py), on a header one byte
 short and on a live capture in the sandbox while the tarn utility runs."""
-import os
 import shutil
 import subprocess
 import sys
-from pathlib import Path
 
 import pytest
 
 import tarnclient as tc
+from conftest import BUILD, SOURCE
 
-SOURCE = Path(os.environ.get("TARN_SOURCE") or Path(__file__).resolve().parents[2])
-BUILD = Path(os.environ.get("TARN_BUILD") or SOURCE / "build")
 LUA = SOURCE / "tools" / "wireshark" / "tarn.lua"
 SAMPLE = SOURCE / "tests" / "data" / "tarn-session.pcap"
 sys.path.insert(0, str(SOURCE / "tools" / "wireshark"))
@@ -118,14 +115,6 @@ def test_expert_infos_only_on_the_malformed_and_refused_datagrams():
     ]
 
 
-def test_a_header_one_byte_short_is_marked(tmp_path):
-    (tmp_path / "short.txt").write_text("0000 " + tc.request(0xA1, addressed=False)[:21].hex(" "))
-    subprocess.run(["text2pcap", "-q", "-u", "40000,62976", tmp_path / "short.txt",
-                    tmp_path / "short.pcap"], check=True, timeout=30)
-    assert fields(tmp_path / "short.pcap", None, "_ws.expert.message", "tarn.type") == [
-        {"_ws.expert.message": ["Truncated header: 21 of 22 bytes"], "tarn.type": []}]
-
-
 def test_live_capture_of_the_tarn_utility(segment, ap, util_run, tmp_path):
     with cs.capture(segment, tmp_path / "live.pcap", 0xAC) as pcap:
         got = util_run(["env", "TARN_PASSWORD=tarnadmin", str(BUILD / "tarn" / "tarn"),
@@ -142,7 +131,8 @@ def test_live_capture_of_the_tarn_utility(segment, ap, util_run, tmp_path):
 
 def test_operations_follow_the_protocol_table(tmp_path):
     """Every operation of proto/operations.h, request and reply with the table's body sizes (and
-    credential block), reads with the table's name and neither a short body nor trailing data."""
+    credential block), reads with the table's name and neither a short body nor trailing data;
+    then a header one byte short is marked."""
     table = subprocess.run([BUILD / "proto" / "tarn-proto-ops"], capture_output=True, text=True,
                            check=True, timeout=30).stdout.split("\n")[:-1]
     lines, expected = [], []
@@ -168,10 +158,13 @@ def test_operations_follow_the_protocol_table(tmp_path):
         for d in datagrams:
             lines += [f"{o:06x} " + d[o:o + 16].hex(" ") for o in range(0, len(d), 16)]
         expected += [f"Request {name} (0x{code:04x})", f"Reply {name} (0x{code:04x})"]
+    lines.append("000000 " + tc.request(0xA1, addressed=False)[:21].hex(" "))
     (tmp_path / "ops.txt").write_text("\n".join(lines) + "\n")
     subprocess.run(["text2pcap", "-q", "-u", "40000,62976", tmp_path / "ops.txt",
                     tmp_path / "ops.pcap"], check=True, timeout=30)
-    rows = fields(tmp_path / "ops.pcap", None, "_ws.col.Info", "_ws.expert.message",
-                  "tarn.ignored")
+    *rows, short = fields(tmp_path / "ops.pcap", None, "_ws.col.Info", "_ws.expert.message",
+                          "tarn.ignored", "tarn.type")
     assert [(r["_ws.col.Info"][0].split(" tag ")[0], r["_ws.expert.message"], r["tarn.ignored"])
             for r in rows] == [(e, [], []) for e in expected]
+    assert (short["_ws.expert.message"], short["tarn.type"]) == (
+        ["Truncated header: 21 of 22 bytes"], [])

@@ -2,28 +2,15 @@
 TFTP servers on the utility side: the image travels, is validated and
 flashed by the device tools, and the reboot after the next query brings the
 device up with the new version."""
-import os
-import subprocess
-
 import pytest
 
 import tarnclient
-from servers import (HTTP, OP_FIRMWARE, TFTP, UTIL_IPV6, http, query_body, start_body,  # noqa: F401
-                     tftp6, transfer)
+from conftest import firmware_image, wait_restart
+from servers import HTTP, OP_FIRMWARE, TFTP, UTIL_IPV6, query_body, start_body, transfer
 
 FLASH = "/var/lib/flash/image"
 PROGRESS = ("firmware-upgrade", "progress")
 SLOW = 120  # bounds download, validation and reboot of sanitizer builds too
-
-
-def offer_image(server, name, version):
-    """Builds an image of `version` and offers it on `server` as `name`."""
-    payload, image = server.root.parent / f"payload-{version}", server.root.parent / version
-    payload.write_bytes(os.urandom(20000))
-    subprocess.run([server.segment.build / "platform/device/mkfwimage", version, payload, image],
-                   check=True, timeout=30)
-    server.put(name, image.read_bytes())
-    return image.read_bytes()
 
 
 def discovered_version(client, ap):
@@ -33,7 +20,7 @@ def discovered_version(client, ap):
 
 
 def test_http_upgrade_end_to_end(ap, client, http):
-    image = offer_image(http, "fw-7.1.0.bin", "7.1.0-http")
+    image = http.offer_image("fw-7.1.0.bin", "7.1.0-http")
     assert discovered_version(client, ap) not in (None, "7.1.0-http")
     # The start is answered only after the download and the validation.
     assert transfer(client, ap, OP_FIRMWARE, start_body(HTTP, "fw-7.1.0.bin"), SLOW) == (1, 0, "")
@@ -42,15 +29,14 @@ def test_http_upgrade_end_to_end(ap, client, http):
     # The query after the flash tool's progress "1" is answered, then the reboot.
     old_pid = ap.daemon_pid()
     assert transfer(client, ap, OP_FIRMWARE, query_body()) == (2, 2, "")
-    ap.wait_until(lambda: ap.daemon_pid() not in (None, old_pid), timeout=SLOW,
-                  what="tarnd restarted by the reboot")
+    wait_restart(ap, old_pid, SLOW)
     ap.wait_until(lambda: discovered_version(client, ap) == "7.1.0-http", timeout=SLOW,
                   what="new version in the discovery reply")
 
 
 def test_tftp6_upgrade(ap, client, tftp6):
     ap.write_file("/system/cfg/debug", "")
-    image = offer_image(tftp6, "images/fw.bin", "7.2.0-tftp6")
+    image = tftp6.offer_image("images/fw.bin", "7.2.0-tftp6")
     assert transfer(client, ap, OP_FIRMWARE,
                     start_body(TFTP, "images/fw.bin", UTIL_IPV6)) == (1, 0, "")
     # Unbracketed; the relative path works from the daemon's working directory "/".
@@ -62,9 +48,9 @@ def test_tftp6_upgrade(ap, client, tftp6):
 def test_refused_image_then_busy_refusal(ap, client, http):
     """A damaged image is not flashed; its progress then refuses the next
     start as busy, and a query answers without a reboot."""
-    image = offer_image(http, "bad.bin", "6.6.6-bad")
+    image = http.offer_image("bad.bin", "6.6.6-bad")
     http.put("bad.bin", image[:-1] + bytes([image[-1] ^ 0xFF]))
-    offer_image(http, "fw.bin", "8.0.0")
+    http.offer_image("fw.bin", "8.0.0")
     assert transfer(client, ap, OP_FIRMWARE, start_body(HTTP, "bad.bin"), SLOW) == (1, 0, "")
     assert ap.store_get(*PROGRESS) == "Validation failed"
     assert not ap.exists(FLASH)
@@ -90,11 +76,7 @@ def test_refused_file_names_run_nothing(ap, client, op):
 def test_flash_capacity_must_be_a_whole_number(ap, tmp_path):
     """A capacity file that is not a number is said on stderr, never read
     as its leading digits."""
-    payload, image = tmp_path / "payload", tmp_path / "fw.bin"
-    payload.write_bytes(os.urandom(20000))
-    subprocess.run([ap.segment.build / "platform/device/mkfwimage", "9.0.0", payload, image],
-                   check=True, timeout=30)
-    ap.write_file("/tmp/fw.bin", image.read_bytes())
+    ap.write_file("/tmp/fw.bin", firmware_image(tmp_path, "9.0.0").read_bytes())
     ap.write_file("/var/lib/flash/capacity", "10000\n")
     res = ap.run(["flash-validate", "/tmp/fw.bin"])
     assert res.returncode == 1 and "does not fit the flash of 10000 bytes" in res.stderr

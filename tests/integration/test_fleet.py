@@ -1,13 +1,10 @@
 """A fleet managed as code: tarn export, plan and apply against five
 simulated access points."""
 import json
-import os
-import pty
 import re
-import subprocess
 
 import tarnclient
-from test_tarn import PASSWORD, TARN, mac_text, run_seeing_requests, tarn  # noqa: F401
+from conftest import PASSWORD, TARN, run_on_terminal, run_seeing_requests
 
 GUEST_KEY = "visitors2024"
 
@@ -45,14 +42,14 @@ def test_the_cycle(ap_factory, tarn, tmp_path):
     code, unchanged = plan()
     assert (code, unchanged["pending"], unchanged["missing"], unchanged["unmanaged"]) == (0, 0, [], [])
     assert [(d["mac"], d["changes"]) for d in unchanged["devices"]] == [
-        (mac_text(d), []) for d in aps]
+        (d.mac_text, []) for d in aps]
 
     # The edit: the 2.4 GHz guest network of every device becomes a
     # protected "visitors", ap2 is renamed, ap5 leaves the manifest.
     text = res.stdout.replace("name: tarn-ap2", "name: reception")
     text = re.sub(r'("2\.4":\n(?:.*\n)*?\s+1:\n\s+ssid: )"guest"\n(\s+)vlan: 1\n\s+security: open',
                   r'\1visitors\n\2vlan: 20\n\2security: wpa2-personal\n\2key: env:GUEST_KEY', text)
-    manifest.write_text(text[:text.index(f'  "{mac_text(aps[4])}":')])
+    manifest.write_text(text[:text.index(f'  "{aps[4].mac_text}":')])
     code, diff = plan()
     guest = [{"field": "wlan 2.4/1 security", "from": "open", "to": "wpa2-personal"},
              {"field": "wlan 2.4/1 ssid", "from": "guest", "to": "visitors"},
@@ -61,10 +58,10 @@ def test_the_cycle(ap_factory, tarn, tmp_path):
     renamed = [{"field": "name", "from": "tarn-ap2", "to": "reception"}]
     assert code == 4
     assert diff == {
-        "devices": [{"mac": mac_text(d), "name": f"tarn-ap{d.index}",
+        "devices": [{"mac": d.mac_text, "name": f"tarn-ap{d.index}",
                      "changes": (renamed if d.index == 2 else []) + guest, "notes": []}
                     for d in aps[:4]],
-        "missing": [], "unmanaged": [{"mac": mac_text(aps[4]), "name": "tarn-ap5"}],
+        "missing": [], "unmanaged": [{"mac": aps[4].mac_text, "name": "tarn-ap5"}],
         "pending": 17}
     shown = tarn("plan", str(manifest), env=env).stdout
     assert '  ~ wlan 2.4/1 ssid: "guest" -> "visitors"\n  ~ wlan 2.4/1 vlan: "1" -> "20"\n' \
@@ -75,7 +72,7 @@ def test_the_cycle(ap_factory, tarn, tmp_path):
     applied = json.loads(res.stdout)
     assert applied["plan"] == diff
     assert applied["results"] == [
-        {"mac": mac_text(d), "changes": 5 if d.index == 2 else 4, "verified": True, "error": None}
+        {"mac": d.mac_text, "changes": 5 if d.index == 2 else 4, "verified": True, "error": None}
         for d in aps[:4]]
     for d in aps[:4]:
         assert (guest_ssid(d), guest_ssid(d, "wlan0"),
@@ -97,7 +94,7 @@ def test_a_device_that_stops_answering_in_the_middle_of_an_apply(ap_factory, seg
     victim = aps[2]
     manifest = tmp_path / "fleet.yaml"
     manifest.write_text("devices:\n" + "".join(
-        f'  "{mac_text(d)}": {{name: site-{d.index}}}\n' for d in aps))
+        f'  "{d.mac_text}": {{name: site-{d.index}}}\n' for d in aps))
     stopped = []
 
     def stop_after_first_write(h, _):
@@ -118,14 +115,14 @@ def test_a_device_that_stops_answering_in_the_middle_of_an_apply(ap_factory, seg
     assert stopped, err
     assert code == 1, err
     results = {r["mac"]: r for r in json.loads(out)["results"]}
-    lost = results.pop(mac_text(victim))
+    lost = results.pop(victim.mac_text)
     # The daemon stops once the name is stored: tarn's search for the device
     # or its commit meets the silence, as the machine's load decides. Either
     # way the report says what is left undone.
     assert lost["verified"] is False
     assert lost["error"] == (
         "the address settings were written, but the device was not found at its new "
-        f"address, so they were not committed; run tarn -d {mac_text(victim)} commit.") or \
+        f"address, so they were not committed; run tarn -d {victim.mac_text} commit.") or \
         lost["error"].startswith("stopped answering: "), lost
     assert [(r["changes"], r["verified"], r["error"]) for r in results.values()] == \
         [(1, True, None)] * 4
@@ -133,24 +130,14 @@ def test_a_device_that_stops_answering_in_the_middle_of_an_apply(ap_factory, seg
         ["site-1", "site-2", "site-4", "site-5"]
 
     res = tarn("-t", "0.5", "-r", "1", "plan", str(manifest), "--json")
-    assert (res.returncode, json.loads(res.stdout)["missing"]) == (1, [mac_text(victim)])
+    assert (res.returncode, json.loads(res.stdout)["missing"]) == (1, [victim.mac_text])
 
 
-def test_apply_json_on_a_terminal_asks_beside_the_plan(ap_factory, segment, tmp_path):
-    ap = ap_factory()
+def test_apply_json_on_a_terminal_asks_beside_the_plan(ap, segment, tmp_path):
     manifest = tmp_path / "fleet.yaml"
-    manifest.write_text(f'devices:\n  "{mac_text(ap)}": {{name: lobby}}\n')
-    controller, terminal = pty.openpty()
-    try:
-        proc = segment.util_popen(["env", f"TARN_PASSWORD={PASSWORD}", TARN, "apply",
-                                   str(manifest), "--json"], stdin=terminal,
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        os.write(controller, b"n\n")
-        out, err = proc.communicate(timeout=60)
-    finally:
-        os.close(controller)
-        os.close(terminal)
+    manifest.write_text(f'devices:\n  "{ap.mac_text}": {{name: lobby}}\n')
+    code, out, err = run_on_terminal(segment, ["apply", str(manifest), "--json"], "n\n")
     # The plan goes beside the question; the answer no leaves the device as it was.
-    assert (proc.returncode, out) == (1, ""), err
+    assert (code, out) == (1, ""), err
     assert "  ~ name: " in err and "Apply 1 change? [y/N]" in err
     assert ap.store_get("system", "system-name") == f"tarn-ap{ap.index}"

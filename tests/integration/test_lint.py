@@ -1,8 +1,6 @@
 """tarn lint --live: the rules applied to what the devices report."""
 import json
 
-from test_tarn import mac_text, tarn  # noqa: F401
-
 
 def test_lint_live_finds_what_the_devices_report(ap_factory, tarn, tmp_path):
     one, two = ap_factory(count=2)
@@ -11,15 +9,15 @@ def test_lint_live_finds_what_the_devices_report(ap_factory, tarn, tmp_path):
     assert tarn("-d", one.ip_text, "wlan", "set", "--radio", "2.4", "--vap", "1",
                 "--security", "static-wep", "--key", "abcde").returncode == 0
     manifest = tmp_path / "fleet.yaml"
-    manifest.write_text(f"devices:\n  \"{mac_text(one)}\":\n  \"{mac_text(two)}\":\n")
+    manifest.write_text(f"devices:\n  \"{one.mac_text}\":\n  \"{two.mac_text}\":\n")
     res = tarn("lint", str(manifest), "--live", "--json")
     assert res.returncode == 1, res.stderr
     found = {(f["code"], f["location"]) for f in json.loads(res.stdout)["findings"]}
     # "guest" is open on both radios of the second device and on the 5 GHz
     # radio of the first, which differs from its own 2.4 GHz network.
-    assert found == {("wep", mac_text(one)), ("duplicate-name", mac_text(two)),
-                     ("open-network", mac_text(one)), ("open-network", mac_text(two)),
-                     ("ssid-mismatch", mac_text(one)), ("ssid-mismatch", mac_text(two))}, res.stdout
+    assert found == {("wep", one.mac_text), ("duplicate-name", two.mac_text),
+                     ("open-network", one.mac_text), ("open-network", two.mac_text),
+                     ("ssid-mismatch", one.mac_text), ("ssid-mismatch", two.mac_text)}, res.stdout
     # The manifest alone holds nothing to find.
     assert tarn("lint", str(manifest)).stdout == "0 errors, 0 warnings\n"
     # A device that does not answer is named, and the check is incomplete.

@@ -2,12 +2,10 @@
 events of tarn watch and its --exec hook, and the monitoring-plugin check,
 all in the sandbox's utility namespace."""
 import json
-import os
 import re
 import signal
 import socket
 import subprocess
-import threading
 import time
 from datetime import datetime
 from pathlib import Path
@@ -16,20 +14,14 @@ import pytest
 
 import tarnclient
 import tarnsim
+from conftest import BUILD, SOURCE, TARN
 
-BUILD = Path(os.environ.get("TARN_BUILD") or Path(__file__).resolve().parents[2] / "build")
-SOURCE = Path(os.environ.get("TARN_SOURCE") or Path(__file__).resolve().parents[2])
-TARN = str(BUILD / "tarn" / "tarn")
 RULES = SOURCE / "contrib" / "prometheus" / "tarn.rules.yml"
 DASHBOARD = SOURCE / "contrib" / "grafana" / "tarn-dashboard.json"
 UNIT = BUILD / "packaging" / "systemd" / "tarn-exporter.service"
 EXPORTER = f"{tarnsim.UTIL_IPV4}:9472"
 PROMETHEUS = f"{tarnsim.UTIL_IPV4}:9090"
 FAKE_MAC = "02:00:00:00:00:99"
-
-
-def mac_text(dev):
-    return ":".join(f"{b:02x}" for b in dev.mac)
 
 
 def wait_for(what, timeout, probe):
@@ -42,26 +34,6 @@ def wait_for(what, timeout, probe):
         if time.monotonic() > deadline:
             pytest.fail(f"{what}: not within {timeout} s (last: {value!r})")
         time.sleep(0.2)
-
-
-class Lines:
-    """The standard output of a background process, line by line, read by a
-    thread so the test can wait for lines with a deadline."""
-
-    def __init__(self, proc):
-        self.lines = []
-        self._lock = threading.Lock()
-        self._thread = threading.Thread(target=self._read, args=(proc.stdout,), daemon=True)
-        self._thread.start()
-
-    def _read(self, stream):
-        for line in stream:
-            with self._lock:
-                self.lines.append(line.rstrip("\n"))
-
-    def snapshot(self):
-        with self._lock:
-            return list(self.lines)
 
 
 def stop(proc):
@@ -80,17 +52,18 @@ def stop(proc):
 @pytest.fixture
 def background(segment, tmp_path):
     """background(argv, clean_stop=False, **popen) starts a program in the
-    utility namespace, its standard error in a file (proc.errors() reads it);
-    every one is stopped by its PID in teardown, and the test fails if one
-    ignores SIGTERM, or if one started with clean_stop does not exit 0."""
+    utility namespace, its output in files: proc.lines() reads the complete
+    lines of its standard output, proc.errors() its standard error. Every
+    one is stopped by its PID in teardown, and the test fails if one ignores
+    SIGTERM, or if one started with clean_stop does not exit 0."""
     procs = []
 
     def start(argv, clean_stop=False, **kw):
-        kw.setdefault("stdout", subprocess.PIPE)
-        err = tmp_path / f"stderr-{len(procs)}"
-        with open(err, "w") as f:
-            proc = segment.util_popen(argv, text=True, stderr=f, **kw)
+        out, err = tmp_path / f"stdout-{len(procs)}", tmp_path / f"stderr-{len(procs)}"
+        with open(out, "w") as o, open(err, "w") as e:
+            proc = segment.util_popen(argv, text=True, **{"stdout": o, "stderr": e, **kw})
         proc.errors = err.read_text
+        proc.lines = lambda: out.read_text().rpartition("\n")[0].splitlines()
         proc.clean_stop = clean_stop
         procs.append(proc)
         return proc
@@ -157,7 +130,7 @@ def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, backgroun
             return None
         return {r["metric"]["mac"]: r["value"][1] for r in json.loads(page)["data"]["result"]}
 
-    macs = mac_text(first), mac_text(second)
+    macs = first.mac_text, second.mac_text
     wait_for("both devices up in Prometheus", 30,
              lambda: up_values() == {macs[0]: "1", macs[1]: "1"})
 
@@ -204,9 +177,8 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
                         "--json", "watch", "--lost-after", "31", "--exec", hook], cwd=tmp_path)
     listen = background([TARN, "-i", tarnsim.BRIDGE, "--json", "listen", "--count", "2"])
     exporter = start_exporter(background, "--discovery-interval", "0")
-    events = Lines(watch)
     wait_for("the running AP appears", 15,
-             lambda: any(json.loads(e)["mac"] == mac_text(ap) for e in events.snapshot()))
+             lambda: any(json.loads(e)["mac"] == ap.mac_text for e in watch.lines()))
     wait_for("the exporter serves", 15, lambda: http_get(segment, f"http://{EXPORTER}/metrics"))
 
     sender = segment.socket(tarnclient.PORT_REQUEST)
@@ -216,7 +188,7 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
                                                           tarnclient.PORT_REQUEST))
 
         def fake_events(count):
-            found = [json.loads(e) for e in events.snapshot()]
+            found = [json.loads(e) for e in watch.lines()]
             found = [e for e in found if e["mac"] == FAKE_MAC]
             return found if len(found) >= count else None
 
@@ -255,7 +227,7 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
 
     # listen and the exporter heard the same broadcasts beside watch.
     assert listen.wait(timeout=10) == 0
-    heard = [json.loads(line) for line in listen.stdout.read().splitlines()]
+    heard = [json.loads(line) for line in listen.lines()]
     assert [h["event"] for h in heard] == ["announce", "announce"] and all(h["time"] for h in heard)
     text = http_get(segment, f"http://{EXPORTER}/metrics")
     assert int(samples(text, "tarn_exporter_announcements_total")[None]) >= 3
@@ -272,15 +244,6 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
         assert (short.returncode, f"more than {least} seconds" in short.stderr) == (2, True), short
 
 
-def test_exporter_stops_on_sigterm_right_after_start(segment, background):
-    # The signal comes while the HTTP server is still starting: the
-    # exporter must stop all the same, and cleanly.
-    for _ in range(3):
-        exporter = start_exporter(background, "--discovery-interval", "0")
-        wait_for("the exporter's start", 15, lambda: "serving" in exporter.errors())
-        assert stop(exporter) == 0, exporter.errors()
-
-
 def test_check_statuses(ap, segment, tmp_path):
     def check(device, *options, state=tmp_path / "state", env=()):
         state_dir = ["--state-dir", str(state)] if state else []
@@ -289,7 +252,7 @@ def test_check_statuses(ap, segment, tmp_path):
         assert res.stdout.count("\n") == 1 and not res.stderr, res
         return res.returncode, res.stdout.strip()
 
-    mac = mac_text(ap)
+    mac = ap.mac_text
     status, line = check(mac)
     assert status == 0 and re.fullmatch(
         rf"TARN OK - tarn-ap1 \({mac}, {ap.ip_text}\) answered in [\d.]+ ms, firmware 1\.0\.0 "
@@ -324,10 +287,10 @@ def test_check_statuses(ap, segment, tmp_path):
 
 
 def test_alerting_rules_and_exporter_unit(tmp_path):
-    for args in (["check", "rules", str(RULES)],
-                 ["test", "rules", str(RULES.with_name("tarn.rules.test.yml"))]):
-        res = subprocess.run(["promtool", *args], capture_output=True, text=True, timeout=60)
-        assert res.returncode == 0, res.stdout + res.stderr
+    # The rules' own tests load (and so check) the rules.
+    res = subprocess.run(["promtool", "test", "rules", str(RULES.with_name("tarn.rules.test.yml"))],
+                         capture_output=True, text=True, timeout=60)
+    assert res.returncode == 0, res.stdout + res.stderr
     # The unit runs tarn from the configured prefix; as installed it would
     # run the built tarn.
     prefix = re.search(r"^CMAKE_INSTALL_PREFIX:PATH=(.*)$", (BUILD / "CMakeCache.txt").read_text(),

@@ -5,6 +5,7 @@ import socket
 import struct
 
 import tarnclient as tc
+from conftest import tarnd_writes, wait_restart
 
 GET_NET_ADV, SET_NET_ADV = 0xA6, 0xA7
 RESET_KEEP_IP, RESET = 0xAA, 0xAB
@@ -17,22 +18,16 @@ def reply_to(ap, tag, op, body, ip=None):
     return tc.header(tc.TYPE_REPLY, tag, op, ap.mac, ip or ap.ip, 0, 2, len(body)) + body
 
 
-def tarnd_writes(ap, after=0):
-    return [(e.section, e.key, e.value) for e in ap.journal(after=after) if e.writer == "tarnd"]
-
-
 def test_dynamic_dns_without_backing_database_and_commit(ap, client):
     assert client.exchange(tc.to(ap, GET_NET_ADV, tag=6), count=1) == \
         [reply_to(ap, 6, GET_NET_ADV, b"\0" * 525)]
     body = bytearray(525)
     body[129], body[130], body[131] = 5, 9, 255     # enable, status, option
     seq = ap.journal_seq()
-    assert client.exchange(tc.to(ap, SET_NET_ADV, bytes(body), tag=7), count=1) == \
-        [reply_to(ap, 7, SET_NET_ADV, RESULT_OK)]
+    assert client.result(tc.to(ap, SET_NET_ADV, bytes(body), tag=7), ap) == 0
     ap.wait_output(r"tarnd: bodylen=525\ntarnd: 9, 5\n", stream="stderr")
     assert tarnd_writes(ap, seq) == []              # dynamic DNS lives outside the store
-    assert client.exchange(tc.to(ap, COMMIT, tag=0xC0), count=1) == \
-        [reply_to(ap, 0xC0, COMMIT, RESULT_OK)]
+    assert client.result(tc.to(ap, COMMIT, tag=0xC0), ap) == 0
     assert tarnd_writes(ap, seq) == [("config", "startup", "running")]
 
 
@@ -49,7 +44,7 @@ def test_net_status_link_local_and_off_the_bridge(ap_factory, client):
 def reset(ap, client, datagram, expected):
     pid = ap.daemon_pid()
     assert client.exchange(datagram, count=1) == [expected]
-    ap.wait_until(lambda: ap.daemon_pid() not in (None, pid), timeout=20, what="restarted tarnd")
+    wait_restart(ap, pid)
     ap.wait_announcement(timeout=15)
     assert ap.store_get("system", "system-name") == ap.name     # factory identity again
     assert not ap.exists(RESERVED)
@@ -59,7 +54,7 @@ def test_factory_reset_without_ip_keeps_the_static_address(ap, client):
     moved = socket.inet_aton("192.0.2.60")  # away from the factory address, so keeping it shows
     v4 = bytes([255, 255, 255, 0, 192, 0, 2, 1, 192, 0, 2, 53, 192, 0, 2, 54])  # mask, gw, DNS
     body = tc.text_field("moved", 64) + moved + b"\0\0\0\x01" + v4 + bytes(66) + b"\x01"
-    assert [len(r) for r in client.exchange(tc.to(ap, SET_BASIC, body), count=1)] == [38]
+    assert client.result(tc.to(ap, SET_BASIC, body), ap) == 0
     ap.wait_until(lambda: ap.store_get("management", "ip") == "192.0.2.60", timeout=10, what="move")
     reset(ap, client, tc.request(RESET_KEEP_IP, mac=ap.mac, ip=moved, tag=0xAA),
           reply_to(ap, 0xAA, RESET_KEEP_IP, RESULT_OK, ip=moved))
@@ -76,5 +71,9 @@ def test_factory_reset_without_ip_keeps_the_static_address(ap, client):
 
 def test_plain_factory_reset(ap, client):
     ap.store_set("system", "system-name", "renamed")
+    ap.store_set("snmp", "status", "up")
     reset(ap, client, tc.to(ap, RESET, tag=0xAB), reply_to(ap, 0xAB, RESET, RESULT_OK))
     assert tarnd_writes(ap) == []
+    # Factory defaults and the device's identity again, and the trigger cleared.
+    assert (ap.store_get("snmp", "status"), ap.store_get("management", "mac"),
+            ap.store_get("system", "factory-reset")) == ("down", ap.mac_text, None)

@@ -3,22 +3,12 @@ because it does not fit that device's flash: the rollout halts at the
 failing wave or after the canary, leaves the rest untouched, and resumes
 once the cause is fixed."""
 import json
-import os
-import subprocess
 
-from test_tarn import BUILD, mac_text, tarn  # noqa: F401
+from conftest import firmware_image
 
 CAPACITY = "/var/lib/flash/capacity"
 PROGRESS = ("firmware-upgrade", "progress")
 SLOW = 400  # five sanitizer-built devices upgrading under load
-
-
-def image(tmp_path, version):
-    payload, out = tmp_path / f"payload-{version}", tmp_path / f"fw-{version}.bin"
-    payload.write_bytes(os.urandom(20000))
-    subprocess.run([BUILD / "platform/device/mkfwimage", version, payload, out], check=True,
-                   timeout=30)
-    return str(out)
 
 
 def versions(aps):
@@ -32,9 +22,9 @@ def events(res, kind):
 def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
         ap_factory, tarn, tmp_path):
     aps = ap_factory(count=5)
-    macs = [mac_text(ap) for ap in aps]
+    macs = [ap.mac_text for ap in aps]
     aps[2].write_file(CAPACITY, "10000")  # the image is 20080 bytes
-    fw2 = image(tmp_path, "2.0.0")
+    fw2 = firmware_image(tmp_path, "2.0.0")
     state = str(tmp_path / "rollout.state")
 
     def rollout(*args):
@@ -75,7 +65,7 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     res = rollout("--resume", "--canary", "2")
     assert res.returncode == 2 and "--resume takes" in res.stderr, res.stderr
     original = open(fw2, "rb").read()
-    image(tmp_path, "2.0.0")  # same version, other bytes
+    firmware_image(tmp_path, "2.0.0")  # same version, other bytes
     res = rollout("--resume")
     assert res.returncode == 2 and "SHA-256 differs" in res.stderr, res.stderr
     open(fw2, "wb").write(original)
@@ -99,7 +89,7 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     manifest = tmp_path / "fleet.yaml"
     manifest.write_text("version: 1\ndevices:\n" + "".join(
         f'  "{mac}": {{}}\n' for mac in [macs[2]] + macs[:2] + macs[3:]))
-    res = rollout(image(tmp_path, "3.0.0"), "--to", str(manifest))
+    res = rollout(firmware_image(tmp_path, "3.0.0"), "--to", str(manifest))
     assert res.returncode == 1, res.stderr
     assert [(e["mac"], e["outcome"]) for e in events(res, "device")] == [(macs[2], "failed")]
     assert versions(aps) == ["2.0.0"] * 5

@@ -4,14 +4,13 @@ operation), then a stop through exit() so that the leak check runs. Its
 stderr log must hold no sanitizer report. Mutated requests are left to
 fuzz_request. Skipped for a build without -DTARN_SANITIZE=ON."""
 
-import os
 import re
-from pathlib import Path
 
 import pytest
 
-SOURCE = Path(os.environ.get("TARN_SOURCE") or Path(__file__).resolve().parents[2])
-CACHE = Path(os.environ.get("TARN_BUILD") or SOURCE / "build") / "CMakeCache.txt"
+from conftest import BUILD, SOURCE
+
+CACHE = BUILD / "CMakeCache.txt"
 SEEDS = SOURCE / "fuzz" / "corpus" / "request"
 # Sent last: they reset the store or restart the daemon.
 LAST = ("aa-", "ab-", "103-")

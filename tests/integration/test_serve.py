@@ -3,7 +3,7 @@ and wget, in the utility namespace: the cases of test_tarn_serve bind there
 only, on the segment's IPv4 and IPv6 addresses."""
 import pytest
 
-from test_tarn import BUILD
+from conftest import BUILD
 from tarnsim import UTIL_IPV4, UTIL_IPV6
 
 

@@ -42,7 +42,9 @@ def restored_writes(ap, after):
             if e.writer == "tarnd" and (e.section, e.key) in RESTORED_KEYS]
 
 
-@pytest.mark.parametrize("args,complaint", [(["-d", "-h"], None), (["-x"], "invalid option")])
+# --version has no short form: -V is an unknown option like any other.
+@pytest.mark.parametrize("args,complaint", [(["-d", "-h"], None), (["-x"], "invalid option"),
+                                            (["-V"], "invalid option")])
 def test_usage_ends_with_status_0(quiet_ap, args, complaint):
     after = quiet_ap.journal_seq()
     res = quiet_ap.run([TARND, *args], timeout=20)

@@ -6,95 +6,58 @@ import re
 import select
 import subprocess
 import time
-from pathlib import Path
-
-import pytest
 
 import tarnclient
-from servers import http, tftp  # noqa: F401
-
-BUILD = Path(os.environ.get("TARN_BUILD") or Path(__file__).resolve().parents[2] / "build")
-TARN = str(BUILD / "tarn" / "tarn")
-PASSWORD = "tarnadmin"
-
-
-def run_seeing_requests(segment, sock, argv, on_request, limit=150):
-    """Runs argv in the utility namespace and hands each request that `sock`
-    receives meanwhile to on_request(header, datagram); returns (exit
-    status, stdout, stderr). Gives up on the command after `limit` seconds."""
-    proc = segment.util_popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    deadline = time.monotonic() + limit
-    try:
-        while proc.poll() is None and time.monotonic() < deadline:
-            if select.select([sock], [], [], 0.2)[0]:
-                data = sock.recv(65536)
-                h = tarnclient.parse_header(data)
-                if h.type == tarnclient.TYPE_REQUEST:
-                    on_request(h, data)
-        out, err = proc.communicate(timeout=30)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait(timeout=5)
-    return proc.returncode, out, err
-
-
-def mac_text(dev):
-    return ":".join(f"{b:02x}" for b in dev.mac)
-
-
-@pytest.fixture
-def tarn(util_run):
-    def run(*args, password=PASSWORD, timeout=60, env=None):
-        extra = [f"{k}={v}" for k, v in (env or {}).items()]
-        return util_run(["env", f"TARN_PASSWORD={password}", *extra, TARN, *args], timeout=timeout)
-    return run
-
-
-@pytest.fixture
-def at(ap, tarn):
-    return lambda *args, **kw: tarn("-d", ap.ip_text, *args, **kw)
+from conftest import PASSWORD, TARN, firmware_image, wait_restart
 
 
 def test_discovery_of_three_devices(ap_factory, tarn):
+    # Nobody answers: still a JSON array.
+    res = tarn("-t", "0.5", "-r", "0", "neighbor", "--json")
+    assert (res.returncode, res.stdout) == (3, "[]\n")
     three = ap_factory(count=3)
     lines = tarn("discover").stdout.splitlines()
     assert [tuple(line.split()[:3]) for line in lines[1:]] == [
-        (mac_text(d), d.ip_text, d.store_get("system", "system-name")) for d in three]
+        (d.mac_text, d.ip_text, d.store_get("system", "system-name")) for d in three]
     devices = json.loads(tarn("discover", "--json").stdout)
-    assert [d["mac"] for d in devices] == [mac_text(d) for d in three]
+    assert [d["mac"] for d in devices] == [d.mac_text for d in three]
     for entry, dev in zip(devices, three):
         assert (entry["ipv4"], entry["firmware"], entry["dhcp"], type(entry["rtt_ms"])) == \
             (dev.ip_text, dev.store_get("system", "version"),
              dev.store_get("management", "dhcp-status") == "up", float)
     neighbors = json.loads(tarn("neighbor", "--json").stdout)
-    assert sorted(n["mac"] for n in neighbors) == sorted(mac_text(d) for d in three)
+    assert [n["mac"] for n in neighbors] == sorted(d.mac_text for d in three)
     res = tarn("-t", "0.5", "-r", "1", "-d", "02:00:00:00:00:99", "info")  # others answer
-    assert res.returncode == 3
-    assert "no device 02:00:00:00:00:99 answered on tarnbr0 within " in res.stderr
+    waited = re.search(r"no device 02:00:00:00:00:99 answered on tarnbr0 within (\d+\.\d) s "
+                       r"\(2 tries\)\.$", res.stderr.strip())
+    assert res.returncode == 3 and waited and float(waited.group(1)) >= 1.0, res.stderr
 
 
-def test_settings_and_account(ap, tarn, at, util_run):
+def test_settings_and_account(ap, tarn, at, tmp_path):
     kept = [("management", "dhcp-status"), ("management", "static-ip"), ("host", "dns-via-dhcp")]
     before = {k: ap.store_get(*k) for k in kept}
-    res = tarn("-d", mac_text(ap), "set", "--name", "lobby")
+    res = tarn("-d", ap.mac_text, "set", "--name", "lobby")
     assert res.returncode == 0 and re.search(r"^name: +lobby$", res.stdout, re.M), res.stderr
     assert ap.store_get("system", "system-name") == "lobby"
     assert {k: ap.store_get(*k) for k in kept} == before
     res = at("-u", "operator", "verify")
     assert res.returncode == 1 and "operator is not the administrator" in res.stderr
-    passwd = ("passwd", "--new-password-file", "/tmp/tarn-newpw")
-    util_run(["sh", "-c", "printf '%s\\n' 'pa$$word' > /tmp/tarn-newpw"])
-    res = at(*passwd)
-    assert res.returncode == 2 and "would keep a backslash" in res.stderr, res.stderr
+    new_password = tmp_path / "new-password"
+    passwd = ("passwd", "--new-password-file", str(new_password))
+    for content, why in (("\n", "the new password is empty or blank"),
+                         ("   \n", "the new password is empty or blank"),
+                         ("pa$$word\n", "would keep a backslash")):
+        new_password.write_text(content)
+        res = at(*passwd)
+        assert res.returncode == 2 and why in res.stderr, (content, res.stderr)
     assert "SET_PASSWD" not in ap.submit_log()
-    util_run(["sh", "-c", "printf 'n3wSecret9\\n' > /tmp/tarn-newpw"])
+    new_password.write_text("n3wSecret9\n")
     assert at(*passwd).returncode == 0
     ap.wait_until(lambda: at("verify", password="n3wSecret9").returncode == 0,
                   timeout=10, what="the new password accepted")
-    res = tarn("-d", mac_text(ap), "commit")
+    res = tarn("-d", ap.mac_text, "commit")
     assert res.returncode == 1
-    assert res.stderr.strip() == f"tarn: authentication failed for {mac_text(ap)}."
+    assert res.stderr.strip() == f"tarn: authentication failed for {ap.mac_text}."
 
 
 def test_wlan_set_changes_one_network_and_keeps_the_others(ap, at):
@@ -104,7 +67,7 @@ def test_wlan_set_changes_one_network_and_keeps_the_others(ap, at):
              "--security", "wpa-personal", "--key", "letmein99")
     assert res.returncode == 0, res.stderr
     after = json.loads(at(*get, "--show-keys", "--json").stdout)
-    assert after[3] == {"mac": mac_text(ap), "radio": "5", "vap": 3, "ssid": "staff", "vlan": 30,
+    assert after[3] == {"mac": ap.mac_text, "radio": "5", "vap": 3, "ssid": "staff", "vlan": 30,
                         "security": "wpa-personal", "key": "letmein99"}
     assert after[:3] + after[4:] == before[:3] + before[4:]
     table = at(*get).stdout
@@ -116,25 +79,23 @@ def test_transfers(ap, at, http, tftp):
     assert res.returncode == 0 and tftp.wait_file("ap.cfg"), res.stderr
     restore = ("config", "restore", "--tftp", "192.0.2.1")
     old_pid = ap.daemon_pid()
-    res = at(*restore, "ap.cfg", "--wait-timeout", "30")
-    assert res.returncode == 0 and "restored its configuration" in res.stdout, res.stderr
+    res = at(*restore, "ap.cfg", "--wait-timeout", "30", "--json")
+    assert res.returncode == 0, res.stderr
+    done = json.loads(res.stdout)
+    assert (done["mac"], done["result"], done["result_code"]) == (ap.mac_text, "complete", 3)
     # The restored settings take effect with the reboot that follows.
-    ap.wait_until(lambda: ap.daemon_pid() not in (None, old_pid), timeout=30, what="the reboot")
+    wait_restart(ap, old_pid)
     ap.wait_announcement()
     tftp.put("junk.cfg", b"not a configuration\n")
     res = at(*restore, "junk.cfg", "--wait-timeout", "30")
     assert res.returncode == 1 and "Verify failed" in res.stderr
-    payload, image = http.root.parent / "payload", http.root.parent / "image"
-    payload.write_bytes(os.urandom(20000))
-    subprocess.run([BUILD / "platform/device/mkfwimage", "8.0.0-tarn", payload, image],
-                   check=True, timeout=30)
-    http.put("fw.bin", image.read_bytes())
+    http.put("fw.bin", firmware_image(http.root.parent, "8.0.0-tarn").read_bytes())
     res = at("firmware", "upgrade", "--http", "192.0.2.1", "fw.bin", "--wait-timeout", "60",
              timeout=90)
     assert res.returncode == 0 and "with firmware 8.0.0-tarn" in res.stdout, res.stderr
 
 
-def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run):
+def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run, tmp_path):
     """The AP's link is down from after discovery (tarn reads the password
     FIFO only then) until the first commit request is seen."""
     def tag_of(sock, msg_type, op, timeout):
@@ -146,11 +107,12 @@ def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run):
                     return h.tag
         return None
 
-    util_run(["sh", "-c", "rm -f /tmp/tarn-pw && mkfifo /tmp/tarn-pw"])
+    password_file = tmp_path / "password"
+    os.mkfifo(password_file)
     watch = segment.socket(tarnclient.PORT_REQUEST)
     replies = segment.socket(tarnclient.PORT_REPLY)
     proc = segment.util_popen([TARN, "-t", "1", "-r", "3", "-d", ap.ip_text,
-                               "--password-file", "/tmp/tarn-pw", "commit"],
+                               "--password-file", str(password_file), "commit"],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
         assert tag_of(watch, 0xFDFD, 0xA1, 5) is not None, "tarn sent no discovery"
@@ -158,7 +120,8 @@ def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run):
         # this one has it, tarn's has it too.
         assert tag_of(replies, 0xFEEE, 0xA1, 10) is not None, "the AP did not answer discovery"
         ap.run("ip link set brtrunk down", check=True)
-        util_run(["sh", "-c", f"printf '{PASSWORD}\\n' > /tmp/tarn-pw"], timeout=10)
+        # Bounded: the write waits for tarn to open the FIFO.
+        util_run(["sh", "-c", f"printf '{PASSWORD}\\n' > {password_file}"], timeout=10)
         assert (first := tag_of(watch, 0xFDFD, 0xC0, 5)) is not None, "tarn sent no commit request"
         ap.run("ip link set brtrunk up", check=True)
         again = tag_of(watch, 0xFDFD, 0xC0, 3)

@@ -3,14 +3,10 @@ that cannot drive the terminal, one JSON vocabulary with words for result
 codes, questions before a reboot or reset on a terminal only, help and
 version, long options, and secrets from files and the environment."""
 import json
-import os
-import pty
 import re
-import subprocess
 
 import tarnsim
-from servers import tftp  # noqa: F401
-from test_tarn import BUILD, PASSWORD, TARN, at, mac_text, tarn  # noqa: F401
+from conftest import BUILD, PASSWORD, TARN, run_on_terminal, wait_restart
 
 SECURITY_NAMES = {"static-wep", "wpa-personal", "wpa-enterprise", "wpa2-personal",
                   "wpa2-enterprise", "open"}
@@ -33,38 +29,19 @@ def test_device_texts_reach_the_terminal_escaped(ap, tarn):
     assert (found["name"], found["firmware"]) == (rogue, "9.9\x1b[8m")
 
 
-def run_on_terminal(segment, argv, answer, timeout=30):
-    """Runs `argv` in the utility namespace with a terminal as standard input,
-    answers `answer` and returns (exit status, stdout, stderr)."""
-    master, slave = pty.openpty()
-    proc = segment.util_popen(["env", f"TARN_PASSWORD={PASSWORD}", *argv], stdin=slave,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    os.close(slave)
-    try:
-        # The terminal keeps the line until tarn reads it.
-        os.write(master, answer.encode())
-        out, err = proc.communicate(timeout=timeout)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait(timeout=5)
-        os.close(master)
-    return proc.returncode, out, err
-
-
 def rebooted(ap, action):
     """What `action` returns once the daemon it rebooted has announced itself again."""
     pid = ap.daemon_pid()
     tarnsim.drain(ap.segment.watcher)
     result = action()
-    ap.wait_until(lambda: ap.daemon_pid() not in (None, pid), timeout=20, what="tarnd restarted")
+    wait_restart(ap, pid)
     ap.wait_announcement(timeout=15)
     return result
 
 
 def test_reboot_and_factory_reset_ask_on_a_terminal(ap, segment, util_run):
-    label = f"{mac_text(ap)} ({ap.store_get('system', 'system-name')}, {ap.ip_text})"
-    base = [TARN, "-d", ap.ip_text]
+    label = f"{ap.mac_text} ({ap.store_get('system', 'system-name')}, {ap.ip_text})"
+    base = ["-d", ap.ip_text]
     code, out, err = run_on_terminal(segment, base + ["factory-reset"], "n\n")
     assert (code, out) == (1, ""), err
     assert f"Reset {label} to factory settings? [y/N] " in err
@@ -78,7 +55,7 @@ def test_reboot_and_factory_reset_ask_on_a_terminal(ap, segment, util_run):
     # --yes asks nothing; without a terminal nothing is asked either.
     code, out, err = rebooted(ap, lambda: run_on_terminal(segment, base + ["reboot", "--yes"], ""))
     assert code == 0 and "[y/N]" not in err, err
-    res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", *base, "factory-reset"], input="")
+    res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", TARN, *base, "factory-reset"], input="")
     assert res.returncode == 0 and "[y/N]" not in res.stderr, res.stderr
 
 
@@ -94,22 +71,13 @@ def test_help_and_version(segment, tarn):
     assert res.returncode == 2 and "unknown command \"bogus\"" in res.stderr
 
 
-def test_long_and_attached_global_options(ap, tarn):
-    for args in (["--device", ap.ip_text, "--timeout", "1", "--retries", "1",
-                  "--interface", "tarnbr0", "info"],
-                 [f"-d{ap.ip_text}", "-t1", "info", "--json"],
-                 ["info", f"--device={mac_text(ap)}", "--user", "admin"]):
-        res = tarn(*args)
-        assert res.returncode == 0 and ap.ip_text in res.stdout, (args, res.stderr)
-
-
 def test_one_json_vocabulary(ap, at):
     def get(*args):
         res = at(*args, "--json")
         assert res.returncode == 0, (args, res.stderr)
         return json.loads(res.stdout)
 
-    mac = mac_text(ap)
+    mac = ap.mac_text
     for args in (["info"], ["time", "get"], ["ddns", "get"], ["netstatus"], ["verify"],
                  ["commit"]):
         assert get(*args)["mac"] == mac, args
@@ -133,31 +101,13 @@ def test_one_json_vocabulary(ap, at):
     assert re.search(r"^result: +administrator$", verify, re.M) and "code" not in verify, verify
 
 
-def test_neighbor_json_is_sorted_and_empty_is_an_array(ap_factory, tarn):
-    res = tarn("-t", "0.5", "-r", "0", "neighbor", "--json")
-    assert (res.returncode, res.stdout) == (3, "[]\n")
-    three = ap_factory(count=3)
-    neighbors = json.loads(tarn("neighbor", "--json").stdout)
-    assert [n["mac"] for n in neighbors] == sorted(mac_text(d) for d in three)
-
-
-def test_backup_and_restore_report_words(ap, at, tftp):
-    res = at("config", "backup", "--tftp", "192.0.2.1", "words.cfg")
-    assert res.returncode == 0 and re.search(r"^result: +upload-run$", res.stdout, re.M), res.stderr
-    tftp.wait_file("words.cfg")
-    res = at("config", "restore", "--tftp", "192.0.2.1", "words.cfg", "--wait-timeout", "30",
-             "--json")
-    assert res.returncode == 0, res.stderr
-    done = json.loads(res.stdout)
-    assert (done["mac"], done["result"], done["result_code"]) == (mac_text(ap), "complete", 3)
-
-
-def test_secrets_from_files_environment_or_nowhere(ap, at, util_run):
-    util_run(["sh", "-c", "printf 'ro-file\\n' > /tmp/tarn-ro; printf 'rw-file\\n' > /tmp/tarn-rw;"
-              "printf 'from-a-file-9\\n' > /tmp/tarn-key"])
-    res = at("snmp", "on", "--ro-file", "/tmp/tarn-ro", "--rw-file", "/tmp/tarn-rw", "--json")
+def test_secrets_from_files_environment_or_nowhere(ap, at, util_run, tmp_path):
+    ro, rw, key = tmp_path / "ro", tmp_path / "rw", tmp_path / "key"
+    for path, text in ((ro, "ro-file"), (rw, "rw-file"), (key, "from-a-file-9")):
+        path.write_text(text + "\n")
+    res = at("snmp", "on", "--ro-file", str(ro), "--rw-file", str(rw), "--json")
     assert res.returncode == 0 and json.loads(res.stdout) == \
-        {"mac": mac_text(ap), "enabled": True, "read_back": False}, \
+        {"mac": ap.mac_text, "enabled": True, "read_back": False}, \
         res.stderr
     assert (ap.store_get("snmp", "ro-community"), ap.store_get("snmp", "rw-community")) == \
         ("ro-file", "rw-file")
@@ -172,7 +122,7 @@ def test_secrets_from_files_environment_or_nowhere(ap, at, util_run):
         res = at("wlan", "get", "--radio", "2.4", "--show-keys", "--json")
         return [n["key"] for n in json.loads(res.stdout)]
 
-    res = at(*wlan[2:], "--security", "wpa2-personal", "--key-file", "/tmp/tarn-key")
+    res = at(*wlan[2:], "--security", "wpa2-personal", "--key-file", str(key))
     assert res.returncode == 0 and keys()[2] == "from-a-file-9", res.stderr
     # WPA and WPA2 share the passphrase: the environment's key is not taken.
     res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", "TARN_WLAN_KEY=from-the-env-7", TARN, *wlan,

@@ -1,21 +1,10 @@
 """Transfers with tarn: a start is sent once, a backup claims only what the
 device reports, a restore checks whose backup it is, and a firmware upgrade
 follows the device's progress to its end."""
-import os
 import re
-import subprocess
 
 import tarnclient as tc
-from servers import http, tftp  # noqa: F401
-from test_tarn import BUILD, PASSWORD, TARN, at, mac_text, run_seeing_requests, tarn  # noqa: F401
-
-
-def offer_image(server, name, version):
-    payload, image = server.root.parent / f"payload-{version}", server.root.parent / f"image-{version}"
-    payload.write_bytes(os.urandom(20000))
-    subprocess.run([BUILD / "platform/device/mkfwimage", version, payload, image], check=True, timeout=30)
-    server.put(name, image.read_bytes())
-    return image.read_bytes()
+from conftest import TARN, firmware_image, run_seeing_requests
 
 
 def test_a_backup_start_is_sent_once_and_claims_only_the_upload(ap, segment):
@@ -43,7 +32,7 @@ def test_restore_refuses_another_devices_backup(ap_factory, tarn, tftp):
     seq = two.journal_seq()
     res = tarn("-d", two.ip_text, "config", "restore", "--tftp", "192.0.2.1", "one.cfg")
     assert res.returncode == 2
-    assert f"one.cfg is the configuration of {mac_text(one)}, not of {mac_text(two)}" in res.stderr
+    assert f"one.cfg is the configuration of {one.mac_text}, not of {two.mac_text}" in res.stderr
     assert "Give --force to restore it anyway." in res.stderr
     res = tarn("-d", two.ip_text, "config", "restore", "--tftp", "192.0.2.1", "missing.cfg")
     assert res.returncode == 2
@@ -57,10 +46,7 @@ def test_restore_refuses_another_devices_backup(ap_factory, tarn, tftp):
 
 def test_a_refused_image_ends_the_upgrade_at_once(ap, at, tmp_path):
     """Served by tarn's own HTTP server, which the device's wget reads."""
-    payload, bad = tmp_path / "payload", tmp_path / "bad.bin"
-    payload.write_bytes(os.urandom(20000))
-    subprocess.run([BUILD / "platform/device/mkfwimage", "6.6.6-bad", payload, bad], check=True,
-                   timeout=30)
+    bad = firmware_image(tmp_path, "6.6.6-bad")
     image = bad.read_bytes()
     bad.write_bytes(image[:-1] + bytes([image[-1] ^ 0xFF]))
     # tarn's server would stop before the device fetched the image.
@@ -69,15 +55,15 @@ def test_a_refused_image_ends_the_upgrade_at_once(ap, at, tmp_path):
     res = at("firmware", "upgrade", "--serve", str(bad), "--wait-timeout", "600", timeout=90)
     assert res.returncode == 1
     assert 'refused the firmware image ("Validation failed") and refuses every further upgrade ' \
-           f"until it restarts; restart it with tarn -d {mac_text(ap)} reboot." in res.stderr
+           f"until it restarts; restart it with tarn -d {ap.mac_text} reboot." in res.stderr
 
 
 def test_an_upgrade_to_the_same_version_ends_with_a_warning(ap, at, http):
-    offer_image(http, "same.bin", ap.store_get("system", "version"))
+    http.offer_image("same.bin", ap.store_get("system", "version"))
     res = at("firmware", "upgrade", "--http", "192.0.2.1", "same.bin", "--wait-timeout", "120",
              timeout=150)
     assert res.returncode == 0, res.stderr
-    assert f"warning: {mac_text(ap)} restarted with the same firmware 1.0.0" in res.stderr
+    assert f"warning: {ap.mac_text} restarted with the same firmware 1.0.0" in res.stderr
     # Not a terminal: one line for each change of progress.
     steps = [line.split(" (")[0] for line in res.stderr.splitlines() if line.startswith("upgrading")]
     assert steps and all(a != b for a, b in zip(steps, steps[1:])), steps

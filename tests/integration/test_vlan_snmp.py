@@ -7,6 +7,7 @@ import re
 import struct
 
 import tarnclient as tc
+from conftest import tarnd_writes
 
 VLAN, SNMP = 0xD2, 0xD4
 
@@ -16,25 +17,14 @@ def vlan_body(vlan_id, opt1_flag=0):
             + bytes(64 + 1 + 64))
 
 
-def acknowledge(client, datagram, ap, op, tag):
-    """Sends the request; checks the 38-byte reply and returns its result."""
-    replies = client.exchange(datagram, count=1)
-    assert len(replies) == 1
-    reply = replies[0]
-    assert reply[:22] == tc.header(tc.TYPE_REPLY, tag, op, ap.mac, ap.ip, 0, 2, 16)
-    assert reply[26:] == b"\0" * 12
-    return struct.unpack_from("<I", reply, 22)[0]
-
-
 def submit_calls(ap):
     return re.findall(r"submit (.*)$", ap.submit_log(), re.M)
 
 
 def test_vlan_runs_set_ipaddress_then_commit_or_is_refused(ap, client):
-    assert acknowledge(client, tc.to(ap, VLAN, vlan_body(100, opt1_flag=1), tag=0x0D21),
-                       ap, VLAN, 0x0D21) == 3
+    assert client.result(tc.to(ap, VLAN, vlan_body(100, opt1_flag=1), tag=0x0D21), ap) == 3
     assert submit_calls(ap) == []
-    assert acknowledge(client, tc.to(ap, VLAN, vlan_body(100), tag=0x0D20), ap, VLAN, 0x0D20) == 0
+    assert client.result(tc.to(ap, VLAN, vlan_body(100), tag=0x0D20), ap) == 0
     assert submit_calls(ap) == ["'SET_IPADDRESS'", "'COMMIT'"]
 
 
@@ -48,8 +38,8 @@ def test_vlan_needs_credentials(ap, client):
 def test_snmp_without_credentials_writes_settings_and_commit(ap, client):
     seq = ap.journal_seq()
     body = bytes([0]) + tc.text_field("readers", 32) + tc.text_field("writers", 32)
-    assert acknowledge(client, tc.to(ap, SNMP, body, auth=None, tag=0x0D40), ap, SNMP, 0x0D40) == 0
-    assert [(e.section, e.key, e.value) for e in ap.journal(after=seq) if e.writer == "tarnd"] == [
+    assert client.result(tc.to(ap, SNMP, body, auth=None, tag=0x0D40), ap) == 0
+    assert tarnd_writes(ap, seq) == [
         ("snmp", "status", "down"),
         ("snmp", "ro-community", "readers"),
         ("snmp", "rw-community", "writers"),
@@ -61,7 +51,7 @@ def test_snmp_credential_block_is_read_as_the_body(ap, client):
     """The operation takes no credentials: a utility that sends its usual
     block has it read as state and communities."""
     block = tc.cred_block("admin", "tarnadmin")
-    acknowledge(client, tc.to(ap, SNMP, bytes(65), auth=("admin", "tarnadmin"), tag=3), ap, SNMP, 3)
+    assert client.result(tc.to(ap, SNMP, bytes(65), auth=("admin", "tarnadmin"), tag=3), ap) == 0
     assert ap.store_get("snmp", "status") == "up"            # "Y" of "YWRtaW4="
     assert ap.store_get("snmp", "ro-community") == block[1:33].split(b"\0")[0].decode()
     assert ap.store_get("snmp", "rw-community") == ""

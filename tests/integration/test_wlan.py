@@ -4,8 +4,6 @@ their order. Radio index 0 is the store radio "wlan1", index 1 "wlan0"; any
 other index leaves mode, SSID and VLAN id alone but reads and writes the
 security and key of "wlan0"."""
 
-import pytest
-
 import tarnclient as tc
 
 GET, SET = 0xD8, 0xD1
