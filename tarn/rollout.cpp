@@ -13,6 +13,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -586,9 +587,9 @@ int finish(Session &s, const Plan &p, const std::string &statePath) {
 // Notes where each device fetches the image, and starts tarn's own HTTP
 // server on each address that faces devices to upgrade when it serves the
 // image itself. The servers run until the rollout ends.
-std::vector<std::unique_ptr<HttpServer>> serveImage(Session &s, Plan &p) {
+std::vector<std::unique_ptr<HttpServer>> serveImage(Plan &p) {
     std::vector<std::unique_ptr<HttpServer>> servers;
-    std::map<std::string, bool> serving;
+    std::set<std::string> serving;
     for (Device &d : p.devices) {
         if (d.outcome != Outcome::Pending)
             continue;
@@ -596,16 +597,14 @@ std::vector<std::unique_ptr<HttpServer>> serveImage(Session &s, Plan &p) {
             d.server = p.server;
             continue;
         }
-        Session probe(s.options(), *d.found, Credentials{});
-        d.server = serveAddress(probe);
-        if (serving[d.server])
+        d.server = serveAddress(*d.found);
+        if (!serving.insert(d.server).second)
             continue;
         ServeConfig c;
         c.address = d.server;
         c.port = kHttpPort;
         c.files = {{imageName(p), p.data}};
         servers.push_back(std::make_unique<HttpServer>(std::move(c)));
-        serving[d.server] = true;
     }
     return servers;
 }
@@ -632,7 +631,7 @@ int run(Session &s, Plan &p, const std::string &statePath) {
             throw NoReplyError("no device answered discovery within " + s.timeoutText() + ".");
     }
     findDevices(p, found);
-    const std::vector<std::unique_ptr<HttpServer>> servers = serveImage(s, p);
+    const std::vector<std::unique_ptr<HttpServer>> servers = serveImage(p);
     s.credentials();  // asked once, before the threads start
     saveState(statePath, p);
     while (countOf(p, Outcome::Failed) < static_cast<size_t>(p.maxFailures)) {
