@@ -15,11 +15,11 @@
 #include <mutex>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "announcements.h"
 #include "commands.h"
 #include "errors.h"
+#include "fleet.h"
 #include "fwimage.h"
 #include "manifest.h"
 #include "records.h"
@@ -419,14 +419,10 @@ void report(bool json, const Device &d) {
 void runWave(Session &s, const Plan &plan, const std::vector<Device *> &wave) {
     Board board(s.options().json, wave);
     const Credentials credentials = s.credentials();
-    // Joined however this ends, so that no thread outlives the board.
-    std::vector<std::jthread> threads;
-    threads.reserve(wave.size());
-    for (size_t i = 0; i < wave.size(); i++)
-        threads.emplace_back([&, i] {
-            upgradeOne(s.options(), credentials, plan, *wave[i], board, i);
-            board.finished(*wave[i]);
-        });
+    forEachBounded(wave.size(), wave.size(), [&](size_t i) {
+        upgradeOne(s.options(), credentials, plan, *wave[i], board, i);
+        board.finished(*wave[i]);
+    });
 }
 
 // ---- The rollout -------------------------------------------------------------
