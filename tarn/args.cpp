@@ -108,4 +108,8 @@ std::chrono::steady_clock::time_point deadlineIn(double seconds) {
     return std::chrono::steady_clock::now() + secondsDuration(seconds);
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 }  // namespace tarn

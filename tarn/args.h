@@ -69,5 +69,7 @@ long parseInteger(const std::string &text, std::string_view what, long min, long
 std::chrono::steady_clock::duration secondsDuration(double seconds);
 // Now plus that many seconds, clamped likewise.
 std::chrono::steady_clock::time_point deadlineIn(double seconds);
+// Seconds from `start` until now.
+double secondsSince(std::chrono::steady_clock::time_point start);
 
 }  // namespace tarn

@@ -55,7 +55,7 @@ void serveOwn(Session &s,
               std::vector<std::string> receive = {},
               const std::filesystem::path &receiveDir = {}) {
     ServeConfig c;
-    c.address = serveAddress(s);
+    c.address = serveAddress(s.target());
     if (src.content)
         c.files = {{src.file, src.content}};
     c.receiveNames = std::move(receive);
@@ -124,15 +124,9 @@ Clock::time_point deadlineAfter(Args &a, double fallback) {
     return deadlineIn(seconds);
 }
 
-long secondsSince(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count());
-}
-
 std::string elapsedText(Clock::time_point start) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f s",
-                  std::chrono::duration<double>(Clock::now() - start).count());
+    std::snprintf(buf, sizeof buf, "%.1f s", secondsSince(start));
     return buf;
 }
 
@@ -276,15 +270,15 @@ int restore(Session &s, Args &a, Source src) {
         std::this_thread::sleep_for(1s);
         const std::optional<Reply> r = s.callOnce(wire::OP_CONFIG_RESTORE, transferQueryBody());
         if (!r) {
-            progress("restoring " + mac + ": no answer (" + std::to_string(secondsSince(start)) +
-                     " s)");
+            progress("restoring " + mac + ": no answer (" +
+                     std::to_string(static_cast<long>(secondsSince(start))) + " s)");
             continue;
         }
         const TransferStatus st = parseTransfer(r->body);
         switch (st.result) {
         case 2:
-            progress("restoring " + mac + ": running (" + std::to_string(secondsSince(start)) +
-                     " s)");
+            progress("restoring " + mac + ": running (" +
+                     std::to_string(static_cast<long>(secondsSince(start))) + " s)");
             continue;
         case 3:
             endProgress();
@@ -366,7 +360,8 @@ int cmdReboot(Session &s, Args &a) {
     if (!h)
         throw NoReplyError(mac + " did not announce itself again after the reboot in time.");
     emit(s, mac + " is back after " + elapsedText(start) + ".",
-         {text("mac", mac), boolean("back", true), number("seconds", secondsSince(start)),
+         {text("mac", mac), boolean("back", true),
+          number("seconds", static_cast<long>(secondsSince(start))),
           text("firmware", h->announcement.firmware)});
     return kExitOk;
 }

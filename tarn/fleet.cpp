@@ -33,12 +33,13 @@ void forEachBounded(size_t count, size_t parallel, const std::function<void(size
             }
         }
     };
-    std::vector<std::thread> threads;
+    // Joined however this ends, also when a thread cannot be started.
+    std::vector<std::jthread> threads;
     const size_t n = std::min(count, parallel);
     threads.reserve(n);
     for (size_t t = 0; t < n; t++)
         threads.emplace_back(worker);
-    for (std::thread &t : threads)
+    for (std::jthread &t : threads)
         t.join();
     if (first)
         std::rethrow_exception(first);

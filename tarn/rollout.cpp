@@ -13,12 +13,13 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
-#include <thread>
 
 #include "announcements.h"
 #include "commands.h"
 #include "errors.h"
+#include "fleet.h"
 #include "fwimage.h"
 #include "manifest.h"
 #include "records.h"
@@ -418,14 +419,10 @@ void report(bool json, const Device &d) {
 void runWave(Session &s, const Plan &plan, const std::vector<Device *> &wave) {
     Board board(s.options().json, wave);
     const Credentials credentials = s.credentials();
-    // Joined however this ends, so that no thread outlives the board.
-    std::vector<std::jthread> threads;
-    threads.reserve(wave.size());
-    for (size_t i = 0; i < wave.size(); i++)
-        threads.emplace_back([&, i] {
-            upgradeOne(s.options(), credentials, plan, *wave[i], board, i);
-            board.finished(*wave[i]);
-        });
+    forEachBounded(wave.size(), wave.size(), [&](size_t i) {
+        upgradeOne(s.options(), credentials, plan, *wave[i], board, i);
+        board.finished(*wave[i]);
+    });
 }
 
 // ---- The rollout -------------------------------------------------------------
@@ -586,9 +583,9 @@ int finish(Session &s, const Plan &p, const std::string &statePath) {
 // Notes where each device fetches the image, and starts tarn's own HTTP
 // server on each address that faces devices to upgrade when it serves the
 // image itself. The servers run until the rollout ends.
-std::vector<std::unique_ptr<HttpServer>> serveImage(Session &s, Plan &p) {
+std::vector<std::unique_ptr<HttpServer>> serveImage(Plan &p) {
     std::vector<std::unique_ptr<HttpServer>> servers;
-    std::map<std::string, bool> serving;
+    std::set<std::string> serving;
     for (Device &d : p.devices) {
         if (d.outcome != Outcome::Pending)
             continue;
@@ -596,16 +593,14 @@ std::vector<std::unique_ptr<HttpServer>> serveImage(Session &s, Plan &p) {
             d.server = p.server;
             continue;
         }
-        Session probe(s.options(), *d.found, Credentials{});
-        d.server = serveAddress(probe);
-        if (serving[d.server])
+        d.server = serveAddress(*d.found);
+        if (!serving.insert(d.server).second)
             continue;
         ServeConfig c;
         c.address = d.server;
         c.port = kHttpPort;
         c.files = {{imageName(p), p.data}};
         servers.push_back(std::make_unique<HttpServer>(std::move(c)));
-        serving[d.server] = true;
     }
     return servers;
 }
@@ -632,7 +627,7 @@ int run(Session &s, Plan &p, const std::string &statePath) {
             throw NoReplyError("no device answered discovery within " + s.timeoutText() + ".");
     }
     findDevices(p, found);
-    const std::vector<std::unique_ptr<HttpServer>> servers = serveImage(s, p);
+    const std::vector<std::unique_ptr<HttpServer>> servers = serveImage(p);
     s.credentials();  // asked once, before the threads start
     saveState(statePath, p);
     while (countOf(p, Outcome::Failed) < static_cast<size_t>(p.maxFailures)) {

@@ -39,8 +39,8 @@ std::string backupFileName(const Mac &mac) {
     return name + ".cfg";
 }
 
-std::string serveAddress(Session &s) {
-    const std::string &ifname = s.target().ifname;
+std::string serveAddress(const Found &device) {
+    const std::string &ifname = device.ifname;
     const std::optional<std::string> address = interfaceIpv4(ifname);
     if (!address)
         throw UsageError("the interface " + ifname + " has no IPv4 address to serve the file on.");

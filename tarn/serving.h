@@ -29,7 +29,7 @@ std::string backupFileName(const Mac &mac);
 
 // The address tarn serves a device on: the IPv4 address of the interface
 // the device answered on.
-std::string serveAddress(Session &s);
+std::string serveAddress(const Found &device);
 
 // The whole file, at most `limit` bytes; nothing, with errno set (EFBIG
 // when it is larger), when it cannot be read.

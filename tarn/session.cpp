@@ -183,8 +183,7 @@ const Found &Session::target() {
     }
     throw NoReplyError("no device " + options_.device + " answered on " +
                        replies().interfaceList() + " within " +
-                       secondsText(std::chrono::duration<double>(Clock::now() - start).count(), 1) +
-                       triesText(tries));
+                       secondsText(secondsSince(start), 1) + triesText(tries));
 }
 
 const Found &Session::rediscover() {
@@ -254,7 +253,7 @@ std::optional<Reply> Session::send(uint16_t op,
             throw RefusedError(mac + " does not support operation " + opLabel(op) + ".");
         return r;
     }
-    waited = std::chrono::duration<double>(Clock::now() - start).count();
+    waited = secondsSince(start);
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #include "upgrade.h"
 
 #include "announcements.h"
+#include "args.h"
 #include "errors.h"
 #include "records.h"
 
@@ -39,10 +40,6 @@ std::string stageText(const std::optional<std::string> &progress) {
     if (*progress == "2")
         return "shutting down";
     return progress->empty() ? "starting" : *progress;
-}
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 }  // namespace
