@@ -7,6 +7,10 @@ the foreground and is stopped by PID.
   * TFTP: tftpd-hpa's in.tftpd on port 69, one per address family, with
     uploads of new files allowed (as a backup needs) and plain Unix
     permissions (-p: an uploaded file need not be world-writable).
+    Each transfer runs from one fixed port (-R): a client that resends its
+    request while the first is being served (busybox's tftp does after
+    50 ms) meets a port in use, instead of a second transfer that would
+    truncate the file the first one is writing.
 """
 import os
 import shutil
@@ -89,11 +93,13 @@ class FileServer:
 
 
 def tftp_server(segment, root, address):
-    bind = f"[{address}]:69" if ":" in address else f"{address}:69"
-    family = "-6" if ":" in address else "-4"
+    ipv6 = ":" in address
+    bind = f"[{address}]:69" if ipv6 else f"{address}:69"
+    transfer_port = "6901:6901" if ipv6 else "6900:6900"
     return FileServer(segment, root,
-                      [shutil.which("in.tftpd") or "/usr/sbin/in.tftpd", "-L", family,
-                       "-a", bind, "-c", "-p", "-s", "-u", "root", "-U", "022", str(root)],
+                      [shutil.which("in.tftpd") or "/usr/sbin/in.tftpd", "-L", "-6" if ipv6 else "-4",
+                       "-a", bind, "-R", transfer_port, "-c", "-p", "-s", "-u", "root",
+                       "-U", "022", str(root)],
                       "udp", 69)
 
 
