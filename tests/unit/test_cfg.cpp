@@ -12,10 +12,7 @@
 
 namespace {
 
-class Cfg : public ::testing::Test {
-protected:
-    void SetUp() override { store().clear(); }
-};
+using Cfg = StoreTest;
 
 TEST_F(Cfg, MissingKeyLeavesTheDestination) {
     std::array<char, 16> dst{};

@@ -31,10 +31,7 @@ struct Field {
     Bytes buf;
 };
 
-class SysAccessors : public ::testing::Test {
-protected:
-    void SetUp() override { store().clear(); }
-};
+using SysAccessors = StoreTest;
 
 struct AddrCase {
     int (*read)(int, std::span<uint8_t>);

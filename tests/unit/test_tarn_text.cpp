@@ -6,15 +6,13 @@
 
 #include <unistd.h>
 
-#include <functional>
-
 #include "addr.h"
 #include "args.h"
 #include "cmdline.h"
 #include "commands.h"
 #include "credentials.h"
-#include "errors.h"
 #include "output.h"
+#include "refusal.h"
 #include "results.h"
 #include "security.h"
 
@@ -50,19 +48,6 @@ TEST(TarnText, SecurityTakesANameOrItsCode) {
     for (const char *bad : {"0", "7", "wpa"})
         EXPECT_EQ(securityByName(bad), nullptr) << bad;
 }
-
-namespace {
-
-std::string refusal(const std::function<void()> &run) {
-    try {
-        run();
-    } catch (const UsageError &e) {
-        return e.what();
-    }
-    return "accepted";
-}
-
-}  // namespace
 
 TEST(TarnText, CommandLineRefusals) {
     // The first item nobody took is named, in command-line order.
@@ -215,14 +200,8 @@ TEST(TarnText, SecretFilesSayWhyTheyCannotBeRead) {
         {"/nonexistent/pw",
          "cannot read the password file /nonexistent/pw: No such file or directory."},
         {"/", "cannot read the password file /: Is a directory."}};
-    for (const auto &[path, message] : cases) {
-        try {
-            readSecretFile(path);
-            ADD_FAILURE() << path;
-        } catch (const UsageError &e) {
-            EXPECT_EQ(std::string(e.what()), message);
-        }
-    }
+    for (const auto &[path, message] : cases)
+        EXPECT_EQ(refusal([&] { readSecretFile(path); }), message);
     char name[] = "/tmp/tarn-secret-XXXXXX";
     const int fd = mkstemp(name);
     ASSERT_GE(fd, 0);

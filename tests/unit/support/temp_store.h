@@ -10,6 +10,8 @@
 // writes of the code under test.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -60,3 +62,9 @@ public:
 
 // The program's store.
 TempStore &store();
+
+// A test that starts with an empty store.
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override { store().clear(); }
+};
