@@ -5,7 +5,6 @@
 #include <array>
 #include <cstring>
 #include <optional>
-#include <string>
 
 #include "cfg.h"
 #include "temp_store.h"
