@@ -112,13 +112,14 @@ TEST_F(LsqlqueryTest, JournalRecordsWritesInOrderWithWriterAndResult) {
     // A locked setting refuses the write with the lock's own text.
     EXPECT_EQ(libSet("system", "model", "other"), "model is read-only");
     EXPECT_EQ(libGet("system", "model"), std::nullopt);
-    const std::vector<JournalEntry> j = store().journal();
+    const std::vector<lsq::JournalEntry> j = store().journal();
     std::vector<std::string> rows;
-    for (const JournalEntry &e : j) {
-        EXPECT_EQ(e.seq, j[0].seq + static_cast<int64_t>(rows.size()));
-        EXPECT_EQ(e.writer, program_invocation_short_name);
-        rows.push_back(e.section + "/" + e.object + "/" + e.qualifier + "/" + e.key + "=" +
-                       e.value + " " + e.result);
+    for (const auto &[seq, writer, s, result] : j) {
+        EXPECT_EQ(seq, j[0].seq + static_cast<int64_t>(rows.size()));
+        EXPECT_EQ(writer, program_invocation_short_name);
+        const std::string qualifier = s.qkey.empty() ? "" : s.qkey + "=" + s.qvalue;
+        rows.push_back(s.section + "/" + s.object + "/" + qualifier + "/" + s.key + "=" + s.value +
+                       " " + result);
     }
     EXPECT_EQ(rows, (std::vector<std::string>{"system///reboot=yes ok",
                                               "vap/vap1/radio=wlan1/vlan-id=12 ok",
