@@ -20,27 +20,26 @@ struct PvDeleter {
 };
 using Pv = std::unique_ptr<lsqlquery_pv, PvDeleter>;
 
-std::optional<std::string> libGet(const char *section,
-                                  const char *key,
-                                  const char *object = nullptr,
-                                  const char *qk = nullptr,
-                                  const char *qv = nullptr) {
+using Text = const char *;
+using Result = std::optional<std::string>;
+
+Result libGet(Text section, Text key, Text object = nullptr, Text qk = nullptr, Text qv = nullptr) {
     Pv pv(qk ? lsqlquery_get_pv_q1(section, object, key, qk, qv)
              : lsqlquery_get_pv(section, object, key));
-    return pv ? std::optional<std::string>(pv->value) : std::nullopt;
+    return pv ? Result(pv->value) : std::nullopt;
 }
 
 // A library write; the error text when it fails.
-std::optional<std::string> libSet(const char *section,
-                                  const char *key,
-                                  const char *value,
-                                  const char *object = nullptr,
-                                  const char *qk = nullptr,
-                                  const char *qv = nullptr) {
+Result libSet(Text section,
+              Text key,
+              Text value,
+              Text obj = nullptr,
+              Text qk = nullptr,
+              Text qv = nullptr) {
     Pv rec(lsqlquery_new_pv_solo(key, value));
     Pv qual(qk ? lsqlquery_new_pv_solo(qk, qv) : nullptr);
     char *error = nullptr;
-    if (lsqlquery_set_pv_with_error(section, object, rec.get(), qual.get(), &error) == 0) {
+    if (lsqlquery_set_pv_with_error(section, obj, rec.get(), qual.get(), &error) == 0) {
         EXPECT_EQ(error, nullptr);
         return std::nullopt;
     }
