@@ -13,12 +13,8 @@ std::string_view text(const char *s) {
     return s ? s : "";
 }
 
-lsq::Address address(const char *section,
-                     const char *key,
-                     const char *object,
-                     const char *qualKey,
-                     const char *qualValue) {
-    return {text(section), text(object), text(qualKey), text(qualValue), text(key)};
+lsq::Address address(const char *s, const char *k, const char *o, const char *qk, const char *qv) {
+    return {text(s), text(o), text(qk), text(qv), text(k)};
 }
 
 // The program's temporary database folder, removed at exit. Created while
