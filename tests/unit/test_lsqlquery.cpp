@@ -177,7 +177,9 @@ TEST_F(LsqlqueryTest, DumpLoadRoundTripKeepsEscapedTexts) {
 // A new database and every file beside it are its owner's alone, whatever
 // the umask; the journal keeps only its newest rows, numbered on.
 TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing) {
-    const std::filesystem::path folder = store().path() + ".fresh";
+    namespace fs = std::filesystem;
+    const fs::path folder = store().path() + ".fresh";
+    const fs::perms ownerOnly = fs::perms::owner_read | fs::perms::owner_write;
     const std::string tool = "umask 022; LSQLQUERY_DB=" + (folder / "s.db").string() +
                              " LSQLQUERY_JOURNAL_ROWS=3 " + lsqlTool + " ";
     for (int i = 1; i <= 5; i++)
@@ -186,19 +188,15 @@ TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing) {
     EXPECT_EQ(journal.status, 0);
     EXPECT_EQ(journal.out, "3\tn3\n4\tn4\n5\tn5\n");
     size_t files = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
-        EXPECT_EQ(entry.status().permissions(),
-                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
-            << entry.path();
+    for (const auto &entry : fs::directory_iterator(folder)) {
+        EXPECT_EQ(entry.status().permissions(), ownerOnly) << entry.path();
         files++;
     }
     EXPECT_GE(files, 2u);  // the database and its change counter
-    std::filesystem::remove_all(folder);
+    fs::remove_all(folder);
     // This program's database is open: its WAL and shared memory exist.
     for (const char *suffix : {"", "-wal", "-shm", "-changes"})
-        EXPECT_EQ(std::filesystem::status(store().path() + suffix).permissions(),
-                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
-            << suffix;
+        EXPECT_EQ(fs::status(store().path() + suffix).permissions(), ownerOnly) << suffix;
 }
 
 }  // namespace
