@@ -1,8 +1,10 @@
-// Wire helpers: byte order, bounds, text fields and the header layout.
+// Wire helpers: byte order, bounds, text fields, the header layout and the
+// reply's capacity.
 #include <gtest/gtest.h>
 
 #include <array>
 
+#include "reply.h"
 #include "wire.h"
 
 using namespace wire;
@@ -64,4 +66,12 @@ TEST(Wire, HeaderInWireOrder) {
     out = {};
     encode_header(decode_header(bytes), out);
     EXPECT_EQ(bytes, out);
+}
+
+TEST(Reply, RefusesABufferTooSmall) {
+    const message_t request{kTypeRequest, 0xA1B2, OP_GET_DATETIME, {}, {}, kAddrUnicast, 7, 300};
+    std::array<uint8_t, 37> reply{};
+    EXPECT_EQ(0u, finishReply(request, reply, 16));
+    EXPECT_EQ((std::array<uint8_t, 37>{}), reply);
+    EXPECT_EQ(37u, finishReply(request, reply, 15));  // an exact fit
 }
