@@ -164,6 +164,7 @@ TEST_F(Handlers, ChangeAdminResultAndCommandLine) {
 
 TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
     const std::string reset = "system.factory-reset=yes";
+    const Writes dhcp{"management.dhcp-status=up", "management.static-ip=10.0.0.2"};
     const struct {
         const char *name;
         RequestHandler handler;
@@ -171,11 +172,7 @@ TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
         Writes seed, second;  // second: written by the call after the reply
     } cases[] = {
         {"FactoryReset", funcFactoryReset, wire::OP_FACTORY_RESET, {}, {reset}},
-        {"ResetKeepIpOnDhcp",
-         funcFactoryResetWithoutIP,
-         wire::OP_FACTORY_RESET_KEEP_IP,
-         {"management.dhcp-status=up", "management.static-ip=10.0.0.2"},
-         {reset}},
+        {"KeepIpOnDhcp", funcFactoryResetWithoutIP, wire::OP_FACTORY_RESET_KEEP_IP, dhcp, {reset}},
         {"Reboot", funcReboot, wire::OP_REBOOT, {}, {"system.reboot=yes"}},
     };
     for (const auto &p : cases) {
