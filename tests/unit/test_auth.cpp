@@ -43,8 +43,8 @@ TEST(Credentials, OnlyTheStoredAccountAndAUsableHashPass) {
         const char *name, *account, *hash, *user, *password;  // account null: not stored
         bool expected;
     } cases[] = {
-        {"AnyUserName", "admin", kHashTarnadmin, "guest", "tarnadmin",
-         true},  // the request's user takes no part
+        // The request's user takes no part.
+        {"AnyUserName", "admin", kHashTarnadmin, "guest", "tarnadmin", true},
         {"AccountCase", "Admin", kHashTarnadmin, "admin", "tarnadmin", false},
         {"NoAccount", nullptr, kHashTarnadmin, "admin", "tarnadmin", false},
         {"EmptyStoredHash", "admin", "", "admin", "", false},

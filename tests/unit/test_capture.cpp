@@ -1,9 +1,11 @@
-// Message capture: the mount check and the capture counter. Files are only
-// written in the device sandbox (integration suite); here every folder is
-// either refused or one where a file cannot be created.
+// Debug output: the printer (one "tarnd: "-prefixed line on standard error,
+// cut to its 1024-byte buffer) and message capture, its mount check and
+// counter. Capture files are only written in the device sandbox; here every
+// folder is either refused or one where a file cannot be created.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
 #include <utility>
 
 #include "capture.h"
@@ -11,6 +13,35 @@
 #include "debug.h"
 
 namespace {
+
+class DebugPrinter : public ::testing::Test {
+protected:
+    void TearDown() override { g_debugLevel = 0; }
+
+    // What `print` writes to standard error at debug level `level`.
+    template <typename Print>
+    static std::string printed(int level, Print print) {
+        g_debugLevel = level;
+        ::testing::internal::CaptureStderr();
+        print();
+        return ::testing::internal::GetCapturedStderr();
+    }
+};
+
+// Silence at level 0 and the prefixed lines of the handlers show in the
+// sandbox (test_core.py, test_reboot.py).
+TEST_F(DebugPrinter, PrefixedLineAsWrittenWithArgumentsTakenAsText) {
+    EXPECT_EQ(printed(1, [] { dbgPrint("%s", "no line end"); }), "tarnd: no line end");
+    // A percent sign from an argument is printed, not read as a format.
+    EXPECT_EQ(printed(1, [] { dbgPrint("DNS2=%s\n", "100%d%s%n"); }), "tarnd: DNS2=100%d%s%n\n");
+}
+
+TEST_F(DebugPrinter, LongLineIsCutAtTheBufferEnd) {
+    const std::string arg(3000, 'x');
+    const std::string out = printed(1, [&] { dbgPrint("%s\n", arg.c_str()); });
+    ASSERT_EQ(out.size(), 1023u);
+    EXPECT_EQ(out, "tarnd: " + std::string(1023 - 7, 'x'));
+}
 
 // /proc is mounted on every Linux host; the root file system never counts.
 TEST(Capture, FirstComponentMustBeMounted) {

@@ -5,17 +5,13 @@
 #include <array>
 #include <cstring>
 #include <optional>
-#include <string>
 
 #include "cfg.h"
 #include "temp_store.h"
 
 namespace {
 
-class Cfg : public ::testing::Test {
-protected:
-    void SetUp() override { store().clear(); }
-};
+using Cfg = StoreTest;
 
 TEST_F(Cfg, MissingKeyLeavesTheDestination) {
     std::array<char, 16> dst{};

@@ -10,15 +10,11 @@
 namespace {
 
 template <typename T>
-void expectConversion(T (*convert)(const char *),
-                      const char *text,
-                      T value,
-                      int err,
-                      const char *out) {
-    const std::string label = text != nullptr ? text : "(null)";
+void expectConversion(T (*f)(const char *), const char *in, T value, int err, const char *out) {
+    const std::string label = in != nullptr ? in : "(null)";
     errno = EBADF;  // the conversion must clear it
     testing::internal::CaptureStdout();
-    const T got = convert(text);
+    const T got = f(in);
     const int gotErr = errno;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), out) << label;
     EXPECT_EQ(got, value) << label;

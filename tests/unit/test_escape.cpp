@@ -18,16 +18,13 @@ TEST(Escape, DefaultSetIsExactlyDollarQuoteBackquoteBackslash) {
 }
 
 TEST(Escape, RingOfFourResults) {
-    const char *first = strEscapeShell("one");
-    const char *second = strEscapeShell("two");
-    const char *third = strEscapeShell("three");
-    const char *fourth = strEscapeShell("four");
-    EXPECT_EQ((std::vector<std::string>{first, second, third, fourth}),
+    const char *ring[] = {strEscapeShell("one"), strEscapeShell("two"), strEscapeShell("three"),
+                          strEscapeShell("four")};
+    EXPECT_EQ(std::vector<std::string>(ring, ring + 4),
               (std::vector<std::string>{"one", "two", "three", "four"}));
-    EXPECT_EQ((std::set<const char *>{first, second, third, fourth}).size(), 4u);
-    EXPECT_EQ(strEscapeShell("five"), first);  // the fifth reuses the first
-    EXPECT_STREQ(first, "five");
-    EXPECT_STREQ(second, "two");
+    EXPECT_EQ(std::set<const char *>(ring, ring + 4).size(), 4u);
+    EXPECT_EQ(strEscapeShell("five"), ring[0]);  // the fifth reuses the first
+    EXPECT_EQ(std::vector<std::string>(ring, ring + 2), (std::vector<std::string>{"five", "two"}));
 }
 
 constexpr size_t kBufLen = 4096;

@@ -23,10 +23,6 @@ namespace {
 using Writes = std::vector<std::string>;
 
 std::vector<std::string> g_commands;
-int recordCommand(const char *command) {
-    g_commands.emplace_back(command);
-    return 0;
-}
 
 // A handler call as the event loop makes it (the body area runs to the end
 // of a cleared receive buffer): the reply's result word, which nothing but
@@ -72,7 +68,10 @@ protected:
     void SetUp() override {
         store().clear();
         g_commands.clear();
-        sysSetShellExec(&recordCommand);
+        sysSetShellExec([](const char *command) {
+            g_commands.emplace_back(command);
+            return 0;
+        });
         // A reset without IP on a static device saves the address: into the
         // test's own folder, never at the host's fixed path.
         setReservedIpSaveFile(keptAddressFile().c_str());
@@ -86,6 +85,7 @@ TEST_F(Handlers, SetBasicInfoWritesInOrder) {
     const std::vector<uint8_t> v6Addr = {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
     const std::vector<uint8_t> v6Gw = {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
     const std::string fullName(64, 'n');  // fills its field: taken to the field's width
+    const std::vector<uint8_t> name64(fullName.begin(), fullName.end());
     const struct {
         const char *name;
         Fields fields;
@@ -93,7 +93,7 @@ TEST_F(Handlers, SetBasicInfoWritesInOrder) {
     } cases[] = {
         // Any non-zero DHCP byte is on, and DHCP writes no static group.
         {"Dhcp",
-         {{bi::kSystemName, {fullName.begin(), fullName.end()}},
+         {{bi::kSystemName, name64},
           {bi::kDhcp, {0xFF}},
           {bi::kIp, {10, 0, 0, 2}},
           {bi::kIpv6Auto, {7}}},
@@ -164,6 +164,7 @@ TEST_F(Handlers, ChangeAdminResultAndCommandLine) {
 
 TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
     const std::string reset = "system.factory-reset=yes";
+    const Writes dhcp{"management.dhcp-status=up", "management.static-ip=10.0.0.2"};
     const struct {
         const char *name;
         RequestHandler handler;
@@ -171,11 +172,7 @@ TEST_F(Handlers, DeferredActionsOnlyAfterTheReply) {
         Writes seed, second;  // second: written by the call after the reply
     } cases[] = {
         {"FactoryReset", funcFactoryReset, wire::OP_FACTORY_RESET, {}, {reset}},
-        {"ResetKeepIpOnDhcp",
-         funcFactoryResetWithoutIP,
-         wire::OP_FACTORY_RESET_KEEP_IP,
-         {"management.dhcp-status=up", "management.static-ip=10.0.0.2"},
-         {reset}},
+        {"KeepIpOnDhcp", funcFactoryResetWithoutIP, wire::OP_FACTORY_RESET_KEEP_IP, dhcp, {reset}},
         {"Reboot", funcReboot, wire::OP_REBOOT, {}, {"system.reboot=yes"}},
     };
     for (const auto &p : cases) {

@@ -22,21 +22,19 @@ constexpr std::array<uint8_t, 4> kNoIp = {0, 0, 0, 0};
 
 using Datagram = std::vector<uint8_t>;
 
+using Bytes = std::span<const uint8_t>;
+
 // A request written byte by byte, as a utility puts it on the wire.
-Datagram request(uint16_t status,
-                 uint16_t op,
-                 std::span<const uint8_t> mac,
-                 std::span<const uint8_t> ip) {
+Datagram request(uint16_t status, uint16_t op, Bytes mac, Bytes ip) {
     Datagram d;
-    const auto le16 = [&d](unsigned v) { d.insert(d.end(), {uint8_t(v), uint8_t(v >> 8)}); };
-    le16(0xFDFD);
-    le16(0x4242);
-    le16(op);  // type, tag, operation
+    const auto le16 = [&d](std::initializer_list<unsigned> values) {
+        for (unsigned v : values)
+            d.insert(d.end(), {uint8_t(v), uint8_t(v >> 8)});
+    };
+    le16({0xFDFD, 0x4242, op});  // type, tag, operation
     d.insert(d.end(), mac.begin(), mac.end());
     d.insert(d.end(), ip.begin(), ip.end());
-    le16(status);
-    le16(0);
-    le16(0);  // status, flag, body length
+    le16({status, 0, 0});  // status, flag, body length
     return d;
 }
 

@@ -20,27 +20,26 @@ struct PvDeleter {
 };
 using Pv = std::unique_ptr<lsqlquery_pv, PvDeleter>;
 
-std::optional<std::string> libGet(const char *section,
-                                  const char *key,
-                                  const char *object = nullptr,
-                                  const char *qk = nullptr,
-                                  const char *qv = nullptr) {
+using Text = const char *;
+using Result = std::optional<std::string>;
+
+Result libGet(Text section, Text key, Text object = nullptr, Text qk = nullptr, Text qv = nullptr) {
     Pv pv(qk ? lsqlquery_get_pv_q1(section, object, key, qk, qv)
              : lsqlquery_get_pv(section, object, key));
-    return pv ? std::optional<std::string>(pv->value) : std::nullopt;
+    return pv ? Result(pv->value) : std::nullopt;
 }
 
 // A library write; the error text when it fails.
-std::optional<std::string> libSet(const char *section,
-                                  const char *key,
-                                  const char *value,
-                                  const char *object = nullptr,
-                                  const char *qk = nullptr,
-                                  const char *qv = nullptr) {
+Result libSet(Text section,
+              Text key,
+              Text value,
+              Text obj = nullptr,
+              Text qk = nullptr,
+              Text qv = nullptr) {
     Pv rec(lsqlquery_new_pv_solo(key, value));
     Pv qual(qk ? lsqlquery_new_pv_solo(qk, qv) : nullptr);
     char *error = nullptr;
-    if (lsqlquery_set_pv_with_error(section, object, rec.get(), qual.get(), &error) == 0) {
+    if (lsqlquery_set_pv_with_error(section, obj, rec.get(), qual.get(), &error) == 0) {
         EXPECT_EQ(error, nullptr);
         return std::nullopt;
     }
@@ -112,13 +111,14 @@ TEST_F(LsqlqueryTest, JournalRecordsWritesInOrderWithWriterAndResult) {
     // A locked setting refuses the write with the lock's own text.
     EXPECT_EQ(libSet("system", "model", "other"), "model is read-only");
     EXPECT_EQ(libGet("system", "model"), std::nullopt);
-    const std::vector<JournalEntry> j = store().journal();
+    const std::vector<lsq::JournalEntry> j = store().journal();
     std::vector<std::string> rows;
-    for (const JournalEntry &e : j) {
-        EXPECT_EQ(e.seq, j[0].seq + static_cast<int64_t>(rows.size()));
-        EXPECT_EQ(e.writer, program_invocation_short_name);
-        rows.push_back(e.section + "/" + e.object + "/" + e.qualifier + "/" + e.key + "=" +
-                       e.value + " " + e.result);
+    for (const auto &[seq, writer, s, result] : j) {
+        EXPECT_EQ(seq, j[0].seq + static_cast<int64_t>(rows.size()));
+        EXPECT_EQ(writer, program_invocation_short_name);
+        const std::string qualifier = s.qkey.empty() ? "" : s.qkey + "=" + s.qvalue;
+        rows.push_back(s.section + "/" + s.object + "/" + qualifier + "/" + s.key + "=" + s.value +
+                       " " + result);
     }
     EXPECT_EQ(rows, (std::vector<std::string>{"system///reboot=yes ok",
                                               "vap/vap1/radio=wlan1/vlan-id=12 ok",
@@ -177,7 +177,9 @@ TEST_F(LsqlqueryTest, DumpLoadRoundTripKeepsEscapedTexts) {
 // A new database and every file beside it are its owner's alone, whatever
 // the umask; the journal keeps only its newest rows, numbered on.
 TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing) {
-    const std::filesystem::path folder = store().path() + ".fresh";
+    namespace fs = std::filesystem;
+    const fs::path folder = store().path() + ".fresh";
+    const fs::perms ownerOnly = fs::perms::owner_read | fs::perms::owner_write;
     const std::string tool = "umask 022; LSQLQUERY_DB=" + (folder / "s.db").string() +
                              " LSQLQUERY_JOURNAL_ROWS=3 " + lsqlTool + " ";
     for (int i = 1; i <= 5; i++)
@@ -186,19 +188,15 @@ TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing) {
     EXPECT_EQ(journal.status, 0);
     EXPECT_EQ(journal.out, "3\tn3\n4\tn4\n5\tn5\n");
     size_t files = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
-        EXPECT_EQ(entry.status().permissions(),
-                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
-            << entry.path();
+    for (const auto &entry : fs::directory_iterator(folder)) {
+        EXPECT_EQ(entry.status().permissions(), ownerOnly) << entry.path();
         files++;
     }
     EXPECT_GE(files, 2u);  // the database and its change counter
-    std::filesystem::remove_all(folder);
+    fs::remove_all(folder);
     // This program's database is open: its WAL and shared memory exist.
     for (const char *suffix : {"", "-wal", "-shm", "-changes"})
-        EXPECT_EQ(std::filesystem::status(store().path() + suffix).permissions(),
-                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
-            << suffix;
+        EXPECT_EQ(fs::status(store().path() + suffix).permissions(), ownerOnly) << suffix;
 }
 
 }  // namespace

@@ -32,9 +32,7 @@ protected:
     }
     std::string at(const char *name) const { return (dir_ / name).string(); }
     static std::string contents(const std::string &path) {
-        std::ostringstream text;
-        text << std::ifstream(path).rdbuf();
-        return text.str();
+        return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
     }
     static mode_t modeOf(const std::string &path) {
         struct stat st {};

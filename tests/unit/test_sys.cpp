@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,10 +30,7 @@ struct Field {
     Bytes buf;
 };
 
-class SysAccessors : public ::testing::Test {
-protected:
-    void SetUp() override { store().clear(); }
-};
+using SysAccessors = StoreTest;
 
 struct AddrCase {
     int (*read)(int, std::span<uint8_t>);

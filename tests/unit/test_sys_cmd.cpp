@@ -38,48 +38,41 @@ protected:
     void TearDown() override { sysSetShellExec(nullptr); }
 };
 
-// A secret reaches the shell, never the trace or the failure lines.
+// A secret reaches the shell, never the trace or the failure lines ({} in
+// them stands for the command as shown).
 TEST_F(ShellRecorder, TraceLinesPerStatus) {
-    const char *secret = "submit SET_PASSWD 'admin' '********'";
     const struct {
-        const char *shown;
-        int status;
-        int result;
-        const char *trace;
+        int status, result;
+        const char *failure;
     } cases[] = {
-        {nullptr, 0, 0, "SYSCMD: submit COMMIT\n"},
-        {nullptr, 768, -1,
-         "SYSCMD: submit COMMIT\n!!!status=768, WIFEXITED=1, WEXITSTATUS=3\n"
-         "cmd=\"submit COMMIT\" not exited normally.\n"},
-        {nullptr, 9, -1,
-         "SYSCMD: submit COMMIT\n!!!status=9, WIFEXITED=0, WEXITSTATUS=0\n"
-         "cmd=\"submit COMMIT\" not exited normally.\n"},
-        {nullptr, -1, -1, "SYSCMD: submit COMMIT\nsystem(submit COMMIT) failed - can't fork.\n"},
-        {secret, 0, 0, "SYSCMD: submit SET_PASSWD 'admin' '********'\n"},
-        {secret, 256, -1,
-         "SYSCMD: submit SET_PASSWD 'admin' '********'\n"
-         "!!!status=256, WIFEXITED=1, WEXITSTATUS=1\n"
-         "cmd=\"submit SET_PASSWD 'admin' '********'\" not exited normally.\n"},
-        {secret, -1, -1,
-         "SYSCMD: submit SET_PASSWD 'admin' '********'\n"
-         "system(submit SET_PASSWD 'admin' '********') failed - can't fork.\n"},
+        {0, 0, ""},
+        {768, -1, "!!!status=768, WIFEXITED=1, WEXITSTATUS=3\ncmd=\"{}\" not exited normally.\n"},
+        {9, -1, "!!!status=9, WIFEXITED=0, WEXITSTATUS=0\ncmd=\"{}\" not exited normally.\n"},
+        {-1, -1, "system({}) failed - can't fork.\n"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.trace);
-        g_status = c.status;
-        for (const bool trace : {true, false}) {
-            g_commands.clear();
-            testing::internal::CaptureStdout();
-            const int rc =
-                c.shown ? run(trace, c.shown, "submit SET_PASSWD '%s' '%s'", "admin", "s3cret")
-                        : run(trace, nullptr, "submit %s", "COMMIT");
-            EXPECT_EQ(testing::internal::GetCapturedStdout(), trace ? c.trace : "");
-            EXPECT_EQ(rc, c.result);
-            EXPECT_EQ(g_commands,
-                      std::vector<std::string>{c.shown ? "submit SET_PASSWD 'admin' 's3cret'"
-                                                       : "submit COMMIT"});
+    for (const char *secret :
+         {static_cast<const char *>(nullptr), "submit SET_PASSWD 'admin' '***'"})
+        for (const auto &c : cases) {
+            const std::string shown = secret ? secret : "submit COMMIT";
+            std::string failure = c.failure;
+            if (const size_t at = failure.find("{}"); at != std::string::npos)
+                failure.replace(at, 2, shown);
+            SCOPED_TRACE(shown + " " + std::to_string(c.status));
+            g_status = c.status;
+            for (const bool trace : {true, false}) {
+                g_commands.clear();
+                testing::internal::CaptureStdout();
+                const int rc =
+                    secret ? run(trace, secret, "submit SET_PASSWD '%s' '%s'", "admin", "s3cret")
+                           : run(trace, nullptr, "submit %s", "COMMIT");
+                EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                          trace ? "SYSCMD: " + shown + "\n" + failure : "");
+                EXPECT_EQ(rc, c.result);
+                EXPECT_EQ(g_commands,
+                          std::vector<std::string>{secret ? "submit SET_PASSWD 'admin' 's3cret'"
+                                                          : "submit COMMIT"});
+            }
         }
-    }
 }
 
 TEST_F(ShellRecorder, OverlongCommandIsRefusedNotCut) {

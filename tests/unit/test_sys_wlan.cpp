@@ -16,10 +16,7 @@
 
 namespace {
 
-class Wlan : public ::testing::Test {
-protected:
-    void SetUp() override { store().clear(); }
-};
+using Wlan = StoreTest;
 
 // A request field holding `text`, zero-padded (or cut) to `width`.
 std::vector<uint8_t> fieldOf(const std::string &text, size_t width) {

@@ -14,10 +14,7 @@ using namespace tarn;
 
 namespace {
 
-Reply answer(uint8_t macEnd,
-             const std::string &ifname,
-             uint8_t fromEnd,
-             std::vector<uint8_t> body = {}) {
+Reply answer(uint8_t macEnd, const std::string &ifname, uint8_t fromEnd, Bytes body = {}) {
     Reply r;
     r.header.uMsgType = wire::kTypeReply;
     r.header.uOP_Code = wire::OP_DISCOVER;

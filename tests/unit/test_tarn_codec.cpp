@@ -31,18 +31,10 @@ const B kV4Settings{192, 0, 2, 17, 0,   0, 0, 1,  255, 255, 255, 0,
 
 // A discovery reply body (static DNS) whose name fills its field.
 B discoverBody(uint8_t dhcp, uint8_t ipv6Auto) {
-    const B ident =
-        cat({text("TAP-2400", 32), text("1.2.3", 32), B(6, 0), {0x02, 0, 0, 0, 0, 0x07}});
-    return cat({text("Vemira AP", 128),
-                ident,
-                text(std::string(64, 'n'), 64),
-                kV4Settings,
-                {dhcp},
-                text("20240501123456", 123),
-                kV6,
-                {64},
-                B(48, 0),
-                {ipv6Auto, 0}});
+    const B ident = cat({text("Vemira AP", 128), text("TAP-2400", 32), text("1.2.3", 32), B(6, 0)});
+    const B v4 = cat({{0x02, 0, 0, 0, 0, 0x07}, text(std::string(64, 'n'), 64), kV4Settings});
+    return cat(
+        {ident, v4, {dhcp}, text("20240501123456", 123), kV6, {64}, B(48, 0), {ipv6Auto, 0}});
 }
 
 }  // namespace
@@ -50,12 +42,10 @@ B discoverBody(uint8_t dhcp, uint8_t ipv6Auto) {
 TEST(TarnRequest, BroadcastAndAddressedHeadersWithTheCredentialBlock) {
     EXPECT_EQ(encodeRequest(0xA1, 0x1234, std::nullopt, {}, {}),
               cat({{0xFD, 0xFD, 0x34, 0x12, 0xA1, 0}, B(6, 0xFF), B(10, 0)}));
-    EXPECT_EQ(
-        encodeRequest(0xC0, 0xABCD, kDev, {"admin", "tarnadmin"}, {}),
-        cat({{0xFD, 0xFD, 0xCD, 0xAB, 0xC0, 0, 0x02, 0, 0, 0, 0, 0x07, 192, 0, 2, 17, 0x77, 0x77},
-             B(4, 0),
-             text("YWRtaW4=", 64),
-             text("dGFybmFkbWlu", 64)}));
+    const B addressed{0xFD, 0xFD, 0xCD, 0xAB, 0xC0, 0, 0x02, 0,    0,
+                      0,    0,    0x07, 192,  0,    2, 17,   0x77, 0x77};
+    EXPECT_EQ(encodeRequest(0xC0, 0xABCD, kDev, {"admin", "tarnadmin"}, {}),
+              cat({addressed, B(4, 0), text("YWRtaW4=", 64), text("dGFybmFkbWlu", 64)}));
     // The longest password fills its field without a terminator.
     const std::string longest(kMaxCredentialText, 'x');
     const B full = encodeRequest(0xC0, 1, kDev, {"admin", longest}, {});
@@ -83,12 +73,9 @@ TEST(TarnRequestBody, TransferAndDynamicDns) {
     Server v6{.ipv6 = true};
     std::copy(kV6.begin(), kV6.end(), v6.v6.begin());
     EXPECT_EQ(transferStartBody(1, v6, "a.cfg"), cat({{1, 1, 2}, kV6, text("a.cfg", 128)}));
-    EXPECT_EQ(netAdvBody(Ddns{true, false, "u", "p", "d.example"}), cat({B(129, 0),
-                                                                         {2, 0, 255},
-                                                                         text("u", 64),
-                                                                         text("p", 64),
-                                                                         text("d.example", 64),
-                                                                         B(201, 0)}));
+    const B account = cat({text("u", 64), text("p", 64), text("d.example", 64)});
+    EXPECT_EQ(netAdvBody(Ddns{true, false, "u", "p", "d.example"}),
+              cat({B(129, 0), {2, 0, 255}, account, B(201, 0)}));
 }
 
 TEST(TarnReply, Bodies) {
@@ -110,11 +97,8 @@ TEST(TarnReply, Bodies) {
     const Ddns dd = parseNetAdv(cat({B(129, 0), {2, 0xFD}, B(394, 0)}));  // only bit value 2 counts
     EXPECT_TRUE(dd.enabled && !dd.connected);
     // Announcements only from announcement datagrams, not another utility's requests.
-    B ann = cat({{0xFF, 0xFF, 0, 0, 0xA0, 0, 2, 0, 0, 0, 0, 3},
-                 B(138, 0),
-                 {2, 0, 0, 0, 0, 3},
-                 B(64, 0),
-                 text("ap-3", 97)});
+    const B header{0xFF, 0xFF, 0, 0, 0xA0, 0, 2, 0, 0, 0, 0, 3};
+    B ann = cat({header, B(138, 0), {2, 0, 0, 0, 0, 3}, B(64, 0), text("ap-3", 97)});
     ASSERT_TRUE(decodeAnnouncement(ann));
     ann[0] = ann[1] = 0xFD;
     EXPECT_FALSE(decodeAnnouncement(ann));

@@ -32,11 +32,8 @@ std::vector<std::string> manualLines() {
 
 // A tag as the reader sees it: fonts dropped, escaped hyphens and spaces plain.
 std::string plain(std::string roff) {
-    roff = std::regex_replace(roff, std::regex(R"(\\f[BIRP])"), "");
-    roff = std::regex_replace(roff, std::regex(R"(\\-)"), "-");
-    roff = std::regex_replace(roff, std::regex(R"(\\ )"), " ");
-    roff = std::regex_replace(roff, std::regex(R"(^\.(B|BR|BI|I|IR|RB)\s+)"), "");
-    return std::regex_replace(roff, std::regex("\""), "");
+    roff = std::regex_replace(roff, std::regex(R"(\\f[BIRP]|"|^\.(B|BR|BI|I|IR|RB)\s+)"), "");
+    return std::regex_replace(roff, std::regex(R"(\\([- ]))"), "$1");
 }
 
 // The tags of each .TP entry of a section (a .TP line's next line and the

@@ -1,8 +1,10 @@
-// Wire helpers: byte order, bounds, text fields and the header layout.
+// Wire helpers: byte order, bounds, text fields, the header layout and the
+// reply's capacity.
 #include <gtest/gtest.h>
 
 #include <array>
 
+#include "reply.h"
 #include "wire.h"
 
 using namespace wire;
@@ -53,14 +55,10 @@ TEST(Wire, HeaderInWireOrder) {
     const std::array<uint8_t, kHeaderLen> bytes = {0xEE, 0xFE, 0x34, 0x12, 0x00, 0x01, 0x02, 0,
                                                    0,    0,    0,    0x07, 192,  0,    0,    11,
                                                    0x77, 0x77, 0x02, 0x00, 0x82, 0x00};
-    const message_t h{kTypeReply,
-                      0x1234,
-                      OP_FIRMWARE_UPGRADE,
-                      {0x02, 0, 0, 0, 0, 0x07},
-                      {192, 0, 0, 11},
-                      kAddrUnicast,
-                      kRetFlag,
-                      130};
+    const uint8_t mac[]{0x02, 0, 0, 0, 0, 0x07}, ip[]{192, 0, 0, 11};
+    message_t h{kTypeReply, 0x1234, OP_FIRMWARE_UPGRADE, {}, {}, kAddrUnicast, kRetFlag, 130};
+    std::copy_n(mac, 6, h.ucMac);
+    std::copy_n(ip, 4, h.ucIp);
     std::array<uint8_t, kHeaderLen> out{};
     encode_header(h, out);
     EXPECT_EQ(bytes, out);
@@ -68,4 +66,12 @@ TEST(Wire, HeaderInWireOrder) {
     out = {};
     encode_header(decode_header(bytes), out);
     EXPECT_EQ(bytes, out);
+}
+
+TEST(Reply, RefusesABufferTooSmall) {
+    const message_t request{kTypeRequest, 0xA1B2, OP_GET_DATETIME, {}, {}, kAddrUnicast, 7, 300};
+    std::array<uint8_t, 37> reply{};
+    EXPECT_EQ(0u, finishReply(request, reply, 16));
+    EXPECT_EQ((std::array<uint8_t, 37>{}), reply);
+    EXPECT_EQ(37u, finishReply(request, reply, 15));  // an exact fit
 }

@@ -13,12 +13,8 @@ std::string_view text(const char *s) {
     return s ? s : "";
 }
 
-lsq::Address address(const char *section,
-                     const char *key,
-                     const char *object,
-                     const char *qualKey,
-                     const char *qualValue) {
-    return {text(section), text(object), text(qualKey), text(qualValue), text(key)};
+lsq::Address address(const char *s, const char *k, const char *o, const char *qk, const char *qv) {
+    return {text(s), text(o), text(qk), text(qv), text(k)};
 }
 
 // The program's temporary database folder, removed at exit. Created while
@@ -68,10 +64,6 @@ lsq::Store &database() {
 
 }  // namespace
 
-TempStore::TempStore() {
-    database();
-}
-
 TempStore &store() {
     static TempStore s;
     return s;
@@ -109,26 +101,21 @@ std::optional<std::string> TempStore::get(const char *section,
     return value;
 }
 
-std::vector<JournalEntry> TempStore::journal() {
+std::vector<lsq::JournalEntry> TempStore::journal() {
     std::vector<lsq::JournalEntry> rows;
     EXPECT_TRUE(database().journal(0, rows)) << database().lastError();
-    std::vector<JournalEntry> out;
-    for (const lsq::JournalEntry &r : rows) {
-        const lsq::Setting &s = r.setting;
-        std::string qualifier = s.qkey.empty() ? "" : s.qkey + "=" + s.qvalue;
-        out.push_back({r.seq, r.writer, s.section, s.object, qualifier, s.key, s.value, r.result});
-    }
-    return out;
+    return rows;
 }
 
 std::vector<std::string> TempStore::takeWrites() {
     std::vector<std::string> out;
-    for (const JournalEntry &e : journal()) {
+    for (const lsq::JournalEntry &e : journal()) {
         if (e.seq <= g_taken)
             continue;
-        out.push_back(e.section + (e.object.empty() ? "" : "." + e.object) +
-                      (e.qualifier.empty() ? "" : "[" + e.qualifier + "]") + "." + e.key + "=" +
-                      e.value);
+        const lsq::Setting &s = e.setting;
+        out.push_back(s.section + (s.object.empty() ? "" : "." + s.object) +
+                      (s.qkey.empty() ? "" : "[" + s.qkey + "=" + s.qvalue + "]") + "." + s.key +
+                      "=" + s.value);
         g_taken = e.seq;
     }
     return out;

@@ -10,26 +10,16 @@
 // writes of the code under test.
 #pragma once
 
-#include <cstdint>
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
 #include <vector>
 
-struct JournalEntry {
-    int64_t seq = 0;
-    std::string writer;  // the writing program's short name
-    std::string section;
-    std::string object;     // empty when the write had no object
-    std::string qualifier;  // "QKEY=QVALUE", empty when not qualified
-    std::string key;
-    std::string value;
-    std::string result;  // "ok" or the error text
-};
+#include "setting.h"
 
 class TempStore {
 public:
-    TempStore();
-
     // The database file, as LSQLQUERY_DB names it.
     const std::string &path() const;
 
@@ -42,7 +32,7 @@ public:
                                    const char *qualKey = nullptr,
                                    const char *qualValue = nullptr);
     // Every journal entry, oldest first.
-    std::vector<JournalEntry> journal();
+    std::vector<lsq::JournalEntry> journal();
     // The writes journaled since the last call or clear(), oldest first, as
     // "section.key=value" with ".object" and "[QKEY=QVALUE]" after the section
     // when the write names them.
@@ -60,3 +50,9 @@ public:
 
 // The program's store.
 TempStore &store();
+
+// A test that starts with an empty store.
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override { store().clear(); }
+};
