@@ -24,7 +24,6 @@ STATUS_OK = 0
 STATUS_AUTH_FAILED = 2
 
 HEADER_LEN = 22
-CRED_LEN = 128
 CRED_FIELD = 64
 BROADCAST_MAC = b"\xff" * 6
 ZERO_IP = b"\0" * 4
@@ -175,10 +174,6 @@ class Client:
         assert [(r[:HEADER_LEN], r[26:]) for r in replies] == [
             (header(TYPE_REPLY, h.tag, h.op, device.mac, device.ip, 0, 2, 16), bytes(12))], replies
         return struct.unpack_from("<I", replies[0], HEADER_LEN)[0]
-
-    def replies(self, timeout=2.0):
-        """Every datagram arriving on port 62992 within `timeout` seconds."""
-        return self._collect(timeout, None, None)
 
     def _collect(self, timeout, count, settle):
         got = []
