@@ -17,7 +17,7 @@ from pathlib import Path
 import pytest
 
 import stage as staging
-from conftest import SOURCE
+from conftest import SOURCE, ran
 
 
 # What the daemon may need at run time: the C library (on armhf with its
@@ -152,16 +152,14 @@ def test_systemd_unit_verifies(stage, tmp_path):
     copy = tmp_path / "tarnd.service"
     copy.write_text(unit.replace("ExecStart=/usr/sbin/tarnd", f"ExecStart={stage}/usr/sbin/tarnd"))
     # and that the manual page it names exists: the staged one too.
-    res = subprocess.run(["systemd-analyze", "verify", str(copy)], capture_output=True,
-                         text=True, timeout=60,
-                         env={**os.environ, "MANPATH": f"{stage}/usr/share/man"})
-    assert res.returncode == 0, res.stderr
+    res = ran(subprocess.run(["systemd-analyze", "verify", str(copy)], capture_output=True,
+                             text=True, timeout=60,
+                             env={**os.environ, "MANPATH": f"{stage}/usr/share/man"}))
     assert "tarnd.service" not in res.stderr
 
 
 def test_procd_init_script_parses_and_starts_the_installed_daemon(stage):
     script = SOURCE / "packaging/openwrt/tarnd/files/tarnd.init"
-    res = subprocess.run(["sh", "-n", str(script)], capture_output=True, text=True)
-    assert res.returncode == 0, res.stderr
+    ran(subprocess.run(["sh", "-n", str(script)], capture_output=True, text=True))
     prog = re.search(r"^PROG=(\S+)$", script.read_text(), re.M).group(1)
     assert (stage / prog.lstrip("/")).is_file()

@@ -137,9 +137,8 @@ def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, tarn, bac
     # What the exporter serves is valid exposition text, and the rules and
     # the dashboard use only metrics it serves.
     text = http_get(segment, f"http://{EXPORTER}/metrics")
-    lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True,
-                          text=True, timeout=30)
-    assert lint.returncode == 0, lint.stdout + lint.stderr
+    ran(subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True,
+                       text=True, timeout=30))
     served = set(re.findall(r"^# TYPE (\S+)", text, re.M))
     used = set(re.findall(r"\b((?:tarn|process)_[a-z_]+)", RULES.read_text()))
     for panel in json.loads(DASHBOARD.read_text())["panels"]:
@@ -274,9 +273,8 @@ def test_check_statuses(ap, segment, tmp_path):
 
 def test_alerting_rules_and_exporter_unit(tmp_path):
     # The rules' own tests load (and so check) the rules.
-    res = subprocess.run(["promtool", "test", "rules", str(RULES.with_name("tarn.rules.test.yml"))],
-                         capture_output=True, text=True, timeout=60)
-    assert res.returncode == 0, res.stdout + res.stderr
+    ran(subprocess.run(["promtool", "test", "rules", str(RULES.with_name("tarn.rules.test.yml"))],
+                       capture_output=True, text=True, timeout=60))
     # The unit runs tarn from the configured prefix; as installed it would
     # run the built tarn.
     prefix = re.search(r"^CMAKE_INSTALL_PREFIX:PATH=(.*)$", (BUILD / "CMakeCache.txt").read_text(),
