@@ -57,10 +57,11 @@ def test_reboot_and_factory_reset_ask_on_a_terminal(ap, segment, tarn):
     assert "[y/N]" not in ran(tarn(*base, "factory-reset", input="")).stderr
 
 
-def test_help_and_version(segment, tarn):
+def test_help_and_version(ap_factory, tarn):
     # The version the build took from git describe, as the packages carry it.
     version = (BUILD / "tarn-version").read_text().strip()
     assert tarn("--version").stdout == f"tarn {version}\n"
+    assert ran(ap_factory(start=False).run(["tarnd", "--version"])).stdout == f"tarnd {version}\n"
     overview = tarn("help")
     assert overview.returncode == 0 and overview.stdout == tarn("--help").stdout
     assert "--device DEVICE" in overview.stdout and "help [COMMAND]" in overview.stdout
