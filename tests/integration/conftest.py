@@ -16,7 +16,7 @@ sandbox (sim/tarnsim.py) and a management-side UDP endpoint.
     util_run      util_run(cmd): a command in the utility namespace
                   (CompletedProcess, text).
     segment       the tarnsim.Segment behind all of them.
-    tarn          tarn(*args, password=, timeout=, env=): the utility run in
+    tarn          tarn(*args, password=, timeout=, env=, input=): the utility run in
                   the utility namespace with the password in its environment.
     at            at(*args): tarn -d <ap's address> args.
 
@@ -131,15 +131,22 @@ def util_run(segment):
 
 @pytest.fixture
 def tarn(util_run):
-    def run(*args, password=PASSWORD, timeout=60, env=None):
+    def run(*args, password=PASSWORD, timeout=60, env=None, input=None):
         extra = [f"{k}={v}" for k, v in (env or {}).items()]
-        return util_run(["env", f"TARN_PASSWORD={password}", *extra, TARN, *args], timeout=timeout)
+        return util_run(["env", f"TARN_PASSWORD={password}", *extra, TARN, *args], timeout=timeout,
+                        input=input)
     return run
 
 
 @pytest.fixture
 def at(ap, tarn):
     return lambda *args, **kw: tarn("-d", ap.ip_text, *args, **kw)
+
+
+def ran(res, status=0, stderr="", stdout=""):
+    """`res` once its exit status is `status` and its stderr and stdout hold the given texts."""
+    assert (res.returncode, stderr in res.stderr, stdout in res.stdout) == (status, True, True), res
+    return res
 
 
 def tarnd_writes(ap, after=0):
@@ -166,10 +173,11 @@ def _finish(proc, timeout, before_wait=None):
     return proc.returncode, out, err
 
 
-def run_seeing_requests(segment, sock, argv, on_request, limit=150):
-    """Runs argv in the utility namespace and hands each request that `sock`
-    receives meanwhile to on_request(header, datagram); returns (exit
+def run_seeing_requests(segment, argv, on_request, limit=150):
+    """Runs argv in the utility namespace and hands each request on the
+    request port meanwhile to on_request(header, datagram); returns (exit
     status, stdout, stderr). Gives up on the command after `limit` seconds."""
+    sock = segment.socket(tarnclient.PORT_REQUEST)
     proc = segment.util_popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     def watch():
@@ -180,7 +188,10 @@ def run_seeing_requests(segment, sock, argv, on_request, limit=150):
                 h = tarnclient.parse_header(data)
                 if h.type == tarnclient.TYPE_REQUEST:
                     on_request(h, data)
-    return _finish(proc, 30, watch)
+    try:
+        return _finish(proc, 30, watch)
+    finally:
+        sock.close()
 
 
 def run_on_terminal(segment, argv, answer, timeout=60):

@@ -164,7 +164,16 @@ class Client:
             while select.select([s], [], [], 0)[0]:
                 s.recvfrom(65536)
         self.send(datagram)
-        return self._collect(timeout, count, settle)
+        got = []
+        deadline = time.monotonic() + timeout
+        while count is None or len(got) < count:
+            wait = deadline - time.monotonic()
+            if got:
+                wait = min(wait, settle)
+            if wait <= 0 or not select.select([self.reply_sock], [], [], wait)[0]:
+                break
+            got.append(self.reply_sock.recvfrom(65536)[0])
+        return got
 
     def result(self, datagram, device):
         """Sends a request that `device` answers with a result: checks the
@@ -175,19 +184,3 @@ class Client:
         assert [(r[:HEADER_LEN], r[26:]) for r in replies] == [
             (header(TYPE_REPLY, h.tag, h.op, device.mac, device.ip, 0, 2, 16), bytes(12))], replies
         return struct.unpack_from("<I", replies[0], HEADER_LEN)[0]
-
-    def replies(self, timeout=2.0):
-        """Every datagram arriving on port 62992 within `timeout` seconds."""
-        return self._collect(timeout, None, None)
-
-    def _collect(self, timeout, count, settle):
-        got = []
-        deadline = time.monotonic() + timeout
-        while count is None or len(got) < count:
-            wait = deadline - time.monotonic()
-            if settle is not None and got:
-                wait = min(wait, settle)
-            if wait <= 0 or not select.select([self.reply_sock], [], [], wait)[0]:
-                break
-            got.append(self.reply_sock.recvfrom(65536)[0])
-        return got

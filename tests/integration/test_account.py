@@ -2,7 +2,6 @@
 to end in the device sandbox: the replies, the store writes, and the
 password that the device tool really stores."""
 
-import base64
 import struct
 
 import pytest
@@ -35,8 +34,8 @@ def test_user_verify(ap, client, user, code):
 
 
 def change_admin(client, ap, user, password):
-    body = b"".join(base64.b64encode(v.encode()).ljust(64, b"\0") for v in (user, password))
-    return client.result(tc.to(ap, CHANGE_ADMIN, body, tag=0x0A04), ap)
+    # The new account is encoded as a credential block is.
+    return client.result(tc.to(ap, CHANGE_ADMIN, tc.cred_block(user, password), tag=0x0A04), ap)
 
 
 def verify_status(client, ap, password):

@@ -5,7 +5,7 @@ import json
 
 import pytest
 
-from conftest import PASSWORD, SOURCE, TARN
+from conftest import PASSWORD, SOURCE, TARN, ran
 
 COLLECTIONS = SOURCE / "contrib" / "ansible"
 
@@ -29,13 +29,11 @@ def ansible(util_run, tmp_path):
 
 def test_inventory_lists_the_devices_that_answer(ap_factory, tarn, ansible, tmp_path):
     one, two = ap_factory(count=2)
-    assert tarn("-d", one.ip_text, "set", "--name", "lobby").returncode == 0
-    assert tarn("-d", two.ip_text, "set", "--name", "localhost").returncode == 0
+    ran(tarn("-d", one.ip_text, "set", "--name", "lobby"))
+    ran(tarn("-d", two.ip_text, "set", "--name", "localhost"))
     config = tmp_path / "fleet.tarn.yml"
     config.write_text(f"plugin: tarn.fleet.discover\ntarn: {TARN}\ntimeout: 1\n")
-    res = ansible("ansible-inventory", "-i", str(config), "--list")
-    assert res.returncode == 0, res.stderr
-    inventory = json.loads(res.stdout)
+    inventory = json.loads(ran(ansible("ansible-inventory", "-i", str(config), "--list")).stdout)
     hostvars = inventory["_meta"]["hostvars"]
     # Named after the device; the MAC and address as tarn reports them.
     assert sorted((v["tarn_mac"], v["tarn_ipv4"]) for v in hostvars.values()) == [
@@ -53,9 +51,7 @@ def play(ansible, tmp_path, manifest, *flags):
     playbook.write_text(
         "- hosts: localhost\n  connection: local\n  gather_facts: false\n  tasks:\n"
         f"    - tarn.fleet.tarn_apply: {{manifest: {manifest}, tarn: {TARN}, timeout: 1}}\n")
-    res = ansible("ansible-playbook", "-i", "localhost,", str(playbook), *flags)
-    assert res.returncode == 0, res.stdout + res.stderr
-    out = json.loads(res.stdout)
+    out = json.loads(ran(ansible("ansible-playbook", "-i", "localhost,", str(playbook), *flags)).stdout)
     (task,) = out["plays"][0]["tasks"]
     return task["hosts"]["localhost"], out["stats"]["localhost"]["changed"]
 

@@ -8,7 +8,7 @@ import sys
 import pytest
 
 import tarnclient as tc
-from conftest import BUILD, SOURCE
+from conftest import BUILD, SOURCE, ran
 
 LUA = SOURCE / "tools" / "wireshark" / "tarn.lua"
 SAMPLE = SOURCE / "tests" / "data" / "tarn-session.pcap"
@@ -115,11 +115,9 @@ def test_expert_infos_only_on_the_malformed_and_refused_datagrams():
     ]
 
 
-def test_live_capture_of_the_tarn_utility(segment, ap, util_run, tmp_path):
+def test_live_capture_of_the_tarn_utility(segment, ap, at, tmp_path):
     with cs.capture(segment, tmp_path / "live.pcap", 0xAC) as pcap:
-        got = util_run(["env", "TARN_PASSWORD=tarnadmin", str(BUILD / "tarn" / "tarn"),
-                        "-d", ap.ip_text, "time", "get"], timeout=60)
-        assert got.returncode == 0, got.stderr
+        ran(at("time", "get"))
     (req,) = fields(pcap, "tarn.type == 0xfdfd && tarn.op == 0xac", "tarn.cred.user",
                     "tarn.addressing", "tarn.response_in")
     assert (req["tarn.cred.user"], req["tarn.addressing"]) == (["admin"], ["0x7777"])

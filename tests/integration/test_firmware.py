@@ -5,7 +5,7 @@ device up with the new version."""
 import pytest
 
 import tarnclient
-from conftest import firmware_image, wait_restart
+from conftest import firmware_image, ran, wait_restart
 from servers import HTTP, OP_FIRMWARE, TFTP, UTIL_IPV6, query_body, start_body, transfer
 
 FLASH = "/var/lib/flash/image"
@@ -78,9 +78,7 @@ def test_flash_capacity_must_be_a_whole_number(ap, tmp_path):
     as its leading digits."""
     ap.write_file("/tmp/fw.bin", firmware_image(tmp_path, "9.0.0").read_bytes())
     ap.write_file("/var/lib/flash/capacity", "10000\n")
-    res = ap.run(["flash-validate", "/tmp/fw.bin"])
-    assert res.returncode == 1 and "does not fit the flash of 10000 bytes" in res.stderr
+    ran(ap.run(["flash-validate", "/tmp/fw.bin"]), 1, "does not fit the flash of 10000 bytes")
     ap.write_file("/var/lib/flash/capacity", "10000abc")
-    res = ap.run(["flash-validate", "/tmp/fw.bin"])
-    assert res.returncode == 0, res.stderr
-    assert "/var/lib/flash/capacity does not hold a number of bytes" in res.stderr
+    ran(ap.run(["flash-validate", "/tmp/fw.bin"]), 0,
+        "/var/lib/flash/capacity does not hold a number of bytes")

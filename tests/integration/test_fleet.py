@@ -4,7 +4,7 @@ import json
 import re
 
 import tarnclient
-from conftest import PASSWORD, TARN, run_on_terminal, run_seeing_requests
+from conftest import PASSWORD, TARN, ran, run_on_terminal, run_seeing_requests
 
 GUEST_KEY = "visitors2024"
 
@@ -20,12 +20,11 @@ def test_the_cycle(ap_factory, tarn, tmp_path):
     kept = tmp_path / "kept"
     kept.write_text("kept\n")
     (tmp_path / "link").symlink_to(kept)
-    res = tarn("export", "--all", "--env-file", str(tmp_path / "link"))
-    assert (res.returncode, kept.read_text()) == (2, "kept\n"), res.stderr
-    assert "link: it is a symbolic link" in res.stderr
-    res = tarn("export", "--all", "--env-file", str(env_file))
-    assert res.returncode == 0, res.stderr
-    assert "TARN_WLAN_TARN_2G TARN_WLAN_TARN_5G" in res.stderr
+    ran(tarn("export", "--all", "--env-file", str(tmp_path / "link")), 2,
+        "link: it is a symbolic link")
+    assert kept.read_text() == "kept\n"
+    res = ran(tarn("export", "--all", "--env-file", str(env_file)), 0,
+              "TARN_WLAN_TARN_2G TARN_WLAN_TARN_5G")
     assert env_file.stat().st_mode & 0o777 == 0o600
     secrets = dict(re.fullmatch(r"(\w+)='(.*)'", line).groups()
                    for line in env_file.read_text().splitlines())
@@ -67,9 +66,7 @@ def test_the_cycle(ap_factory, tarn, tmp_path):
     assert '  ~ wlan 2.4/1 ssid: "guest" -> "visitors"\n  ~ wlan 2.4/1 vlan: "1" -> "20"\n' \
            '  ~ wlan 2.4/1 key: (changed)\n' in shown
 
-    res = tarn("apply", str(manifest), "--json", "--yes", env=env)
-    assert res.returncode == 0, res.stderr
-    applied = json.loads(res.stdout)
+    applied = json.loads(ran(tarn("apply", str(manifest), "--json", "--yes", env=env)).stdout)
     assert applied["plan"] == diff
     assert applied["results"] == [
         {"mac": d.mac_text, "changes": 5 if d.index == 2 else 4, "verified": True, "error": None}
@@ -82,9 +79,8 @@ def test_the_cycle(ap_factory, tarn, tmp_path):
     assert aps[1].store_get("system", "system-name") == "reception"
     assert guest_ssid(aps[4]) == "guest"
 
-    res = tarn("apply", str(manifest), "--json", "--yes", env=env)
-    again = json.loads(res.stdout)
-    assert (res.returncode, again["plan"]["pending"]) == (0, 0)
+    again = json.loads(ran(tarn("apply", str(manifest), "--json", "--yes", env=env)).stdout)
+    assert again["plan"]["pending"] == 0
     assert [(r["changes"], r["verified"]) for r in again["results"]] == [(0, True)] * 4
 
 
@@ -105,13 +101,9 @@ def test_a_device_that_stops_answering_in_the_middle_of_an_apply(ap_factory, seg
             victim.stop_daemon()
             stopped.append(h.tag)
 
-    sock = segment.socket(tarnclient.PORT_REQUEST)
-    try:
-        code, out, err = run_seeing_requests(
-            segment, sock, ["env", f"TARN_PASSWORD={PASSWORD}", TARN, "-t", "0.5", "-r", "1",
-                            "apply", str(manifest), "--json", "--yes"], stop_after_first_write)
-    finally:
-        sock.close()
+    code, out, err = run_seeing_requests(
+        segment, ["env", f"TARN_PASSWORD={PASSWORD}", TARN, "-t", "0.5", "-r", "1", "apply",
+                  str(manifest), "--json", "--yes"], stop_after_first_write)
     assert stopped, err
     assert code == 1, err
     results = {r["mac"]: r for r in json.loads(out)["results"]}

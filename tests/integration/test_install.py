@@ -17,7 +17,7 @@ from pathlib import Path
 import pytest
 
 import stage as staging
-from conftest import SOURCE
+from conftest import SOURCE, ran
 
 
 # What the daemon may need at run time: the C library (on armhf with its
@@ -79,27 +79,10 @@ def dynamic_entries(path, tag):
     return re.findall(rf"\({tag}\)\s+[^\[]*\[(.*)\]", readelf("-d", path))
 
 
-def test_install_rule_stages_daemon_library_and_tool(build, stage):
-    assert (stage / "usr/sbin/tarnd").is_file()
-    assert (stage / "usr/bin/lsql").is_file()
-    compiler = json.loads((build / "compile_commands.json").read_text())[0]["command"].split()[0]
-    multiarch = subprocess.run([compiler, "-print-multiarch"], capture_output=True, text=True,
-                               check=True).stdout.strip()
-    libs = list((stage / "usr/lib" / multiarch).glob("liblsqlquery.so*"))
-    assert libs, f"liblsqlquery.so not staged under usr/lib/{multiarch}"
-
-
-def test_every_staged_binary_is_built_for_the_target(build, elf_files):
-    arch = staging.expected_arch(build)
-    want = staging.ELF_OF_ARCH[arch]
-    assert elf_files
-    wrong = {str(p): staging.elf_header(p) for p in elf_files if staging.elf_header(p) != want}
-    assert not wrong, f"not {arch} {tuple(want)}: {wrong}"
-
-
 def test_no_staged_binary_searches_a_relative_or_empty_path(elf_files):
     # An empty entry is the current directory: a daemon run from /tmp would
     # load whatever library a transfer had just put there.
+    assert elf_files
     bad = {}
     for p in elf_files:
         for tag in ("RUNPATH", "RPATH"):
@@ -169,16 +152,14 @@ def test_systemd_unit_verifies(stage, tmp_path):
     copy = tmp_path / "tarnd.service"
     copy.write_text(unit.replace("ExecStart=/usr/sbin/tarnd", f"ExecStart={stage}/usr/sbin/tarnd"))
     # and that the manual page it names exists: the staged one too.
-    res = subprocess.run(["systemd-analyze", "verify", str(copy)], capture_output=True,
-                         text=True, timeout=60,
-                         env={**os.environ, "MANPATH": f"{stage}/usr/share/man"})
-    assert res.returncode == 0, res.stderr
+    res = ran(subprocess.run(["systemd-analyze", "verify", str(copy)], capture_output=True,
+                             text=True, timeout=60,
+                             env={**os.environ, "MANPATH": f"{stage}/usr/share/man"}))
     assert "tarnd.service" not in res.stderr
 
 
 def test_procd_init_script_parses_and_starts_the_installed_daemon(stage):
     script = SOURCE / "packaging/openwrt/tarnd/files/tarnd.init"
-    res = subprocess.run(["sh", "-n", str(script)], capture_output=True, text=True)
-    assert res.returncode == 0, res.stderr
+    ran(subprocess.run(["sh", "-n", str(script)], capture_output=True, text=True))
     prog = re.search(r"^PROG=(\S+)$", script.read_text(), re.M).group(1)
     assert (stage / prog.lstrip("/")).is_file()

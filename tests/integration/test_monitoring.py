@@ -14,7 +14,7 @@ import pytest
 
 import tarnclient
 import tarnsim
-from conftest import BUILD, SOURCE, TARN
+from conftest import BUILD, SOURCE, TARN, ran
 
 RULES = SOURCE / "contrib" / "prometheus" / "tarn.rules.yml"
 DASHBOARD = SOURCE / "contrib" / "grafana" / "tarn-dashboard.json"
@@ -22,18 +22,6 @@ UNIT = BUILD / "packaging" / "systemd" / "tarn-exporter.service"
 EXPORTER = f"{tarnsim.UTIL_IPV4}:9472"
 PROMETHEUS = f"{tarnsim.UTIL_IPV4}:9090"
 FAKE_MAC = "02:00:00:00:00:99"
-
-
-def wait_for(what, timeout, probe):
-    """Polls `probe` until it returns something true; fails after `timeout` s."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = probe()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            pytest.fail(f"{what}: not within {timeout} s (last: {value!r})")
-        time.sleep(0.2)
 
 
 def stop(proc):
@@ -104,7 +92,7 @@ def announcement(mac, name, ip, firmware="1.0.0"):
                              socket.inet_aton(ip), 0, 0, len(body)) + bytes(body)
 
 
-def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, background, tmp_path):
+def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, tarn, background, tmp_path):
     first, second = ap_factory(count=2)
     lost_after, scrape = 3, 1
     exporter = start_exporter(background, "--lost-after", str(lost_after),
@@ -131,29 +119,26 @@ def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, backgroun
         return {r["metric"]["mac"]: r["value"][1] for r in json.loads(page)["data"]["result"]}
 
     macs = first.mac_text, second.mac_text
-    wait_for("both devices up in Prometheus", 30,
-             lambda: up_values() == {macs[0]: "1", macs[1]: "1"})
+    first.wait_until(lambda: up_values() == {macs[0]: "1", macs[1]: "1"}, 30,
+                     "both devices up in Prometheus")
 
     # A one-off command runs beside the exporter and both get their replies.
-    res = segment.util_run(["env", "TARN_PASSWORD=tarnadmin", TARN, "-d", macs[0], "set",
-                            "--name", "reception"], timeout=60)
-    assert res.returncode == 0, res.stderr
-    wait_for("the new name in the exporter's metrics", 10, lambda: 'name="reception"' in (
-        http_get(segment, f"http://{EXPORTER}/metrics") or ""))
+    ran(tarn("-d", macs[0], "set", "--name", "reception"))
+    first.wait_until(lambda: 'name="reception"' in (
+        http_get(segment, f"http://{EXPORTER}/metrics") or ""), 10, "the new name in the metrics")
 
     # Until the stop the device answered every discovery, a second apart.
     stopping = time.monotonic()
     second.stop_daemon()
-    wait_for("the stopped device down in Prometheus", lost_after + 3 * scrape + 10,
-             lambda: up_values() == {macs[0]: "1", macs[1]: "0"})
+    first.wait_until(lambda: up_values() == {macs[0]: "1", macs[1]: "0"},
+                     lost_after + 3 * scrape + 10, "the stopped device down in Prometheus")
     assert time.monotonic() - stopping >= lost_after - 1.5, "down before the lost threshold"
 
     # What the exporter serves is valid exposition text, and the rules and
     # the dashboard use only metrics it serves.
     text = http_get(segment, f"http://{EXPORTER}/metrics")
-    lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True,
-                          text=True, timeout=30)
-    assert lint.returncode == 0, lint.stdout + lint.stderr
+    ran(subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True,
+                       text=True, timeout=30))
     served = set(re.findall(r"^# TYPE (\S+)", text, re.M))
     used = set(re.findall(r"\b((?:tarn|process)_[a-z_]+)", RULES.read_text()))
     for panel in json.loads(DASHBOARD.read_text())["panels"]:
@@ -177,9 +162,9 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
                         "--json", "watch", "--lost-after", "31", "--exec", hook], cwd=tmp_path)
     listen = background([TARN, "-i", tarnsim.BRIDGE, "--json", "listen", "--count", "2"])
     exporter = start_exporter(background, "--discovery-interval", "0")
-    wait_for("the running AP appears", 15,
-             lambda: any(json.loads(e)["mac"] == ap.mac_text for e in watch.lines()))
-    wait_for("the exporter serves", 15, lambda: http_get(segment, f"http://{EXPORTER}/metrics"))
+    ap.wait_until(lambda: any(json.loads(e)["mac"] == ap.mac_text for e in watch.lines()), 15,
+                  "the running AP appears")
+    ap.wait_until(lambda: http_get(segment, f"http://{EXPORTER}/metrics"), 15, "the exporter serves")
 
     sender = segment.socket(tarnclient.PORT_REQUEST)
     try:
@@ -193,12 +178,12 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
             return found if len(found) >= count else None
 
         announce("$(touch pwned);`touch pwned`", "192.0.2.99")
-        wait_for("appeared", 10, lambda: fake_events(1))
+        ap.wait_until(lambda: fake_events(1), 10, "appeared")
         announce("spare", "192.0.2.98")
-        wait_for("two changes", 10, lambda: fake_events(3))
-        wait_for("lost after 31 s", 40, lambda: fake_events(4))
+        ap.wait_until(lambda: fake_events(3), 10, "two changes")
+        ap.wait_until(lambda: fake_events(4), 40, "lost after 31 s")
         announce("spare", "192.0.2.98", "1.1.0")
-        seen = wait_for("back with a new firmware", 10, lambda: fake_events(6))
+        seen = ap.wait_until(lambda: fake_events(6), 10, "back with a new firmware")
     finally:
         sender.close()
 
@@ -288,9 +273,8 @@ def test_check_statuses(ap, segment, tmp_path):
 
 def test_alerting_rules_and_exporter_unit(tmp_path):
     # The rules' own tests load (and so check) the rules.
-    res = subprocess.run(["promtool", "test", "rules", str(RULES.with_name("tarn.rules.test.yml"))],
-                         capture_output=True, text=True, timeout=60)
-    assert res.returncode == 0, res.stdout + res.stderr
+    ran(subprocess.run(["promtool", "test", "rules", str(RULES.with_name("tarn.rules.test.yml"))],
+                       capture_output=True, text=True, timeout=60))
     # The unit runs tarn from the configured prefix; as installed it would
     # run the built tarn.
     prefix = re.search(r"^CMAKE_INSTALL_PREFIX:PATH=(.*)$", (BUILD / "CMakeCache.txt").read_text(),

@@ -18,6 +18,7 @@ from pathlib import Path
 
 import pytest
 import tarnsim
+from conftest import ran
 
 DEBS = os.environ.get("TARN_DEBS")
 PACKAGES = ("tarn", "tarnd", "liblsqlquery-standin")
@@ -91,8 +92,7 @@ def installed(ap_factory):
     for deb in packages():
         debs.append(f"/var/cache/tarn-debs/{deb.name}")
         ap.install_file(deb, debs[-1], 0o644)
-    res = ap.run(["dpkg", "-i", *debs], timeout=120)
-    assert res.returncode == 0, res.stdout + res.stderr
+    ran(ap.run(["dpkg", "-i", *debs], timeout=120))
     return ap
 
 
@@ -126,12 +126,10 @@ def test_packages_install_into_a_fresh_root_and_run_there(installed, segment):
     # cache in the AP's fresh /tmp, not in the host's home seen through the
     # overlay.
     cache = {"XDG_CACHE_HOME": "/tmp/cache"}
-    res = tarnsim.run(["nsenter", "-t", str(ap.holder), "-m", "-u", "-r", "-w",
-                       f"--net=/run/netns/{segment.util_ns}", "--",
-                       "/usr/bin/tarn", "-t", "2", "--json", "discover"],
-                      check=False, env={**tarnsim.AP_ENV, **cache})
-    assert res.returncode == 0, res.stderr
-    found = json.loads(res.stdout)
+    found = json.loads(ran(tarnsim.run(["nsenter", "-t", str(ap.holder), "-m", "-u", "-r", "-w",
+                                        f"--net=/run/netns/{segment.util_ns}", "--",
+                                        "/usr/bin/tarn", "-t", "2", "--json", "discover"],
+                                       check=False, env={**tarnsim.AP_ENV, **cache})).stdout)
     assert [(d["mac"], d["ipv4"], d["name"]) for d in found] == \
         [(ap.mac_text, ap.ip_text, "tarn-ap1")]
 

@@ -4,7 +4,7 @@ failing wave or after the canary, leaves the rest untouched, and resumes
 once the cause is fixed."""
 import json
 
-from conftest import firmware_image
+from conftest import firmware_image, ran
 
 CAPACITY = "/var/lib/flash/capacity"
 PROGRESS = ("firmware-upgrade", "progress")
@@ -32,8 +32,7 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
 
     # By MAC, canary ap1, then waves of two: ap2 and ap3 together; ap3
     # refuses. tarn serves the image itself.
-    res = rollout(fw2, "--all", "--wave", "2")
-    assert res.returncode == 1, res.stderr
+    res = ran(rollout(fw2, "--all", "--wave", "2"), 1)
     outcomes = [(e["mac"], e["outcome"]) for e in events(res, "device")]
     assert outcomes[0] == (macs[0], "upgraded"), "the canary alone, first"
     assert sorted(outcomes[1:]) == [(macs[1], "upgraded"), (macs[2], "failed")]
@@ -46,8 +45,7 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     stages = {e["stage"] for e in events(res, "progress") if e["mac"] == macs[0]}
     assert {"starting", "done"} <= stages, stages
 
-    again = rollout(fw2, "--to", ",".join(macs))
-    assert again.returncode == 2 and "has not finished" in again.stderr, "the halt is kept"
+    ran(rollout(fw2, "--to", ",".join(macs)), 2, "has not finished")  # the halt is kept
 
     # A state file that is cut off, lists no device or names one twice is
     # refused, never read as "every device"; so is another image or a new
@@ -60,28 +58,26 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     for why, text in damaged:
         bad = tmp_path / "damaged.state"
         bad.write_text("".join(text))
-        res = tarn("rollout", "--resume", "--state", str(bad), timeout=SLOW)
-        assert res.returncode == 2 and why in res.stderr and "remove it" in res.stderr, res.stderr
-    res = rollout("--resume", "--canary", "2")
-    assert res.returncode == 2 and "--resume takes" in res.stderr, res.stderr
+        res = ran(tarn("rollout", "--resume", "--state", str(bad), timeout=SLOW), 2, why)
+        assert "remove it" in res.stderr, res.stderr
+    ran(rollout("--resume", "--canary", "2"), 2, "--resume takes")
     original = open(fw2, "rb").read()
     firmware_image(tmp_path, "2.0.0")  # same version, other bytes
-    res = rollout("--resume")
-    assert res.returncode == 2 and "SHA-256 differs" in res.stderr, res.stderr
+    ran(rollout("--resume"), 2, "SHA-256 differs")
     open(fw2, "wb").write(original)
 
     # Fixed: the flash takes it, and a restart clears the refusal.
     aps[2].run(["rm", CAPACITY], check=True)
-    assert tarn("-d", macs[2], "reboot", "--yes", "--wait", timeout=SLOW).returncode == 0
-    res = rollout("--resume")
-    assert res.returncode == 0, res.stderr
+    ran(tarn("-d", macs[2], "reboot", "--yes", "--wait", timeout=SLOW))
+    res = ran(rollout("--resume"))
     resumed = [e["mac"] for e in events(res, "device")]
     # Waves of two, each reported as its devices finish: the failed one goes
     # in the first wave, ap5 alone in the second.
     assert set(resumed[:2]) == {macs[2], macs[3]} and resumed[2:] == [macs[4]], \
         "the failed one first"
     assert versions(aps) == ["2.0.0"] * 5
-    assert rollout("--resume").returncode == 0 and versions(aps) == ["2.0.0"] * 5
+    ran(rollout("--resume"))
+    assert versions(aps) == ["2.0.0"] * 5
 
     # A canary that refuses halts the rollout before any other device; the
     # manifest's order makes ap3 the canary.
@@ -89,7 +85,6 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     manifest = tmp_path / "fleet.yaml"
     manifest.write_text("version: 1\ndevices:\n" + "".join(
         f'  "{mac}": {{}}\n' for mac in [macs[2]] + macs[:2] + macs[3:]))
-    res = rollout(firmware_image(tmp_path, "3.0.0"), "--to", str(manifest))
-    assert res.returncode == 1, res.stderr
+    res = ran(rollout(firmware_image(tmp_path, "3.0.0"), "--to", str(manifest)), 1)
     assert [(e["mac"], e["outcome"]) for e in events(res, "device")] == [(macs[2], "failed")]
     assert versions(aps) == ["2.0.0"] * 5

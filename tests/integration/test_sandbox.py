@@ -7,6 +7,7 @@ import subprocess
 import pytest
 
 import tarnsim
+from conftest import ran
 
 STARTUP_DUMP = "/etc/config/startup.dump"
 
@@ -107,8 +108,7 @@ def password_matches(stored, password):
 @pytest.mark.parametrize("password", ["-dash", "quote'\"$x"])
 def test_submit_set_passwd_stores_a_matching_hash(ap, password):
     before = ap.store_get("system", "encrypted-password")
-    res = ap.run(["submit", "SET_PASSWD", "admin", password])
-    assert res.returncode == 0, res.stderr
+    ran(ap.run(["submit", "SET_PASSWD", "admin", password]))
     stored = ap.store_get("system", "encrypted-password")
     assert stored != before and stored.startswith("$5$")
     assert password_matches(stored, password)

@@ -4,7 +4,7 @@ earlier commit, and the faults a person must be told about in a sentence."""
 import json
 import subprocess
 
-from conftest import TARN, wait_restart
+from conftest import TARN, ran, wait_restart
 
 
 def git(repo, *args):
@@ -21,8 +21,7 @@ def test_backups_of_three_devices_are_committed_and_restored(ap_factory, tarn, t
     repo = tmp_path / "backups"
     repo.mkdir()
     git(repo, "init", "-q")
-    res = tarn("backup", "--all", "--to", str(repo))
-    assert res.returncode == 0, res.stderr
+    ran(tarn("backup", "--all", "--to", str(repo)))
     assert git(repo, "log", "--format=%s") == "backup: 3 added\n"
     manifest = json.loads((repo / "manifest.json").read_text())
     assert [(m["mac"], m["file"], m["outcome"]) for m in manifest] == \
@@ -36,8 +35,7 @@ def test_backups_of_three_devices_are_committed_and_restored(ap_factory, tarn, t
     # The user's own staged change stays staged, out of the backup's commit.
     (repo / "notes.txt").write_text("mine\n")
     git(repo, "add", "notes.txt")
-    res = tarn("backup", "--all", "--to", str(repo))
-    assert res.returncode == 0, res.stderr
+    ran(tarn("backup", "--all", "--to", str(repo)))
     assert git(repo, "status", "--porcelain") == "A  notes.txt\n"
     message = git(repo, "log", "-1", "--format=%B")
     assert message.startswith("backup: 1 changed, 2 unchanged\n"), message
@@ -47,25 +45,23 @@ def test_backups_of_three_devices_are_committed_and_restored(ap_factory, tarn, t
 
     # The name from before the change comes back from the first commit.
     old_pid = changed.daemon_pid()
-    res = tarn("-d", changed.ip_text, "restore", "--from", str(repo), "--at", "HEAD~1",
-               "--wait-timeout", "30")
-    assert res.returncode == 0 and "restored its configuration" in res.stdout, res.stderr
+    ran(tarn("-d", changed.ip_text, "restore", "--from", str(repo), "--at", "HEAD~1",
+             "--wait-timeout", "30"), stdout="restored its configuration")
     wait_restart(changed, old_pid)
     assert changed.store_get("system", "system-name") == old_name
-    res = tarn("-d", changed.ip_text, "restore", "--from", str(repo), "--at", "nosuchcommit")
-    assert res.returncode == 2 and "no commit nosuchcommit in" in res.stderr
+    ran(tarn("-d", changed.ip_text, "restore", "--from", str(repo), "--at", "nosuchcommit"), 2,
+        "no commit nosuchcommit in")
 
 
 def test_faults_are_told_in_a_sentence(ap, at, tmp_path):
     bad = tmp_path / "bad name.cfg"
     bad.write_text("x")
-    res = at("config", "restore", "--from", str(bad))
-    assert res.returncode == 2 and 'the device refuses the file name "bad name.cfg": it takes ' \
-        "only letters, digits and . _ - + ~ /." in res.stderr
+    ran(at("config", "restore", "--from", str(bad)), 2, 'the device refuses the file name '
+        '"bad name.cfg": it takes only letters, digits and . _ - + ~ /.')
     long = tmp_path / ("f" * 78)
     long.write_text("x")
-    res = at("config", "restore", "--from", str(long))
-    assert res.returncode == 2 and "it takes at most 77 characters for this transfer" in res.stderr
+    ran(at("config", "restore", "--from", str(long)), 2,
+        "it takes at most 77 characters for this transfer")
 
 
 def test_a_full_disk_leaves_nothing_half_written(ap, segment, tmp_path):

@@ -6,7 +6,7 @@ import json
 import re
 
 import tarnsim
-from conftest import BUILD, PASSWORD, TARN, run_on_terminal, wait_restart
+from conftest import BUILD, PASSWORD, TARN, ran, run_on_terminal, wait_restart
 
 SECURITY_NAMES = {"static-wep", "wpa-personal", "wpa-enterprise", "wpa2-personal",
                   "wpa2-enterprise", "open"}
@@ -19,8 +19,7 @@ def test_device_texts_reach_the_terminal_escaped(ap, tarn):
     ap.store_set("interface", "ssid", "free\x1b[5m\u202ewifi", object="wlan1vap1")
     for args in (["discover"], ["-d", ap.ip_text, "info"],
                  ["-d", ap.ip_text, "wlan", "get", "--radio", "2.4"]):
-        res = tarn(*args)
-        assert res.returncode == 0, res.stderr
+        res = ran(tarn(*args))
         assert "\x1b" not in res.stdout + res.stderr and "\u202e" not in res.stdout, res.stdout
     assert "\\x1b]0;owned\\x07\\x1b[2Jlobby" in tarn("discover").stdout
     assert "free\\x1b[5m\\u202ewifi" in res.stdout
@@ -39,7 +38,7 @@ def rebooted(ap, action):
     return result
 
 
-def test_reboot_and_factory_reset_ask_on_a_terminal(ap, segment, util_run):
+def test_reboot_and_factory_reset_ask_on_a_terminal(ap, segment, tarn):
     label = f"{ap.mac_text} ({ap.store_get('system', 'system-name')}, {ap.ip_text})"
     base = ["-d", ap.ip_text]
     code, out, err = run_on_terminal(segment, base + ["factory-reset"], "n\n")
@@ -55,45 +54,41 @@ def test_reboot_and_factory_reset_ask_on_a_terminal(ap, segment, util_run):
     # --yes asks nothing; without a terminal nothing is asked either.
     code, out, err = rebooted(ap, lambda: run_on_terminal(segment, base + ["reboot", "--yes"], ""))
     assert code == 0 and "[y/N]" not in err, err
-    res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", TARN, *base, "factory-reset"], input="")
-    assert res.returncode == 0 and "[y/N]" not in res.stderr, res.stderr
+    assert "[y/N]" not in ran(tarn(*base, "factory-reset", input="")).stderr
 
 
-def test_help_and_version(segment, tarn):
+def test_help_and_version(ap_factory, tarn):
     # The version the build took from git describe, as the packages carry it.
     version = (BUILD / "tarn-version").read_text().strip()
     assert tarn("--version").stdout == f"tarn {version}\n"
+    assert ran(ap_factory(start=False).run(["tarnd", "--version"])).stdout == f"tarnd {version}\n"
     overview = tarn("help")
     assert overview.returncode == 0 and overview.stdout == tarn("--help").stdout
     assert "--device DEVICE" in overview.stdout and "help [COMMAND]" in overview.stdout
     assert tarn("help", "wlan").stdout == tarn("wlan", "--help").stdout
-    res = tarn("help", "bogus")
-    assert res.returncode == 2 and "unknown command \"bogus\"" in res.stderr
+    ran(tarn("help", "bogus"), 2, 'unknown command "bogus"')
 
 
 def test_one_json_vocabulary(ap, at):
     def get(*args):
-        res = at(*args, "--json")
-        assert res.returncode == 0, (args, res.stderr)
-        return json.loads(res.stdout)
+        return json.loads(ran(at(*args, "--json")).stdout)
 
     mac = ap.mac_text
-    for args in (["info"], ["time", "get"], ["ddns", "get"], ["netstatus"], ["verify"],
-                 ["commit"]):
-        assert get(*args)["mac"] == mac, args
-    assert {k: v for k, v in get("verify").items() if k.startswith("result")} == {
+    said = {c: get(*c.split()) for c in ("info", "time get", "ddns get", "netstatus", "verify",
+                                         "commit")}
+    assert all(s["mac"] == mac for s in said.values()), said
+    assert {k: v for k, v in said["verify"].items() if k.startswith("result")} == {
         "result": "administrator", "result_code": 1}
-    assert (get("commit")["result"], get("commit")["result_code"]) == ("done", 0)
-    assert type(get("time", "get")["daylight_saving"]) is bool
+    assert (said["commit"]["result"], said["commit"]["result_code"]) == ("done", 0)
+    assert type(said["time get"]["daylight_saving"]) is bool
     assert all(op["mac"] == mac for op in get("ops"))
 
     # What wlan get says, wlan set takes, and reads back the same.
     networks = get("wlan", "get", "--radio", "2.4", "--show-keys")
     assert all(n["mac"] == mac and n["security"] in SECURITY_NAMES | {None} for n in networks)
     main = networks[0]
-    res = at("wlan", "set", "--radio", "2.4", "--vap", "0", "--security", main["security"],
-             "--key", main["key"], "--vlan", "12")
-    assert res.returncode == 0, res.stderr
+    ran(at("wlan", "set", "--radio", "2.4", "--vap", "0", "--security", main["security"],
+           "--key", main["key"], "--vlan", "12"))
     assert get("wlan", "get", "--radio", "2.4", "--show-keys")[0] == dict(main, vlan=12)
 
     # Text shows the words, not the codes.
@@ -105,36 +100,30 @@ def test_secrets_from_files_environment_or_nowhere(ap, at, util_run, tmp_path):
     ro, rw, key = tmp_path / "ro", tmp_path / "rw", tmp_path / "key"
     for path, text in ((ro, "ro-file"), (rw, "rw-file"), (key, "from-a-file-9")):
         path.write_text(text + "\n")
-    res = at("snmp", "on", "--ro-file", str(ro), "--rw-file", str(rw), "--json")
-    assert res.returncode == 0 and json.loads(res.stdout) == \
-        {"mac": ap.mac_text, "enabled": True, "read_back": False}, \
-        res.stderr
+    assert json.loads(ran(at("snmp", "on", "--ro-file", str(ro), "--rw-file", str(rw),
+                             "--json")).stdout) == {"mac": ap.mac_text, "enabled": True,
+                                                    "read_back": False}
     assert (ap.store_get("snmp", "ro-community"), ap.store_get("snmp", "rw-community")) == \
         ("ro-file", "rw-file")
-    res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", "TARN_SNMP_RO=ro-env", "TARN_SNMP_RW=rw-env",
-                    TARN, "-d", ap.ip_text, "snmp", "off"])
-    assert res.returncode == 0, res.stderr
+    ran(at("snmp", "off", env={"TARN_SNMP_RO": "ro-env", "TARN_SNMP_RW": "rw-env"}))
     assert (ap.store_get("snmp", "ro-community"), ap.store_get("snmp", "rw-community")) == \
         ("ro-env", "rw-env")
 
-    wlan = ["-d", ap.ip_text, "wlan", "set", "--radio", "2.4", "--vap", "2"]
+    wlan = ["wlan", "set", "--radio", "2.4", "--vap", "2"]
     def keys():
         res = at("wlan", "get", "--radio", "2.4", "--show-keys", "--json")
         return [n["key"] for n in json.loads(res.stdout)]
 
-    res = at(*wlan[2:], "--security", "wpa2-personal", "--key-file", str(key))
-    assert res.returncode == 0 and keys()[2] == "from-a-file-9", res.stderr
+    ran(at(*wlan, "--security", "wpa2-personal", "--key-file", str(key)))
+    assert keys()[2] == "from-a-file-9"
     # WPA and WPA2 share the passphrase: the environment's key is not taken.
-    res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", "TARN_WLAN_KEY=from-the-env-7", TARN, *wlan,
-                    "--security", "wpa-personal"])
-    assert res.returncode == 0 and keys()[2] == "from-a-file-9", res.stderr
+    ran(at(*wlan, "--security", "wpa-personal", env={"TARN_WLAN_KEY": "from-the-env-7"}))
+    assert keys()[2] == "from-a-file-9"
     # Without a file, the environment or a terminal there is no secret to
     # send (a WEP key is no WPA passphrase: the switch needs a new key).
-    res = util_run(["setsid", "-w", "env", f"TARN_PASSWORD={PASSWORD}", TARN, *wlan,
-                    "--security", "static-wep"], input="")
-    assert res.returncode == 2
-    assert "a Wi-Fi key is needed: set TARN_WLAN_KEY, use --key or --key-file, or run tarn on a " \
-           "terminal." in res.stderr
-    res = util_run(["env", f"TARN_PASSWORD={PASSWORD}", "TARN_WLAN_KEY=wep13-env-key", TARN, *wlan,
-                    "--security", "static-wep"])
-    assert res.returncode == 0 and keys()[2] == "wep13-env-key", res.stderr
+    ran(util_run(["setsid", "-w", "env", f"TARN_PASSWORD={PASSWORD}", TARN, "-d", ap.ip_text,
+                  *wlan, "--security", "static-wep"], input=""), 2,
+        "a Wi-Fi key is needed: set TARN_WLAN_KEY, use --key or --key-file, or run tarn on a "
+        "terminal.")
+    ran(at(*wlan, "--security", "static-wep", env={"TARN_WLAN_KEY": "wep13-env-key"}))
+    assert keys()[2] == "wep13-env-key"

@@ -1,16 +1,12 @@
-"""--version of tarn and tarnd: the one version CMake took for the build."""
+"""The one version CMake took for the build (tarn and tarnd print it with --version)."""
 import re
 import subprocess
 
 from conftest import BUILD, SOURCE
 
 
-def build_version():
-    return (BUILD / "tarn-version").read_text().strip()
-
-
 def test_the_version_is_git_describe_in_debian_form():
-    version = build_version()
+    version = (BUILD / "tarn-version").read_text().strip()
     # X.Y.Z, a pre-release tag's "~rc1", then "+N.gHASH" after a tag or
     # "~N.gHASH" before the first one, and ".dirty".
     assert re.fullmatch(r"\d+\.\d+\.\d+(~[0-9a-z]+)*([+~][0-9a-z.]+)?", version), version
@@ -21,11 +17,6 @@ def test_the_version_is_git_describe_in_debian_form():
     if commit and inside.returncode == 0:
         assert subprocess.run(["git", "-C", SOURCE, "merge-base", "--is-ancestor",
                                commit.group(1), "HEAD"]).returncode == 0, version
-
-
-def test_tarnd_prints_it(ap_factory):
-    res = ap_factory(start=False).run(["tarnd", "--version"])
-    assert (res.returncode, res.stdout) == (0, f"tarnd {build_version()}\n")
 
 
 def test_the_changelog_names_the_project_version():

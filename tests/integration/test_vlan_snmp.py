@@ -28,13 +28,6 @@ def test_vlan_runs_set_ipaddress_then_commit_or_is_refused(ap, client):
     assert submit_calls(ap) == ["'SET_IPADDRESS'", "'COMMIT'"]
 
 
-def test_vlan_needs_credentials(ap, client):
-    replies = client.exchange(tc.to(ap, VLAN, vlan_body(100), auth=("admin", "wrong")), count=1)
-    assert len(replies) == 1
-    assert tc.parse_header(replies[0]).status == tc.STATUS_AUTH_FAILED
-    assert submit_calls(ap) == []
-
-
 def test_snmp_without_credentials_writes_settings_and_commit(ap, client):
     seq = ap.journal_seq()
     body = bytes([0]) + tc.text_field("readers", 32) + tc.text_field("writers", 32)
