@@ -1,10 +1,10 @@
-// The settings store stand-in: addressing, the journal, locks, and the lsql
-// tool's dump format and exit codes (the sandbox tests seed through lsql).
+// The settings store stand-in: the journal's bounds, file modes, and the lsql
+// tool's dump format and exit codes. Addressing and the journal's writes in
+// order are what every sandbox test reads back through lsql.
 #include <lsqlquery.h>
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,9 +23,8 @@ using Pv = std::unique_ptr<lsqlquery_pv, PvDeleter>;
 using Text = const char *;
 using Result = std::optional<std::string>;
 
-Result libGet(Text section, Text key, Text object = nullptr, Text qk = nullptr, Text qv = nullptr) {
-    Pv pv(qk ? lsqlquery_get_pv_q1(section, object, key, qk, qv)
-             : lsqlquery_get_pv(section, object, key));
+Result libGet(Text section, Text key) {
+    Pv pv(lsqlquery_get_pv(section, nullptr, key));
     return pv ? Result(pv->value) : std::nullopt;
 }
 
@@ -86,44 +85,6 @@ protected:
     }
     std::string lsqlTool;  // the built lsql
 };
-
-// Each address names its own setting: a write to one never shows in another.
-TEST_F(LsqlqueryTest, EveryAddressIsItsOwnSetting) {
-    const struct {
-        const char *object, *qk, *qv, *value;
-    } cases[] = {
-        {nullptr, nullptr, nullptr, "plain"},
-        {"vap5", nullptr, nullptr, "named"},
-        {"vap5", "radio", "wlan1", "on wlan1"},
-        {"vap5", "radio", "wlan0", "on wlan0"},
-        {nullptr, "radio", "wlan1", "qualified, no object"},
-    };
-    for (const auto &c : cases)
-        ASSERT_EQ(libSet("vap", "vlan-id", c.value, c.object, c.qk, c.qv), std::nullopt);
-    for (const auto &c : cases)
-        EXPECT_EQ(libGet("vap", "vlan-id", c.object, c.qk, c.qv), c.value) << c.value;
-}
-
-TEST_F(LsqlqueryTest, JournalRecordsWritesInOrderWithWriterAndResult) {
-    store().lock("system", "model", "model is read-only");
-    ASSERT_EQ(libSet("system", "reboot", "yes"), std::nullopt);
-    ASSERT_EQ(libSet("vap", "vlan-id", "12", "vap1", "radio", "wlan1"), std::nullopt);
-    // A locked setting refuses the write with the lock's own text.
-    EXPECT_EQ(libSet("system", "model", "other"), "model is read-only");
-    EXPECT_EQ(libGet("system", "model"), std::nullopt);
-    const std::vector<lsq::JournalEntry> j = store().journal();
-    std::vector<std::string> rows;
-    for (const auto &[seq, writer, s, result] : j) {
-        EXPECT_EQ(seq, j[0].seq + static_cast<int64_t>(rows.size()));
-        EXPECT_EQ(writer, program_invocation_short_name);
-        const std::string qualifier = s.qkey.empty() ? "" : s.qkey + "=" + s.qvalue;
-        rows.push_back(s.section + "/" + s.object + "/" + qualifier + "/" + s.key + "=" + s.value +
-                       " " + result);
-    }
-    EXPECT_EQ(rows, (std::vector<std::string>{"system///reboot=yes ok",
-                                              "vap/vap1/radio=wlan1/vlan-id=12 ok",
-                                              "system///model=other model is read-only"}));
-}
 
 TEST_F(LsqlqueryTest, ToolExitCodes) {
     store().set("system", "model", "TAP-2400");

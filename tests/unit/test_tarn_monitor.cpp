@@ -1,5 +1,7 @@
-// What the exporter, watch and check make of what they hear: the events of a
-// device's life, the metrics text Prometheus parses, and the plugin's status.
+// What the exporter, watch and check make of what they hear: the bounds of
+// the inventory, label texts, and the plugin's status. The events of a
+// device's life and the exposition Prometheus scrapes are checked in the
+// sandbox (test_monitoring.py).
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <sys/socket.h>
@@ -49,34 +51,6 @@ std::vector<Seen> kinds(const std::vector<Event> &events) {
 }
 
 }  // namespace
-
-TEST(TarnInventory, EventsOfADevicesLife) {
-    Inventory inv(Tracking{.lostAfter = 95});
-    EXPECT_EQ(kinds(inv.heard(device(1), at(0s))), (std::vector<Seen>{{"appeared", "", ""}}));
-    EXPECT_TRUE(inv.heard(device(1), at(30s)).empty()) << "an unchanged announcement is no event";
-
-    Sighting moved = device(1, "reception");
-    moved.ipv4 = {192, 0, 2, 50};
-    moved.firmware = "1.1.0";
-    moved.ipv6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x11};
-    moved.ipv6Prefix = 64;
-    EXPECT_EQ(kinds(inv.heard(moved, at(60s))),
-              (std::vector<Seen>{{"changed", "ipv4", "192.0.2.11"},
-                                 {"changed", "ipv6", ""},
-                                 {"changed", "name", "lobby"},
-                                 {"changed", "firmware", "1.0.0"}}));
-
-    // Silence: nothing until the threshold, then one "lost", never twice.
-    EXPECT_EQ(inv.nextExpiry(), at(155s).steady);
-    EXPECT_TRUE(inv.expire(at(154s)).empty());
-    const std::vector<Event> lost = inv.expire(at(155s));
-    ASSERT_EQ(kinds(lost), (std::vector<Seen>{{"lost", "", ""}}));
-    EXPECT_EQ(lost[0].at, at(155s).wall);
-    EXPECT_TRUE(inv.expire(at(300s)).empty());
-    EXPECT_EQ(inv.nextExpiry(), std::nullopt);
-    EXPECT_EQ(kinds(inv.heard(moved, at(400s))), (std::vector<Seen>{{"back", "", ""}}));
-    EXPECT_TRUE(inv.devices().at(moved.mac).up);
-}
 
 TEST(TarnInventory, DiscoveryAddsModelAndRoundTripThatAnnouncementsKeep) {
     Inventory inv(Tracking{.lostAfter = 95});
@@ -143,31 +117,6 @@ TEST(TarnMetrics, LabelValuesAreEscapedAndValidUtf8) {
     EXPECT_EQ(labelValue("a\"b\\c\nd"), "a\\\"b\\\\c\\nd");
     EXPECT_EQ(labelValue("caf\xc3\xa9"), "caf\xc3\xa9");
     EXPECT_EQ(labelValue("bad\xff\xc3"), "bad\xef\xbf\xbd\xef\xbf\xbd");
-}
-
-TEST(TarnMetrics, ExpositionOfUpAndDownDevices) {
-    Inventory inv(Tracking{.lostAfter = 3});
-    Sighting one = device(1, "lob\"by");
-    inv.heard(one, at(0s));
-    inv.heard(device(2, "hall"), at(2s));
-    inv.expire(at(4s));  // the first is lost, the second not yet
-    ExporterStats stats;
-    stats.lostAfterSeconds = 3;
-    ProcessStats process;
-    process.residentBytes = 4096;
-    const std::string text = renderMetrics(inv, stats, process);
-    for (const char *line : {
-             "# TYPE tarn_device_up gauge\n"
-             "tarn_device_up{mac=\"02:00:00:00:00:01\",name=\"lob\\\"by\",ip=\"192.0.2.11\"} 0\n"
-             "tarn_device_up{mac=\"02:00:00:00:00:02\",name=\"hall\",ip=\"192.0.2.12\"} 1\n",
-             "tarn_device_last_seen_timestamp_seconds{mac=\"02:00:00:00:00:02\"} 1796558402\n",
-             "tarn_exporter_devices{state=\"up\"} 1\ntarn_exporter_devices{state=\"down\"} 1\n",
-             "# TYPE tarn_exporter_devices_dropped_total counter\n"
-             "tarn_exporter_devices_dropped_total 0\n",
-             "tarn_exporter_lost_after_seconds 3\n",
-             "process_resident_memory_bytes 4096\n",
-         })
-        EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
 }
 
 TEST(TarnExporter, ListenAddresses) {
