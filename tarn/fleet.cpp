@@ -6,12 +6,14 @@
 #include <atomic>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
 #include "codec.h"
 #include "commands.h"
 #include "errors.h"
+#include "output.h"
 #include "replies.h"
 #include "security.h"
 
@@ -167,6 +169,19 @@ std::vector<FleetRead> readFleet(Session &s,
                           [&](const Found &f) { return f.info.mac == macs[i]; }) > 1)
             out[i] = {std::nullopt, conflictText(macs[i]), kExitRefused};
     return out;
+}
+
+std::vector<DeviceState> keepRead(std::vector<FleetRead> &reads, std::vector<size_t> &unread) {
+    std::vector<DeviceState> kept;
+    for (size_t i = 0; i < reads.size(); i++) {
+        if (reads[i].state) {
+            kept.push_back(std::move(*reads[i].state));
+            continue;
+        }
+        std::fprintf(stderr, "tarn: %s\n", terminalText(reads[i].error).c_str());
+        unread.push_back(i);
+    }
+    return kept;
 }
 
 bool DevicePlan::touches(Group g) const {
