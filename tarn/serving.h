@@ -8,7 +8,7 @@
 #include <string>
 
 #include "addr.h"
-#include "serve.h"
+#include "serve_common.h"
 #include "session.h"
 
 namespace tarn {
