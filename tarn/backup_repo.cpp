@@ -1,13 +1,11 @@
 #include "backup_repo.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include <git2.h>
 
+#include "atomic_file.h"
 #include "errors.h"
 #include "serving.h"
 
@@ -98,31 +96,14 @@ std::string BackupRepo::readAt(const std::string &name, const std::string &revis
 
 void BackupRepo::write(const std::string &name, const std::string &content) const {
     const std::filesystem::path target = dir_ / name;
-    std::string temp = (dir_ / ("." + name + ".partial-XXXXXX")).string();
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        throw UsageError("cannot create a file in " + dir_.string() + ": " + std::strerror(errno) +
-                         ".");
-    size_t done = 0;
-    int why = 0;
-    while (done < content.size() && why == 0) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n > 0)
-            done += static_cast<size_t>(n);
-        else if (n == 0 || errno != EINTR)
-            why = n == 0 ? EIO : errno;
-    }
-    if (why == 0 && fsync(fd) != 0)
-        why = errno;
-    if (close(fd) != 0 && why == 0)
-        why = errno;
-    if (why == 0 && rename(temp.c_str(), target.c_str()) != 0)
-        why = errno;
-    if (why == 0)
+    const ReplaceResult r = replaceFile(target, content, 0600);
+    if (r.error == 0)
         return;
-    unlink(temp.c_str());
-    throw RefusedError("cannot write " + target.string() + ": " + std::strerror(why) +
-                       (why == ENOSPC ? " (the disk is full)" : "") + "; nothing was kept.");
+    if (!r.created)
+        throw UsageError("cannot create a file in " + dir_.string() + ": " +
+                         std::strerror(r.error) + ".");
+    throw RefusedError("cannot write " + target.string() + ": " + std::strerror(r.error) +
+                       (r.error == ENOSPC ? " (the disk is full)" : "") + "; nothing was kept.");
 }
 
 std::string BackupRepo::commit(const std::vector<std::string> &names, const std::string &message) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "atomic_file.h"
 #include "errors.h"
 #include "inventory.h"
 #include "output.h"
@@ -83,15 +84,9 @@ std::string saveLastAnswer(const std::string &dir, const std::string &path, doub
         const int error = errno;
         return "cannot create the state folder " + dir + ": " + std::strerror(error);
     }
-    const std::string tmp = path + ".new";
-    {
-        std::ofstream out(tmp, std::ios::trunc);
-        out << fixedDecimals(when, 3) << "\n";
-        if (!out.flush())
-            return "cannot write " + tmp;
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0)
-        return "cannot write " + path + ": " + std::strerror(errno);
+    const int why = replaceFile(path, fixedDecimals(when, 3) + "\n", 0666).error;
+    if (why != 0)
+        return "cannot write " + path + ": " + std::strerror(why);
     return "";
 }
 

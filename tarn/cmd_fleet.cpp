@@ -366,13 +366,9 @@ int cmdExport(Session &s, Args &a) {
                 wanted.push_back(f.info.mac);
     if (wanted.empty())
         throw NoReplyError("no device answered on the segment.");
-    std::vector<DeviceState> read;
-    for (FleetRead &r : readFleet(s, discovery, wanted, cred, kReadEverything)) {
-        if (r.state)
-            read.push_back(std::move(*r.state));
-        else
-            std::fprintf(stderr, "tarn: %s\n", terminalText(r.error).c_str());
-    }
+    std::vector<FleetRead> reads = readFleet(s, discovery, wanted, cred, kReadEverything);
+    std::vector<size_t> unread;
+    const std::vector<DeviceState> read = keepRead(reads, unread);
     if (read.empty())
         return kExitNoReply;
     std::vector<std::pair<std::string, std::string>> secrets;

@@ -1,7 +1,6 @@
 #include "device_cache.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <fstream>
 
 #include "addr.h"
+#include "atomic_file.h"
 
 namespace tarn {
 
@@ -80,16 +80,10 @@ void rememberDevices(const std::vector<Found> &found) {
     const std::string dir = home + "/tarn";
     mkdir(home.c_str(), 0700);
     mkdir(dir.c_str(), 0700);
-    std::string tmp = dir + "/devices.XXXXXX";
-    const int fd = mkstemp(tmp.data());
-    if (fd < 0)
-        return;
     std::string text;
     for (const CachedDevice &d : all)
         text += oneField(d.mac) + '\t' + oneField(d.ipv4) + '\t' + oneField(d.name) + '\n';
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (close(fd) != 0 || !written || std::rename(tmp.c_str(), (dir + "/devices").c_str()) != 0)
-        unlink(tmp.c_str());
+    replaceFile(dir + "/devices", text, 0600);
 }
 
 }  // namespace tarn

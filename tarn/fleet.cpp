@@ -6,12 +6,14 @@
 #include <atomic>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
 #include "codec.h"
 #include "commands.h"
 #include "errors.h"
+#include "output.h"
 #include "replies.h"
 #include "security.h"
 
@@ -169,6 +171,19 @@ std::vector<FleetRead> readFleet(Session &s,
     return out;
 }
 
+std::vector<DeviceState> keepRead(std::vector<FleetRead> &reads, std::vector<size_t> &unread) {
+    std::vector<DeviceState> kept;
+    for (size_t i = 0; i < reads.size(); i++) {
+        if (reads[i].state) {
+            kept.push_back(std::move(*reads[i].state));
+            continue;
+        }
+        std::fprintf(stderr, "tarn: %s\n", terminalText(reads[i].error).c_str());
+        unread.push_back(i);
+    }
+    return kept;
+}
+
 bool DevicePlan::touches(Group g) const {
     return std::any_of(changes.begin(), changes.end(),
                        [g](const Change &c) { return c.group == g; });
@@ -259,8 +274,7 @@ private:
 
 void Planner::basic() {
     const BasicInfo cur = basicInfoFrom(state_.found.info);
-    BasicInfo &b = p_.basic;
-    b = cur;
+    BasicInfo &b = p_.basic = cur;
     if (want_.name) {
         width(*want_.name, wire::basic_info::kSystemNameLen, "the name");
         if (want_.name->find_first_not_of(" \t") == std::string::npos)
@@ -310,8 +324,7 @@ void Planner::basic() {
 void Planner::ddns() {
     const ManifestDdns &w = *want_.ddns;
     const Ddns &cur = *state_.ddns;
-    Ddns &d = p_.ddns;
-    d = cur;
+    Ddns &d = p_.ddns = cur;
     // The device switches dynamic DNS on whenever its account is written.
     d.enabled = true;
     const std::pair<const std::optional<std::string> *, std::string Ddns::*> texts[] = {
@@ -340,8 +353,7 @@ void Planner::ddns() {
 void Planner::time() {
     const ManifestTime &w = *want_.time;
     const DateTime &cur = *state_.time;
-    DateTime &t = p_.time;
-    t = cur;
+    DateTime &t = p_.time = cur;
     if (w.zone) {
         if (*w.zone < -12 || *w.zone > 14)
             refuse(want_.where, "the time zone is whole hours from UTC, -12 to 14, not " +
@@ -367,8 +379,7 @@ void Planner::time() {
 void Planner::wlan(size_t radio) {
     const Group g = radio == 0 ? Group::Wlan24 : Group::Wlan5;
     const MultiSsid &cur = *state_.wlan[radio];
-    MultiSsid &m = p_.wlan[radio];
-    m = cur;
+    MultiSsid &m = p_.wlan[radio] = cur;
     for (const auto &[vap, net] : want_.wlan[radio]) {
         const std::string label = radioLabel(radio, vap);
         SsidEntry &e = m.entries[vap];

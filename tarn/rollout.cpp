@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "announcements.h"
+#include "atomic_file.h"
 #include "commands.h"
 #include "errors.h"
 #include "fleet.h"
@@ -156,20 +157,9 @@ void saveState(const std::string &path, const Plan &p) {
         << p.waitTimeout << "\ndevices " << p.devices.size() << "\n";
     for (const Device &d : p.devices)
         out << "device " << formatMac(d.mac) << " " << wordOf(d.outcome) << "\n";
-    const std::string content = out.str();
-    const std::string tmp = path + ".new";
-    std::FILE *file = std::fopen(tmp.c_str(), "w");
-    int why = 0;
-    if (!file || std::fwrite(content.data(), 1, content.size(), file) != content.size() ||
-        std::fflush(file) != 0 || fsync(fileno(file)) != 0)
-        why = errno;
-    if (file && std::fclose(file) != 0 && why == 0)
-        why = errno;
-    if (why == 0 && std::rename(tmp.c_str(), path.c_str()) != 0)
-        why = errno;
+    const int why = replaceFile(path, out.str(), 0666).error;
     if (why == 0)
         return;
-    std::remove(tmp.c_str());
     throw RefusedError("cannot write the rollout's state to " + path + ": " + std::strerror(why) +
                        ".");
 }

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "serve.h"
+#include "serve_common.h"
 
 namespace tarn {
 

@@ -9,7 +9,7 @@
 #include <atomic>
 #include <thread>
 
-#include "serve.h"
+#include "serve_common.h"
 
 namespace tarn {
 

@@ -11,6 +11,24 @@
 
 namespace tarn {
 
+std::string resultText(const TransferStatus &st) {
+    return st.message.empty() ? "result " + std::to_string(st.result) : st.message;
+}
+
+Server serverAddress(const std::string &text) {
+    Server s;
+    if (std::optional<Ipv4> v4 = parseIpv4(text)) {
+        s.v4 = *v4;
+        return s;
+    }
+    if (std::optional<Ipv6> v6 = parseIpv6(text)) {
+        s.ipv6 = true;
+        s.v6 = *v6;
+        return s;
+    }
+    throw UsageError("the server must be an IPv4 or IPv6 address, not \"" + text + "\".");
+}
+
 void checkDeviceFileName(const std::string &name, size_t limit) {
     constexpr std::string_view kPunct = "._-+~/";
     const auto refuse = [&](const std::string &why) {

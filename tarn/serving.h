@@ -1,5 +1,6 @@
-// What the transfer commands share when tarn serves the file itself: the
-// names devices take, the address to serve on, and waiting for a transfer.
+// What the transfer commands and the rollout share around a transfer: the
+// names devices take, the server address a device is given, the address
+// tarn serves on itself, waiting for a transfer and the device's result.
 #pragma once
 
 #include <filesystem>
@@ -7,7 +8,7 @@
 #include <string>
 
 #include "addr.h"
-#include "serve.h"
+#include "serve_common.h"
 #include "session.h"
 
 namespace tarn {
@@ -26,6 +27,12 @@ void checkDeviceFileName(const std::string &name, size_t limit);
 
 // A device's backup file: "02-00-00-00-00-01.cfg".
 std::string backupFileName(const Mac &mac);
+
+// An IPv4 or IPv6 server address; throws UsageError for anything else.
+Server serverAddress(const std::string &text);
+
+// The device's message, or its result code when it gave none.
+std::string resultText(const TransferStatus &st);
 
 // The address tarn serves a device on: the IPv4 address of the interface
 // the device answered on.

@@ -4,6 +4,7 @@
 #include "args.h"
 #include "errors.h"
 #include "records.h"
+#include "serving.h"
 
 namespace tarn {
 
@@ -43,24 +44,6 @@ std::string stageText(const std::optional<std::string> &progress) {
 }
 
 }  // namespace
-
-std::string resultText(const TransferStatus &st) {
-    return st.message.empty() ? "result " + std::to_string(st.result) : st.message;
-}
-
-Server serverAddress(const std::string &text) {
-    Server s;
-    if (std::optional<Ipv4> v4 = parseIpv4(text)) {
-        s.v4 = *v4;
-        return s;
-    }
-    if (std::optional<Ipv6> v6 = parseIpv6(text)) {
-        s.ipv6 = true;
-        s.v6 = *v6;
-        return s;
-    }
-    throw UsageError("the server must be an IPv4 or IPv6 address, not \"" + text + "\".");
-}
 
 TransferStatus sendStart(Session &s,
                          uint16_t op,

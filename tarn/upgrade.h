@@ -9,12 +9,6 @@
 
 namespace tarn {
 
-// An IPv4 or IPv6 server address; throws UsageError for anything else.
-Server serverAddress(const std::string &text);
-
-// The device's message, or its result code when it gave none.
-std::string resultText(const TransferStatus &st);
-
 // Sends the start of a transfer from `server` once, never again (each copy
 // would start the work anew); throws RefusedError naming `what` when the
 // device refuses it.

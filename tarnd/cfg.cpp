@@ -30,28 +30,6 @@ void copyValue(const PvPtr &rec, std::span<char> dst) {
     dst[len] = '\0';
 }
 
-// One write; the qualifier record exists only for a qualified write.
-int setValue(const char *section,
-             const char *object,
-             const char *key,
-             const char *value,
-             const char *qualKey,
-             const char *qualValue) {
-    PvPtr keyRec{lsqlquery_new_pv_solo(key, value)};
-    PvPtr qualRec{qualKey != nullptr ? lsqlquery_new_pv_solo(qualKey, qualValue) : nullptr};
-    char *error = nullptr;
-    const int rc =
-        lsqlquery_set_pv_with_error(section, object, keyRec.get(), qualRec.get(), &error);
-    if (rc != 0) {
-        std::printf("Error occurred on set: %s\n", error != nullptr ? error : "");
-        std::free(error);
-    }
-    // The key record goes first, then the qualifier record.
-    keyRec.reset();
-    qualRec.reset();
-    return rc;
-}
-
 }  // namespace
 
 int cfgGet(const char *section, const char *key, std::span<char> dst) {
@@ -75,20 +53,33 @@ int cfgGetObjWhere(const char *section,
 }
 
 int cfgSet(const char *section, const char *key, const char *value) {
-    return setValue(section, nullptr, key, value, nullptr, nullptr);
+    return cfgSetObjWhere(section, nullptr, key, nullptr, nullptr, value);
 }
 
 int cfgSetObj(const char *section, const char *object, const char *key, const char *value) {
-    return setValue(section, object, key, value, nullptr, nullptr);
+    return cfgSetObjWhere(section, object, key, nullptr, nullptr, value);
 }
 
+// One write; the qualifier record exists only for a qualified write.
 int cfgSetObjWhere(const char *section,
                    const char *object,
                    const char *key,
                    const char *qualKey,
                    const char *qualValue,
                    const char *value) {
-    return setValue(section, object, key, value, qualKey, qualValue);
+    PvPtr keyRec{lsqlquery_new_pv_solo(key, value)};
+    PvPtr qualRec{qualKey != nullptr ? lsqlquery_new_pv_solo(qualKey, qualValue) : nullptr};
+    char *error = nullptr;
+    const int rc =
+        lsqlquery_set_pv_with_error(section, object, keyRec.get(), qualRec.get(), &error);
+    if (rc != 0) {
+        std::printf("Error occurred on set: %s\n", error != nullptr ? error : "");
+        std::free(error);
+    }
+    // The key record goes first, then the qualifier record.
+    keyRec.reset();
+    qualRec.reset();
+    return rc;
 }
 
 int cfgSaveStartup() {

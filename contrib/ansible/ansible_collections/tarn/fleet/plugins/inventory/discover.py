@@ -13,20 +13,12 @@ description:
     (C(ansible_connection=local)) and manage them with tarn, for example
     C(tarn -d {{ tarn_mac }} ...).
   - The file's name ends in C(tarn.yml) or C(tarn.yaml).
+extends_documentation_fragment: [tarn.fleet.tarn]
 options:
   plugin:
     description: This plugin.
     required: true
     choices: [tarn.fleet.discover]
-  tarn:
-    description: The tarn program.
-    type: path
-    default: tarn
-  interfaces:
-    description: The interfaces tarn uses (C(-i)); default every broadcast interface.
-    type: list
-    elements: str
-    default: []
   timeout:
     description: Seconds to wait for replies (C(-t)).
     type: float

@@ -12,19 +12,12 @@ description:
     was written. In diff mode each changed field is shown; secrets never are.
   - The administrator's password comes from I(password_file), or from
     C(TARN_PASSWORD) in the task's environment.
+extends_documentation_fragment: [tarn.fleet.tarn]
 options:
   manifest:
     description: The fleet manifest (YAML).
     type: path
     required: true
-  tarn:
-    description: The tarn program.
-    type: path
-    default: tarn
-  interfaces:
-    description: The interfaces tarn uses (C(-i)); default every broadcast interface.
-    type: list
-    elements: str
   timeout:
     description: Seconds to wait per try and for discovery (C(-t)).
     type: float

@@ -1,4 +1,4 @@
-#include "serve.h"
+#include "serve_common.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
