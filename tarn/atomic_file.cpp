@@ -13,8 +13,10 @@ ReplaceResult replaceFile(const std::filesystem::path &path,
                           mode_t mode) {
     const std::filesystem::path temp = path.parent_path() / ("." + path.filename().string() + "." +
                                                              std::to_string(getpid()) + ".partial");
-    // A link left at the temporary name could point the write anywhere.
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
+    // Whatever a crashed process of the same id left there goes first: a
+    // link could point the write anywhere, and an old file keeps its mode.
+    unlink(temp.c_str());
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0)
         return {errno, false};
     int why = 0;
