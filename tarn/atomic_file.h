@@ -16,8 +16,8 @@ struct ReplaceResult {
 };
 
 // Writes `content` to `path` with `mode` (less the umask). On failure the
-// temporary file is gone and `path` is as it was. One writer of a path per
-// process: the temporary name is the target's, hidden, with the process id.
+// temporary file is gone and `path` is as it was. The temporary is hidden
+// beside the target, under a random name.
 ReplaceResult replaceFile(const std::filesystem::path &path, std::string_view content, mode_t mode);
 
 }  // namespace tarn
