@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "refusal.h"
 #include "serve_http.h"
 #include "serve_tftp.h"
 #include "tftp_packet.h"
@@ -273,4 +274,14 @@ TEST_F(Served, HttpServesOnlyTheNamedFile) {
     EXPECT_EQ(contentOf(dir_ / "a"), image);
     for (const char *other : {"other.bin", "fw.bin/", "FW.BIN", "%2e%2e/fw.bin"})
         EXPECT_NE(client("wget -q -O " + local("b") + " " + url + other), 0) << other;
+}
+
+TEST_F(Served, APortInUseIsNamedInTheError) {
+    TftpServer first(config({}));
+    ServeConfig again = config({});
+    again.port = first.port();
+    EXPECT_NE(refusal([&] { TftpServer second(again); })
+                  .find("the TFTP server cannot listen on " + address_ + ":" +
+                        std::to_string(first.port()) + ": the port is taken by another program"),
+              std::string::npos);
 }
