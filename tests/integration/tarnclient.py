@@ -98,7 +98,7 @@ def text_field(text, width):
 
 
 def mask(datagram, ranges):
-    """`datagram` with the (offset, length) ranges zeroed, to compare replies holding a tag or clock."""
+    """`datagram` with the (offset, length) ranges zeroed, to compare replies with a tag or clock."""
     out = bytearray(datagram)
     for offset, length in ranges:
         out[offset:offset + length] = bytes(len(out[offset:offset + length]))
