@@ -1,6 +1,4 @@
-"""The user check, the password change and a short basic-settings body, end
-to end in the device sandbox: the replies, the store writes, and the
-password that the device tool really stores."""
+"""The user check, password change and a short basic-settings body, end to end."""
 
 import struct
 

@@ -1,6 +1,4 @@
-"""The Ansible collection in contrib/ansible against simulated devices:
-Debian's ansible-core runs in the utility namespace, with every file it
-writes under the test's folder."""
+"""The contrib/ansible collection run by ansible-core in the utility namespace."""
 import json
 
 import pytest

@@ -1,7 +1,4 @@
-"""Shell completion of tarn: bash's completion function run in a subshell
-with bash-completion loaded, zsh's with its completion helpers replaced by
-printers, and the device cache that `tarn discover` writes for them.
-"""
+"""tarn's bash and zsh completion (zsh's helpers replaced by printers) and its device cache."""
 import os
 import re
 import shutil

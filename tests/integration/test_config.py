@@ -1,7 +1,4 @@
-"""Configuration backup (op 0x101) and restore (op 0x102) in the device
-sandbox with real TFTP and HTTP servers: the backup file arrives on the
-server and is intact, a restore brings back a setting changed after the
-backup once the device has rebooted, and a damaged file fails verification."""
+"""Configuration backup and restore with real TFTP and HTTP servers."""
 import subprocess
 import time
 

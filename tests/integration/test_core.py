@@ -1,6 +1,4 @@
-"""The daemon core over real UDP in the device sandbox: the announcement,
-its period, the addressing rules that depend on the device's own address,
-the core's own replies, credentials and message capture."""
+"""The daemon core over real UDP in the device sandbox."""
 
 import socket
 import struct
@@ -48,9 +46,7 @@ def test_announcement_is_the_seeded_device(ap_factory):
 
 @pytest.mark.slow
 def test_announcements_keep_their_period_under_requests(ap, client):
-    """Announcements at 0, 30 and 60 s of waiting; a request every 10 s
-    neither restarts the countdown (which would leave only the first) nor
-    brings the next one forward."""
+    """A request every 10 s neither restarts the countdown nor brings an announcement forward."""
     fresh_announcement(ap)
     start = time.monotonic()
     arrivals = [0.0]

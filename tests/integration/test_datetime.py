@@ -1,6 +1,4 @@
-"""Date and time, end to end in the device sandbox: the reported clock is
-the AP's, the NTP fields follow the store, and a set request is printed
-and otherwise ignored."""
+"""Date and time: the AP's clock, NTP fields from the store, a set printed and ignored."""
 
 import datetime
 import re

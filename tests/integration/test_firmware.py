@@ -1,7 +1,5 @@
-"""Firmware upgrade (op 0x100) in the device sandbox, with real HTTP and
-TFTP servers on the utility side: the image travels, is validated and
-flashed by the device tools, and the reboot after the next query brings the
-device up with the new version."""
+"""Firmware upgrade with real HTTP and TFTP servers: the reboot after the next query
+brings the device up with the new version."""
 import pytest
 
 import tarnclient

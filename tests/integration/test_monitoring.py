@@ -1,6 +1,4 @@
-"""Watching a fleet: tarn exporter scraped by a real Prometheus server, the
-events of tarn watch and its --exec hook, and the monitoring-plugin check,
-all in the sandbox's utility namespace."""
+"""tarn exporter scraped by a real Prometheus, tarn watch and its --exec hook, tarn check."""
 import json
 import re
 import signal
@@ -39,11 +37,8 @@ def stop(proc):
 
 @pytest.fixture
 def background(segment, tmp_path):
-    """background(argv, clean_stop=False, **popen) starts a program in the
-    utility namespace, its output in files: proc.lines() reads the complete
-    lines of its standard output, proc.errors() its standard error. Every
-    one is stopped by its PID in teardown, and the test fails if one ignores
-    SIGTERM, or if one started with clean_stop does not exit 0."""
+    """background(argv, clean_stop=False, **popen): a program in the utility namespace,
+    stopped by PID in teardown, which fails if it ignores SIGTERM or (clean_stop) exits non-zero."""
     procs = []
 
     def start(argv, clean_stop=False, **kw):

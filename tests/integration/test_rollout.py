@@ -1,7 +1,4 @@
-"""tarn rollout over five simulated devices, one of which refuses the image
-because it does not fit that device's flash: the rollout halts at the
-failing wave or after the canary, leaves the rest untouched, and resumes
-once the cause is fixed."""
+"""tarn rollout over five devices, one of which refuses the image for its small flash."""
 import json
 
 from conftest import firmware_image, ran

@@ -1,6 +1,4 @@
-"""The device sandbox itself: isolation from the host, clean-up, and the
-device stand-ins (management daemon triggers, submit) and the request
-encoding that the daemon's tests rely on."""
+"""The device sandbox itself: isolation from the host, clean-up and the device stand-ins."""
 
 import subprocess
 
@@ -51,10 +49,7 @@ def test_stop_removes_namespaces_processes_and_state():
 
 
 def test_each_ap_sees_and_kills_only_its_own_processes(ap_factory):
-    """Each AP has a PID namespace of its own: a device program that kills
-    by name reaches its own AP's processes only. The processes are the
-    host's sleep, named alike whether or not the AP's programs run under
-    emulation."""
+    """The host's sleep: named alike whether or not the AP's programs run under emulation."""
     first, second = ap_factory(count=2)
     started = [ap.run(["sh", "-c", "sleep 600 >/dev/null 2>&1 & echo $!"], check=True).stdout.strip()
                for ap in (first, second)]

@@ -1,8 +1,5 @@
-"""The daemon built with ASan and UBSan (make check SANITIZE=1) in the
-sandbox: malformed datagrams and the fuzzers' seed requests (every
-operation), then a stop through exit() so that the leak check runs. Its
-stderr log must hold no sanitizer report. Mutated requests are left to
-fuzz_request. Skipped for a build without -DTARN_SANITIZE=ON."""
+"""The daemon built with ASan and UBSan (skipped otherwise): malformed datagrams and the
+fuzzers' seed requests, then an exit() so that the leak check runs; no report in stderr."""
 
 import re
 

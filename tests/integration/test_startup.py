@@ -1,8 +1,5 @@
-"""Start-up of the daemon inside a simulated access point: the command line,
-the wait for the management daemon, the failure path of its sockets, and the
-management address kept across a factory reset. Most cases use an AP whose
-management daemon is not running, so that the test decides when the PID file
-appears (written empty: no stand-in takes its text for a PID)."""
+"""Daemon start-up in an AP. Most cases start no management daemon, so that the test
+decides when the PID file appears (written empty: no stand-in takes its text for a PID)."""
 import os
 import subprocess
 import time
@@ -55,9 +52,7 @@ def test_usage_ends_with_status_0(quiet_ap, args, complaint):
 
 
 def test_bind_failure_ends_with_status_255(quiet_ap):
-    """The PID file is there and the request port is taken by a socket bound
-    without SO_REUSEADDR: tarnd parses its options, opens its sockets, fails
-    to bind and ends with status 255."""
+    """The request port is taken by a socket bound without SO_REUSEADDR."""
     quiet_ap.write_file(PID_FILE, "")
     code = ("import socket,sys\ns=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
             "s.bind(('255.255.255.255',62976))\nprint('bound',flush=True)\nsys.stdin.read()\n")

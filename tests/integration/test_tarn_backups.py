@@ -1,6 +1,4 @@
-"""Fleet backups with tarn's own file servers: one file per device in a git
-work tree, a commit per run that names exactly what changed, a restore of an
-earlier commit, and the faults a person must be told about in a sentence."""
+"""Fleet backups with tarn's own file servers into a git work tree."""
 import json
 import subprocess
 

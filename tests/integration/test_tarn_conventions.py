@@ -1,7 +1,4 @@
-"""What an administrator expects of tarn beyond the protocol: device texts
-that cannot drive the terminal, one JSON vocabulary with words for result
-codes, questions before a reboot or reset on a terminal only, help and
-version, long options, and secrets from files and the environment."""
+"""What an administrator expects of tarn beyond the protocol."""
 import json
 import re
 

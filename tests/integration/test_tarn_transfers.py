@@ -1,6 +1,4 @@
-"""Transfers with tarn: a start is sent once, a backup claims only what the
-device reports, a restore checks whose backup it is, and a firmware upgrade
-follows the device's progress to its end."""
+"""Transfers with tarn: it claims only what the device reports."""
 import re
 
 from conftest import TARN, firmware_image, ran, run_seeing_requests

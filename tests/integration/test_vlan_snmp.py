@@ -1,7 +1,4 @@
-"""VLAN and SNMP requests over real UDP in the device sandbox: the reply
-bytes, the device commands a VLAN request runs (the `submit` stand-in logs
-every call), the credentials a VLAN request needs and the SNMP settings,
-written without credentials."""
+"""VLAN and SNMP requests: reply bytes, the commands run (`submit` logs every call)."""
 
 import re
 import struct

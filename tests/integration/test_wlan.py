@@ -1,8 +1,5 @@
-"""Multi-SSID requests over real UDP in the device sandbox: the bytes of the
-get reply against a seeded store, and the store writes of a set request in
-their order. Radio index 0 is the store radio "wlan1", index 1 "wlan0"; any
-other index leaves mode, SSID and VLAN id alone but reads and writes the
-security and key of "wlan0"."""
+"""Multi-SSID get and set against the store. Radio index 0 is "wlan1", 1 "wlan0"; any
+other leaves mode, SSID and VLAN alone but reads and writes wlan0's security and key."""
 
 import tarnclient as tc
 
