@@ -9,7 +9,6 @@ from servers import (HTTP, OP_BACKUP, OP_RESTORE, TFTP, UTIL_IPV4, UTIL_IPV6, qu
                      start_body, transfer)
 
 
-
 def host_validate(path):
     """config-file validate on the utility side: it only reads the file."""
     return subprocess.run([BUILD / "platform/device/config-file", "validate", path],
@@ -27,8 +26,7 @@ def backup(client, ap, files, server, name, address=UTIL_IPV4):
 
 
 def await_restore_result(client, ap, limit=60):
-    """Restore queries, one every 0.25 s, until the answer is no longer
-    "running" (2); returns that reply."""
+    """The first restore query reply that is no longer "running" (2)."""
     for _ in range(limit):
         reply = transfer(client, ap, OP_RESTORE, query_body())
         if reply.result != 2:
@@ -54,10 +52,12 @@ def test_ipv6_backup_names_the_server_unbracketed(ap, client, tftp6):
 
 
 @pytest.mark.parametrize("source", ["tftp", "http"])
-def test_restore_brings_back_a_changed_setting(ap, client, tftp, http, source):
+def test_restore_fails_a_damaged_file_and_brings_back_a_changed_setting(ap, client, tftp, http,
+                                                                        source):
     saved = backup(client, ap, tftp, TFTP, "saved.cfg")
     server, server_type = (tftp, TFTP) if source == "tftp" else (http, HTTP)
     server.put("restore-me.cfg", saved)
+    server.put("corrupt.cfg", saved[:-2] + bytes([saved[-2] ^ 1]) + saved[-1:])
     ap.store_set("system", "system-name", "renamed-after-backup")
 
     # The finished backup blocks a restore until a restore query clears it.
@@ -65,6 +65,13 @@ def test_restore_brings_back_a_changed_setting(ap, client, tftp, http, source):
     assert (reply.result, reply.message) == (1, '"complete" is under processing')
     assert transfer(client, ap, OP_RESTORE, query_body()).result == 3
     assert ap.store_get("config", "status") == ""
+
+    assert transfer(client, ap, OP_RESTORE, start_body(server_type, "corrupt.cfg")).result == 0
+    reply = await_restore_result(client, ap)
+    assert (reply.sst, reply.result, reply.message) == (2, 1, "Verify failed")
+    assert ap.store_get("config", "status") == ""
+    reply = transfer(client, ap, OP_RESTORE, query_body())
+    assert (reply.result, reply.message) == (2, "")
 
     old_pid = ap.daemon_pid()
     reply = transfer(client, ap, OP_RESTORE, start_body(server_type, "restore-me.cfg"))
@@ -74,17 +81,3 @@ def test_restore_brings_back_a_changed_setting(ap, client, tftp, http, source):
     # The restore tool runs after its pause and reboots the device.
     wait_restart(ap, old_pid)
     assert ap.store_get("system", "system-name") == ap.name
-
-
-def test_corrupted_file_fails_verification(ap, client, tftp):
-    data = bytearray(backup(client, ap, tftp, TFTP, "good.cfg"))
-    data[-2] ^= 0x01
-    tftp.put("corrupt.cfg", bytes(data))
-    assert transfer(client, ap, OP_RESTORE, query_body()).result == 3
-
-    assert transfer(client, ap, OP_RESTORE, start_body(TFTP, "corrupt.cfg")).result == 0
-    reply = await_restore_result(client, ap)
-    assert (reply.sst, reply.result, reply.message) == (2, 1, "Verify failed")
-    assert ap.store_get("config", "status") == ""
-    reply = transfer(client, ap, OP_RESTORE, query_body())
-    assert (reply.result, reply.message) == (2, "")
