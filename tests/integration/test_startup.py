@@ -18,18 +18,16 @@ RESTORED_KEYS = [("management", "static-ip"), ("management", "static-mask"),
 
 @pytest.fixture
 def quiet_ap(ap_factory):
-    """An AP with a seeded store whose management daemon is not started."""
     return ap_factory(start=False)
 
 
 def sockets_of(pid):
-    """How many sockets the (waiting, so unchanging) process holds."""
     fds = f"/proc/{pid}/fd"
     return sum(os.readlink(f"{fds}/{fd}").startswith("socket:") for fd in os.listdir(fds))
 
 
 def request_port_bound(ap):
-    """Whether a UDP socket of the AP is bound to port 62976 (hex F600)."""
+    """Port 62976 is hex F600."""
     lines = ap.run("cat /proc/net/udp", check=True).stdout.splitlines()[1:]
     return any(line.split()[1].endswith(":F600") for line in lines)
 
@@ -39,15 +37,15 @@ def restored_writes(ap, after):
             if e.writer == "tarnd" and (e.section, e.key) in RESTORED_KEYS]
 
 
-# --version has no short form: -V is an unknown option like any other.
-@pytest.mark.parametrize("args,complaint", [(["-d", "-h"], None), (["-x"], "invalid option"),
-                                            (["-V"], "invalid option")])
-def test_usage_ends_with_status_0(quiet_ap, args, complaint):
+def test_usage_ends_with_status_0(quiet_ap):
     after = quiet_ap.journal_seq()
-    res = quiet_ap.run([TARND, *args], timeout=20)
-    assert (res.returncode, res.stdout) == (0, USAGE)
-    # The option parser speaks first, in its own words.
-    assert complaint in res.stderr if complaint else res.stderr == ""
+    # --version has no short form: -V is an unknown option like any other.
+    for args, complaint in ((["-d", "-h"], None), (["-x"], "invalid option"),
+                            (["-V"], "invalid option")):
+        res = quiet_ap.run([TARND, *args], timeout=20)
+        assert (res.returncode, res.stdout) == (0, USAGE)
+        # The option parser speaks first, in its own words.
+        assert complaint in res.stderr if complaint else res.stderr == "", args
     assert quiet_ap.journal(after) == []
 
 
@@ -70,9 +68,8 @@ def test_bind_failure_ends_with_status_255(quiet_ap):
         assert quiet_ap.exists(RESERVED)
         # Every folder option runs its mkdir ...
         assert quiet_ap.exists("/tmp/cap/first") and quiet_ap.exists("/tmp/cap/second")
-        # ... unless overlong (with components short enough for mkdir, a cut
-        # command would create some) or outside the safe file-name characters
-        # (mkdir's command line would run the rest).
+        # ... unless overlong (a cut command would create some components) or
+        # outside the safe file-name characters (the shell would run the rest).
         for folder, why, absent in [
                 ("/tmp/" + "/".join(["d" * 100] * 11), "is longer than 1014 characters.",
                  ["/tmp/" + "d" * 100]),
