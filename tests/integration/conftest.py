@@ -129,7 +129,6 @@ def ran(res, status=0, stderr="", stdout=""):
 
 
 def tarnd_writes(ap, after=0):
-    """(section, key, value) of what tarnd wrote to the AP's store after `after`."""
     return [(e.section, e.key, e.value) for e in ap.journal(after=after) if e.writer == "tarnd"]
 
 

@@ -1,5 +1,4 @@
-"""What a host on the segment or a local user could turn against the daemon's files and
-descriptors."""
+"""What a host on the segment or a local user could turn against the daemon."""
 
 import os
 import stat
@@ -29,8 +28,7 @@ def test_capture_files_are_private_and_never_follow_links(ap, client):
 
 
 def test_device_programs_inherit_no_descriptor(ap, client):
-    """A stand-in for `submit` lists the descriptors it was started with:
-    standard input, output and error only."""
+    """A stand-in for `submit` lists the descriptors it was started with."""
     ap.write_file("/usr/sbin/submit", "#!/usr/bin/python3\n"
                   "import os\n"
                   "fds = {fd: os.readlink(f'/proc/self/fd/{fd}') for fd in os.listdir('/proc/self/fd')\n"

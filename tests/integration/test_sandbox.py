@@ -21,8 +21,7 @@ def host_state(path):
         return e.errno
 
 
-# Through a shell in the AP and through the file helpers, which follow
-# absolute links (/var/run -> /run) inside the AP.
+# The file helpers follow absolute links (/var/run -> /run) inside the AP.
 def test_fixed_paths_in_an_ap_are_its_own(ap):
     for path in HOST_FIXED_PATHS:
         before = host_state(path)
@@ -66,7 +65,6 @@ SAVE_INTERVAL = 5.0  # dmand's default
 
 
 def save_times(log):
-    """Seconds since midnight of each save in dmand's log ("HH:MM:SS.mmm")."""
     times = []
     for line in log.splitlines():
         if SAVED in line:
@@ -76,8 +74,7 @@ def save_times(log):
 
 
 def test_startup_saves_are_coalesced_and_the_last_one_kept(ap):
-    """At most one save of the startup configuration per interval; a request
-    made meanwhile is saved when the interval ends."""
+    """A request made during the interval is saved when it ends."""
     ap.store_set("config", "startup", "running")
     ap.wait_until(lambda: ap.dmand_log().count(SAVED) == 1, what="first save")
     for name in ("second", "third"):
@@ -87,8 +84,7 @@ def test_startup_saves_are_coalesced_and_the_last_one_kept(ap):
                   timeout=15, what="the last request saved")
     times = save_times(ap.dmand_log())
     assert len(times) >= 2
-    # Both stamps of a pair are cut to the millisecond; a day may have begun
-    # between them.
+    # Both stamps are cut to the millisecond; a day may have begun between them.
     for earlier, later in zip(times, times[1:]):
         assert (later - earlier) % 86400 >= SAVE_INTERVAL - 0.005, times
 

@@ -63,8 +63,7 @@ def test_faults_are_told_in_a_sentence(ap, at, tmp_path):
 
 
 def test_a_full_disk_leaves_nothing_half_written(ap, segment, tmp_path):
-    """A 4 KiB tmpfs, mounted in a mount namespace of its own, cannot hold
-    the device's configuration."""
+    """A 4 KiB tmpfs in a mount namespace of its own cannot hold a configuration."""
     full = tmp_path / "full"
     full.mkdir()
     script = (f'mount -t tmpfs -o size=4k tmpfs {full} && '

@@ -82,8 +82,7 @@ def test_get_fields_and_set_writes_in_order_without_commit(ap_factory, client):
         # blank, but its network is "wpa-personal": the empty key is written
         ("interface", "wlan1vap7", None, "wpa-personal-key", ""),
     ]
-    # Radio 2 touches only the security and keys of wlan0; wlan0vap1 is
-    # plain text already.
+    # Radio 2 touches only wlan0's security and keys; wlan0vap1 is plain text already.
     assert set_writes(client, ap, 2, {1: ("ignored", "99", "6", "")}, state=1) == [
         ("interface", "wlan0", None, "wpa-personal-key", ""),
         ("interface", "wlan0vap6", None, "wpa-personal-key", ""),
