@@ -35,17 +35,16 @@ def await_restore_result(client, ap, limit=60):
     raise AssertionError(f"restore still running after {limit} queries")
 
 
-@pytest.mark.parametrize("server_type", [TFTP, HTTP])
-def test_backup_arrives_on_the_tftp_server_intact(ap, client, tftp, server_type):
+def test_backups_arrive_intact_by_tftp_whatever_the_server_type_and_over_ipv6(ap, client, tftp,
+                                                                              tftp6):
     # An HTTP server type is accepted and the upload still goes by TFTP.
-    text = backup(client, ap, tftp, server_type, "backup-1.cfg").decode()
-    assert f"system\t-\t-\tsystem-name\t{ap.name}\n" in text
-    assert "\tstatus\tconfig backup" not in text, "run state stays out of backups"
-    reply = transfer(client, ap, OP_BACKUP, query_body())
-    assert (reply.sst, reply.result, reply.message) == (2, 0, "")
-
-
-def test_ipv6_backup_names_the_server_unbracketed(ap, client, tftp6):
+    for server_type, name in ((TFTP, "backup-1.cfg"), (HTTP, "backup-2.cfg")):
+        text = backup(client, ap, tftp, server_type, name).decode()
+        assert f"system\t-\t-\tsystem-name\t{ap.name}\n" in text
+        assert "\tstatus\tconfig backup" not in text, "run state stays out of backups"
+        reply = transfer(client, ap, OP_BACKUP, query_body())
+        assert (reply.sst, reply.result, reply.message) == (2, 0, "")
+    # Over IPv6 the server is named unbracketed.
     ap.write_file("/system/cfg/debug", "")
     backup(client, ap, tftp6, TFTP, "b6.cfg", UTIL_IPV6)
     ap.wait_output(r"SYSCMD: tftp -p 2001:db8::1 -l b6\.cfg -r b6\.cfg\n")
