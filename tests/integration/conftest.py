@@ -1,28 +1,8 @@
-"""Fixtures of the integration suite: simulated access points in the device
-sandbox (sim/tarnsim.py) and a management-side UDP endpoint.
-
-    ap            a fresh AP (tarn-ap1, a tarnsim.Device): store seeded
-                  from the factory defaults plus its identity, tarnd (with
-                  -d) started by the management daemon, first announcement
-                  seen.
-    ap_factory    ap_factory(count=1, seed=None, daemon_args=None,
-                  start=True): more APs on the same segment, numbered on
-                  (ap1, ap2, ...). Returns the Device for count=1, else a
-                  list. seed: loaded after the identity (tarnsim.seed_lines).
-                  daemon_args: tarnd's arguments (default ["-d"]).
-                  start=False: store seeded, nothing running; call
-                  dev.start_daemon(args).
-    client        a tarnclient.Client in the utility namespace.
-    util_run      util_run(cmd): a command in the utility namespace
-                  (CompletedProcess, text).
-    segment       the tarnsim.Segment behind all of them.
-    tarn          tarn(*args, password=, timeout=, env=, input=): the utility run in
-                  the utility namespace with the password in its environment.
-    at            at(*args): tarn -d <ap's address> args.
-
-Everything is stopped and every namespace deleted in teardown, whatever the
-test's outcome. A failing test's report carries the APs' logs.
-"""
+"""Fixtures: simulated access points in the device sandbox (sim/tarnsim.py), a
+protocol client and tarn, all in the utility namespace. `ap` is a fresh AP whose
+first announcement was seen; `ap_factory(count, seed, daemon_args, start)` adds
+more. Teardown stops everything and deletes every namespace whatever the outcome;
+a failing test's report carries the APs' logs."""
 
 import os
 import pty
@@ -88,8 +68,7 @@ def pytest_runtest_makereport(item, call):
 
 @pytest.fixture(autouse=True, scope="session")
 def _cache_home(tmp_path_factory):
-    """tarn keeps the devices it discovers in the user's cache folder: the
-    suite's runs keep theirs in the session's folder, not in root's home."""
+    """tarn caches discovered devices in the session's folder, not in root's home."""
     os.environ["XDG_CACHE_HOME"] = str(tmp_path_factory.mktemp("cache"))
 
 
@@ -150,18 +129,15 @@ def ran(res, status=0, stderr="", stdout=""):
 
 
 def tarnd_writes(ap, after=0):
-    """(section, key, value) of what tarnd wrote to the AP's store after `after`."""
     return [(e.section, e.key, e.value) for e in ap.journal(after=after) if e.writer == "tarnd"]
 
 
 def wait_restart(ap, old_pid, timeout=30):
-    """Waits until a tarnd other than `old_pid` runs on the AP."""
     ap.wait_until(lambda: ap.daemon_pid() not in (None, old_pid), timeout=timeout,
                   what="tarnd restarted")
 
 
 def _finish(proc, timeout, before_wait=None):
-    """(exit status, stdout, stderr) of `proc`; killed if still running."""
     try:
         if before_wait:
             before_wait()
@@ -174,9 +150,7 @@ def _finish(proc, timeout, before_wait=None):
 
 
 def run_seeing_requests(segment, argv, on_request, limit=150):
-    """Runs argv in the utility namespace and hands each request on the
-    request port meanwhile to on_request(header, datagram); returns (exit
-    status, stdout, stderr). Gives up on the command after `limit` seconds."""
+    """(status, stdout, stderr) of argv, each request it sends meanwhile handed to on_request."""
     sock = segment.socket(tarnclient.PORT_REQUEST)
     proc = segment.util_popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
@@ -195,8 +169,7 @@ def run_seeing_requests(segment, argv, on_request, limit=150):
 
 
 def run_on_terminal(segment, argv, answer, timeout=60):
-    """Runs tarn's `argv` in the utility namespace with a terminal as standard
-    input, answers `answer` and returns (exit status, stdout, stderr)."""
+    """(status, stdout, stderr) of tarn `argv` answering `answer` on a terminal."""
     master, slave = pty.openpty()
     proc = segment.util_popen(["env", f"TARN_PASSWORD={PASSWORD}", TARN, *argv], stdin=slave,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -210,7 +183,6 @@ def run_on_terminal(segment, argv, answer, timeout=60):
 
 
 def firmware_image(folder, version):
-    """A firmware image of `version` with a random payload, built in `folder`."""
     payload, image = folder / f"payload-{version}", folder / f"fw-{version}.bin"
     payload.write_bytes(os.urandom(20000))
     subprocess.run([BUILD / "platform/device/mkfwimage", version, payload, image], check=True,

@@ -1,8 +1,5 @@
-"""An independent encoding of the management protocol, for the tests.
-
-Written from the protocol's description, not from the daemon's code, so
-that a test compares the daemon's bytes with a second opinion.
-"""
+"""The management protocol encoded from its description, not the daemon's code:
+a second opinion on the daemon's bytes."""
 
 import base64
 import select
@@ -32,28 +29,15 @@ DEFAULT_AUTH = ("admin", "tarnadmin")
 
 # Operation code -> (name, credentials required), in the daemon's table order.
 OPS = {
-    0xA1: ("Discover", False),
-    0xA2: ("SetBasicInfo", True),
-    0xA3: ("UserVerify", True),
-    0xA4: ("ChangeAdmin", True),
-    0xA5: ("QuerySupportedFunc", True),
-    0xA6: ("GetNetAdvSettings", True),
-    0xA7: ("SetNetAdvSettings", True),
-    0xAA: ("FactoryResetWithoutIP", True),
-    0xAB: ("FactoryReset", True),
-    0xAC: ("GetDateTime", True),
-    0xAD: ("SetDateTime", True),
-    0xC0: ("CommitSettings", True),
-    0xC9: ("QueryNetStatus", True),
-    0xD0: ("QueryNeighbor", False),
-    0xD1: ("SetMultiSSID_Config", True),
-    0xD2: ("VLAN_Config", True),
-    0xD4: ("SNMP_Config", False),
-    0xD8: ("GetMultiSSID_Config", True),
-    0x100: ("FirmwareUpgrade", False),
-    0x101: ("ConfigBackup", False),
-    0x102: ("ConfigUpgrade", False),
-    0x103: ("Reboot", False),
+    0xA1: ("Discover", False), 0xA2: ("SetBasicInfo", True), 0xA3: ("UserVerify", True),
+    0xA4: ("ChangeAdmin", True), 0xA5: ("QuerySupportedFunc", True),
+    0xA6: ("GetNetAdvSettings", True), 0xA7: ("SetNetAdvSettings", True),
+    0xAA: ("FactoryResetWithoutIP", True), 0xAB: ("FactoryReset", True),
+    0xAC: ("GetDateTime", True), 0xAD: ("SetDateTime", True), 0xC0: ("CommitSettings", True),
+    0xC9: ("QueryNetStatus", True), 0xD0: ("QueryNeighbor", False),
+    0xD1: ("SetMultiSSID_Config", True), 0xD2: ("VLAN_Config", True), 0xD4: ("SNMP_Config", False),
+    0xD8: ("GetMultiSSID_Config", True), 0x100: ("FirmwareUpgrade", False),
+    0x101: ("ConfigBackup", False), 0x102: ("ConfigUpgrade", False), 0x103: ("Reboot", False),
 }
 OP = {name: code for code, (name, _) in OPS.items()}
 
@@ -73,22 +57,14 @@ def parse_header(datagram):
 
 
 def cred_block(user, password):
-    """The 128-byte credential block that precedes a protected operation's
-    body: user name and password, each Base64 text zero-padded to 64 bytes
-    (cut, as a sender with fixed fields would)."""
+    """User name and password, each Base64 text in a zero-padded (or cut) 64-byte field."""
     return b"".join(text_field(base64.b64encode(t.encode()), CRED_FIELD) for t in (user, password))
 
 
 def request(op, body=b"", *, tag=0x1234, mac=None, ip=None, addressed=True, auth=_AUTO,
             body_len=None):
-    """A request datagram.
-
-    addressed: status 0x7777 with the target's `mac` and `ip` (both
-    required); otherwise a broadcast request (status 0, MAC FF..FF, IP
-    0.0.0.0 unless given). auth: (user, password), or None for no
-    credential block; by default the block of admin/tarnadmin is added for
-    the operations that need one. body_len: the header's body length
-    (default: the body's length)."""
+    """A request datagram, addressed to `mac` and `ip` or broadcast; by default it
+    carries the default credentials when the operation needs them."""
     if auth is _AUTO:
         auth = DEFAULT_AUTH if OPS.get(op, ("", False))[1] else None
     if addressed:
@@ -105,7 +81,7 @@ def request(op, body=b"", *, tag=0x1234, mac=None, ip=None, addressed=True, auth
 
 
 def to(device, op, body=b"", **kw):
-    """An addressed request for a sandbox AP (anything with .mac and .ip)."""
+    """An addressed request for a sandbox AP."""
     return request(op, body, mac=device.mac, ip=device.ip, **kw)
 
 
@@ -117,15 +93,12 @@ def _address_bytes(value, size):
 
 
 def text_field(text, width):
-    """A fixed-width text field: zero-padded, cut at the width."""
     raw = text if isinstance(text, bytes) else text.encode()
     return raw[:width].ljust(width, b"\0")
 
 
 def mask(datagram, ranges):
-    """A copy of `datagram` with the byte ranges [(offset, length), ...]
-    zeroed: for comparing whole replies that hold volatile bytes (a tag, a
-    clock)."""
+    """`datagram` with the (offset, length) ranges zeroed, to compare replies with a tag or clock."""
     out = bytearray(datagram)
     for offset, length in ranges:
         out[offset:offset + length] = bytes(len(out[offset:offset + length]))
@@ -136,10 +109,7 @@ TAG = [(2, 2)]   # mask() range of the header's tag
 
 
 class Client:
-    """The management utility's end of the segment: a socket on the reply
-    port (also used to send) and one on the request port for
-    announcements. The sockets are created by the caller in the utility
-    namespace (see conftest)."""
+    """The utility's end: a socket on the reply port (also sends) and one for announcements."""
 
     def __init__(self, reply_sock, announce_sock, own_ip):
         self.reply_sock = reply_sock
@@ -154,12 +124,8 @@ class Client:
         self.reply_sock.sendto(bytes(datagram), (BROADCAST, PORT_REQUEST))
 
     def exchange(self, datagram, timeout=2.0, count=None, settle=0.3):
-        """Sends a request and returns the reply datagrams on port 62992.
-
-        With `count`, returns as soon as that many have arrived (or at
-        `timeout`). Without, returns `settle` seconds after the last reply,
-        or at `timeout` with none. Datagrams that arrived before the request
-        are dropped first."""
+        """The replies to a request: `count` of them, or those until `settle` s pass
+        without another; stale datagrams are dropped first."""
         for s in (self.reply_sock, self.announce_sock):
             while select.select([s], [], [], 0)[0]:
                 s.recvfrom(65536)
@@ -176,9 +142,7 @@ class Client:
         return got
 
     def result(self, datagram, device):
-        """Sends a request that `device` answers with a result: checks the
-        38-byte reply (header, 32-bit result, twelve zero bytes) and
-        returns the result."""
+        """The 32-bit result of `device`'s 38-byte reply, checked to end in twelve zero bytes."""
         h = parse_header(datagram)
         replies = self.exchange(datagram, count=1)
         assert [(r[:HEADER_LEN], r[26:]) for r in replies] == [

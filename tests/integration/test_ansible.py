@@ -1,6 +1,4 @@
-"""The Ansible collection in contrib/ansible against simulated devices:
-Debian's ansible-core runs in the utility namespace, with every file it
-writes under the test's folder."""
+"""The contrib/ansible collection run by ansible-core in the utility namespace."""
 import json
 
 import pytest
@@ -27,8 +25,9 @@ def ansible(util_run, tmp_path):
     return run
 
 
-def test_inventory_lists_the_devices_that_answer(ap_factory, tarn, ansible, tmp_path):
-    one, two = ap_factory(count=2)
+def test_inventory_lists_the_devices_and_a_playbook_applies_once(ap_factory, tarn, ansible,
+                                                                 tmp_path):
+    one, two = devices = ap_factory(count=2)
     ran(tarn("-d", one.ip_text, "set", "--name", "lobby"))
     ran(tarn("-d", two.ip_text, "set", "--name", "localhost"))
     config = tmp_path / "fleet.tarn.yml"
@@ -43,21 +42,6 @@ def test_inventory_lists_the_devices_that_answer(ap_factory, tarn, ansible, tmp_
     assert hostvars[two.mac_text]["tarn_name"] == "localhost"
     assert set(inventory["tarn_devices"]["hosts"]) == set(hostvars)
 
-
-def play(ansible, tmp_path, manifest, *flags):
-    """Runs a playbook of one tarn_apply task; returns the task's result and
-    the play's changed count."""
-    playbook = tmp_path / "fleet.yml"
-    playbook.write_text(
-        "- hosts: localhost\n  connection: local\n  gather_facts: false\n  tasks:\n"
-        f"    - tarn.fleet.tarn_apply: {{manifest: {manifest}, tarn: {TARN}, timeout: 1}}\n")
-    out = json.loads(ran(ansible("ansible-playbook", "-i", "localhost,", str(playbook), *flags)).stdout)
-    (task,) = out["plays"][0]["tasks"]
-    return task["hosts"]["localhost"], out["stats"]["localhost"]["changed"]
-
-
-def test_playbook_applies_once_and_check_mode_changes_nothing(ap_factory, ansible, tmp_path):
-    devices = ap_factory(count=2)
     manifest = tmp_path / "fleet.yaml"
     manifest.write_text("devices:\n" + "".join(
         f"  \"{d.mac_text}\": {{wlan: {{\"2.4\": {{1: {{ssid: visitors}}}}}}}}\n"
@@ -75,3 +59,14 @@ def test_playbook_applies_once_and_check_mode_changes_nothing(ap_factory, ansibl
     assert sorted(r["mac"] for r in result["results"] if r["changes"]) == \
         sorted(d.mac_text for d in devices)
     assert play(ansible, tmp_path, manifest)[1] == 0
+
+
+def play(ansible, tmp_path, manifest, *flags):
+    """The result of a playbook's one tarn_apply task, and the play's changed count."""
+    playbook = tmp_path / "fleet.yml"
+    playbook.write_text(
+        "- hosts: localhost\n  connection: local\n  gather_facts: false\n  tasks:\n"
+        f"    - tarn.fleet.tarn_apply: {{manifest: {manifest}, tarn: {TARN}, timeout: 1}}\n")
+    out = json.loads(ran(ansible("ansible-playbook", "-i", "localhost,", str(playbook), *flags)).stdout)
+    (task,) = out["plays"][0]["tasks"]
+    return task["hosts"]["localhost"], out["stats"]["localhost"]["changed"]

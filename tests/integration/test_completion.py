@@ -1,7 +1,4 @@
-"""Shell completion of tarn: bash's completion function run in a subshell
-with bash-completion loaded, zsh's with its completion helpers replaced by
-printers, and the device cache that `tarn discover` writes for them.
-"""
+"""tarn's bash and zsh completion (zsh's helpers replaced by printers) and its device cache."""
 import os
 import re
 import shutil
@@ -27,8 +24,7 @@ CACHED = [("02:00:00:00:00:01", "192.0.2.11", "lobby"),
 
 
 def bash_complete(line, cwd=None, env=None, program=str(TARN)):
-    """What bash offers at the end of `line` ("tarn ..."), as the completion
-    function leaves it in COMPREPLY, the program typed as `program`."""
+    """COMPREPLY at the end of `line` ("tarn ..."), the program typed as `program`."""
     words = WORD.findall(line)
     if line.endswith(" "):
         words.append("")
@@ -59,10 +55,24 @@ def cache_home(tmp_path, monkeypatch):
     return tmp_path
 
 
-def test_commands_are_those_of_the_help_and_the_hidden_one_is_not_offered():
+def test_commands_options_and_file_names(tmp_path):
     offered = bash_complete("tarn ")
-    assert offered == help_commands()
-    assert "__complete" not in offered
+    assert offered == help_commands() and "__complete" not in offered
+    get = bash_complete("tarn -d 192.0.2.11 wlan get --")
+    assert {"--radio", "--show-keys", "--json", "--password-file"} <= set(get)
+    assert "--vap" not in get
+    assert {"--vap", "--ssid", "--security", "--key"} <= set(
+        bash_complete("tarn wlan set --radio 2.4 --"))
+    assert "-d" in bash_complete("tarn discover -")
+    (tmp_path / "secret.txt").write_text("x\n")
+    (tmp_path / "other").write_text("y\n")
+    assert bash_complete("tarn --password-file sec", cwd=tmp_path) == ["secret.txt"]
+    assert bash_complete("tarn passwd --new-password-file o", cwd=tmp_path) == ["other"]
+    # A program typed with a tilde completes itself.
+    (tmp_path / "bin").mkdir()
+    shutil.copy(TARN, tmp_path / "bin" / "tarn")
+    assert bash_complete("tarn wl", env={**os.environ, "HOME": str(tmp_path)},
+                         program="~/bin/tarn") == ["wlan"]
 
 
 @pytest.mark.parametrize("line,expected", [
@@ -86,29 +96,6 @@ def test_words_and_option_values(cache_home, line, expected):
     assert bash_complete(line) == expected
 
 
-def test_options_follow_the_action_given():
-    get = bash_complete("tarn -d 192.0.2.11 wlan get --")
-    assert {"--radio", "--show-keys", "--json", "--password-file"} <= set(get)
-    assert "--vap" not in get
-    assert {"--vap", "--ssid", "--security", "--key"} <= set(
-        bash_complete("tarn wlan set --radio 2.4 --"))
-    assert "-d" in bash_complete("tarn discover -")
-
-
-def test_a_program_typed_with_a_tilde_completes_itself(tmp_path):
-    (tmp_path / "bin").mkdir()
-    shutil.copy(TARN, tmp_path / "bin" / "tarn")
-    assert bash_complete("tarn wl", env={**os.environ, "HOME": str(tmp_path)},
-                         program="~/bin/tarn") == ["wlan"]
-
-
-def test_password_files_complete_as_file_names(tmp_path):
-    (tmp_path / "secret.txt").write_text("x\n")
-    (tmp_path / "other").write_text("y\n")
-    assert bash_complete("tarn --password-file sec", cwd=tmp_path) == ["secret.txt"]
-    assert bash_complete("tarn passwd --new-password-file o", cwd=tmp_path) == ["other"]
-
-
 def test_zsh_function_describes_words_and_escapes_colons(cache_home):
     def zsh(*words, program=str(TARN), home=os.environ.get("HOME", "/")):
         script = (f"HOME={home!r}; words=({' '.join(repr(w) for w in (program,) + words)}); "
@@ -130,13 +117,11 @@ def test_zsh_function_describes_words_and_escapes_colons(cache_home):
     assert zsh("'wl'", program="~/tarn", home=str(TARN.parent)) == zsh("wl")
 
 
-# ---- the cache that discovery writes (in the device sandbox)
-
 def discover(util_run, home):
     return util_run(f"XDG_CACHE_HOME={home} {TARN} -t 1 discover")
 
 
-def test_discover_puts_the_devices_found_first_and_keeps_the_cache_bounded(
+def test_discover_puts_the_devices_found_first_keeps_the_cache_bounded_or_is_silent(
         ap_factory, util_run, tmp_path):
     ap_factory(2)
     (tmp_path / "tarn").mkdir()
@@ -156,8 +141,6 @@ def test_discover_puts_the_devices_found_first_and_keeps_the_cache_bounded(
     env = {**os.environ, "XDG_CACHE_HOME": str(tmp_path)}
     assert bash_complete("tarn -d 02", env=env) == ["02:00:00:00:00:01", "02:00:00:00:00:02"]
 
-
-def test_an_unwritable_cache_is_silent(ap, util_run, tmp_path):
     blocker = tmp_path / "file"
     blocker.write_text("not a folder\n")
     res = discover(util_run, blocker)

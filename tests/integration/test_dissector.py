@@ -1,6 +1,5 @@
-"""The Wireshark dissector tools/wireshark/tarn.lua through tshark: on the checked-in session
-(tests/data/tarn-session.pcap, from tools/wireshark/capture_session.py), on a header one byte
-short and on a live capture in the sandbox while the tarn utility runs."""
+"""The Wireshark dissector tools/wireshark/tarn.lua through tshark, on the checked-in
+session (tests/data/tarn-session.pcap) and on a live capture in the sandbox."""
 import shutil
 import subprocess
 import sys
@@ -128,9 +127,7 @@ def test_live_capture_of_the_tarn_utility(segment, ap, at, tmp_path):
 
 
 def test_operations_follow_the_protocol_table(tmp_path):
-    """Every operation of proto/operations.h, request and reply with the table's body sizes (and
-    credential block), reads with the table's name and neither a short body nor trailing data;
-    then a header one byte short is marked."""
+    """Every operation of proto/operations.h with the table's body sizes, then a short header."""
     table = subprocess.run([BUILD / "proto" / "tarn-proto-ops"], capture_output=True, text=True,
                            check=True, timeout=30).stdout.split("\n")[:-1]
     lines, expected = [], []

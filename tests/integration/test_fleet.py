@@ -43,8 +43,7 @@ def test_the_cycle(ap_factory, tarn, tmp_path):
     assert [(d["mac"], d["changes"]) for d in unchanged["devices"]] == [
         (d.mac_text, []) for d in aps]
 
-    # The edit: the 2.4 GHz guest network of every device becomes a
-    # protected "visitors", ap2 is renamed, ap5 leaves the manifest.
+    # Every 2.4 GHz guest network becomes a protected "visitors", ap2 is renamed, ap5 left out.
     text = res.stdout.replace("name: tarn-ap2", "name: reception")
     text = re.sub(r'("2\.4":\n(?:.*\n)*?\s+1:\n\s+ssid: )"guest"\n(\s+)vlan: 1\n\s+security: open',
                   r'\1visitors\n\2vlan: 20\n\2security: wpa2-personal\n\2key: env:GUEST_KEY', text)
@@ -108,9 +107,8 @@ def test_a_device_that_stops_answering_in_the_middle_of_an_apply(ap_factory, seg
     assert code == 1, err
     results = {r["mac"]: r for r in json.loads(out)["results"]}
     lost = results.pop(victim.mac_text)
-    # The daemon stops once the name is stored: tarn's search for the device
-    # or its commit meets the silence, as the machine's load decides. Either
-    # way the report says what is left undone.
+    # tarn's search for the device or its commit meets the silence, as the
+    # machine's load decides; either way the report says what is left undone.
     assert lost["verified"] is False
     assert lost["error"] == (
         "the address settings were written, but the device was not found at its new "

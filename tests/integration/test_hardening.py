@@ -1,7 +1,4 @@
-"""What a host on the segment or a local user could turn against the
-daemon's files and descriptors: the capture files it writes as root in a
-folder others may reach, and the descriptors the device programs it starts
-would inherit."""
+"""What a host on the segment or a local user could turn against the daemon."""
 
 import os
 import stat
@@ -13,9 +10,8 @@ VLAN = 0xD2
 
 
 def test_capture_files_are_private_and_never_follow_links(ap, client):
-    """Capture numbers 0 and 1 are taken by a planted link and a FIFO: both
-    are refused (the FIFO without waiting for a reader), the third request
-    is saved readable by root alone."""
+    """Capture numbers 0 and 1 are taken by a planted link and a FIFO (refused without
+    waiting for a reader); the third is saved readable by root alone."""
     ap.run(f"ln -s /etc/tarn-planted {CAPTURE}/tarn_req_0000 && mkfifo {CAPTURE}/tarn_req_0001",
            check=True)
     requests = [tc.to(ap, 0x99, tag=tag) for tag in (1, 2, 3)]
@@ -32,8 +28,7 @@ def test_capture_files_are_private_and_never_follow_links(ap, client):
 
 
 def test_device_programs_inherit_no_descriptor(ap, client):
-    """A stand-in for `submit` lists the descriptors it was started with:
-    standard input, output and error only."""
+    """A stand-in for `submit` lists the descriptors it was started with."""
     ap.write_file("/usr/sbin/submit", "#!/usr/bin/python3\n"
                   "import os\n"
                   "fds = {fd: os.readlink(f'/proc/self/fd/{fd}') for fd in os.listdir('/proc/self/fd')\n"

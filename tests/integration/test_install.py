@@ -1,13 +1,7 @@
-"""The install rule and what it installs: the files a device ships, and
-the files the sandbox runs.
-
-The daemon runs as root and parses datagrams from anyone on the segment, so
-a build change must not silently drop its hardening, load a library from a
-folder it does not own, or need a C++ runtime that the device lacks: this
-checks the staged files themselves rather than the build's settings. The
-stage is the one the sandbox installs into its access points (sim/stage.py),
-built for the target under test ($TARN_TARGET).
-"""
+"""The staged files (sim/stage.py, what the sandbox's APs run) themselves, not the
+build's settings: the daemon runs as root and parses anyone's datagrams, so a
+build change must not drop its hardening, load a library from a folder it does
+not own, or need a C++ runtime the device lacks."""
 import json
 import os
 import re
@@ -20,10 +14,7 @@ import stage as staging
 from conftest import SOURCE, ran
 
 
-# What the daemon may need at run time: the C library (on armhf with its
-# dynamic loader, from which ARM's C library exports the stack protector's
-# guard), libcrypto, libcrypt and the store library; no C++ runtime, no
-# libgcc_s.
+# No C++ runtime, no libgcc_s; armhf's loader exports the stack protector's guard.
 DAEMON_NEEDED = re.compile(r"^(libc\.so\.6|ld-linux-armhf\.so\.3|libcrypto\.so\.3"
                            r"|libcrypt\.so\.1|liblsqlquery\.so\.1)$")
 
@@ -45,8 +36,7 @@ def shippable(build):
 
 @pytest.fixture(scope="module")
 def build(tmp_path_factory):
-    """The tree under test when it is configured for /usr (as `make` does)
-    and not sanitized; otherwise a release tree configured and built here."""
+    """The tree under test if shippable, else a release tree built here."""
     tree = Path(os.environ.get("TARN_BUILD", SOURCE / "build"))
     if shippable(tree):
         return tree
@@ -75,41 +65,24 @@ def readelf(*args):
 
 
 def dynamic_entries(path, tag):
-    """The values of the dynamic section's `tag` entries (NEEDED, RUNPATH...)."""
     return re.findall(rf"\({tag}\)\s+[^\[]*\[(.*)\]", readelf("-d", path))
 
 
-def test_no_staged_binary_searches_a_relative_or_empty_path(elf_files):
+def test_staged_binaries_load_only_what_they_own_and_the_daemon_is_hardened(elf_files, stage):
     # An empty entry is the current directory: a daemon run from /tmp would
     # load whatever library a transfer had just put there.
     assert elf_files
-    bad = {}
-    for p in elf_files:
-        for tag in ("RUNPATH", "RPATH"):
-            for value in dynamic_entries(p, tag):
-                entries = value.split(":")
-                if any(not e or not (e.startswith("/") or e.startswith("$ORIGIN/"))
-                       for e in entries):
-                    bad[str(p)] = f"{tag} {value!r}"
-    assert not bad
-
-
-def test_daemon_needs_no_cxx_runtime(stage):
-    needed = dynamic_entries(stage / "usr/sbin/tarnd", "NEEDED")
-    assert needed and "liblsqlquery.so.1" in needed
-    assert [n for n in needed if not DAEMON_NEEDED.match(n)] == []
-
-
-@pytest.mark.parametrize("what,args,pattern", [
-    ("position independent", ("-h",), r"DYN \(Position-Independent Executable file\)"),
-    ("bind now", ("-d",), "BIND_NOW"),
-    ("relro segment", ("-l",), "GNU_RELRO"),
-    ("stack not executable", ("-l",), r"GNU_STACK .* RW +0x"),
-    ("stack protector", ("--dyn-syms",), "__stack_chk_fail"),
-    ("fortified libc calls", ("--dyn-syms",), "_chk@"),
-])
-def test_daemon_is_hardened(stage, what, args, pattern):
-    assert re.search(pattern, readelf(*args, stage / "usr/sbin/tarnd")), what
+    assert {str(p): f"{tag} {value!r}" for p in elf_files for tag in ("RUNPATH", "RPATH")
+            for value in dynamic_entries(p, tag)
+            if any(not e or not e.startswith(("/", "$ORIGIN/")) for e in value.split(":"))} == {}
+    daemon = stage / "usr/sbin/tarnd"
+    needed = dynamic_entries(daemon, "NEEDED")
+    assert "liblsqlquery.so.1" in needed and [n for n in needed if not DAEMON_NEEDED.match(n)] == []
+    for args, pattern in ((("-h",), r"DYN \(Position-Independent Executable file\)"),
+                          (("-d",), "BIND_NOW"), (("-l",), "GNU_RELRO"),
+                          (("-l",), r"GNU_STACK .* RW +0x"),  # stack not executable
+                          (("--dyn-syms",), "__stack_chk_fail"), (("--dyn-syms",), "_chk@")):
+        assert re.search(pattern, readelf(*args, daemon)), pattern
 
 
 def test_daemon_sources_are_compiled_hardened(build):
@@ -127,7 +100,6 @@ def test_daemon_sources_are_compiled_hardened(build):
 
 
 def test_sandbox_runs_the_staged_files(ap, stage):
-    """The AP's daemon is the staged file, and maps nothing from the build."""
     assert ap.read_bytes("/usr/sbin/tarnd") == (stage / "usr/sbin/tarnd").read_bytes()
     pid = ap.daemon_pid()
     maps = Path(f"/proc/{pid}/maps").read_text()
@@ -138,27 +110,22 @@ def test_sandbox_runs_the_staged_files(ap, stage):
     order = "big" if staging.elf_header(stage / "usr/sbin/tarnd").data == 2 else "little"
     ap.wait_output(rf"This a {order} endian system", stream="stderr")
     sysroot = staging.target_env(ap.segment.build).get("QEMU_LD_PREFIX")
-    if sysroot:
-        # Under emulation the process is QEMU's, and the target's libraries
-        # come from the sysroot.
+    if sysroot:  # under emulation
         assert "qemu" in os.readlink(f"/proc/{pid}/exe")
         assert sysroot in maps
 
 
-def test_systemd_unit_verifies(stage, tmp_path):
+def test_systemd_unit_and_procd_script_start_the_installed_daemon(stage, tmp_path):
     unit = (SOURCE / "packaging/systemd/tarnd.service").read_text()
     assert "\nExecStart=/usr/sbin/tarnd\n" in unit
-    # systemd-analyze checks that the program exists: the staged one here.
+    # systemd-analyze checks that the program and the manual page it names
+    # exist: the staged ones here.
     copy = tmp_path / "tarnd.service"
     copy.write_text(unit.replace("ExecStart=/usr/sbin/tarnd", f"ExecStart={stage}/usr/sbin/tarnd"))
-    # and that the manual page it names exists: the staged one too.
     res = ran(subprocess.run(["systemd-analyze", "verify", str(copy)], capture_output=True,
                              text=True, timeout=60,
                              env={**os.environ, "MANPATH": f"{stage}/usr/share/man"}))
     assert "tarnd.service" not in res.stderr
-
-
-def test_procd_init_script_parses_and_starts_the_installed_daemon(stage):
     script = SOURCE / "packaging/openwrt/tarnd/files/tarnd.init"
     ran(subprocess.run(["sh", "-n", str(script)], capture_output=True, text=True))
     prog = re.search(r"^PROG=(\S+)$", script.read_text(), re.M).group(1)

@@ -14,8 +14,7 @@ def test_lint_live_finds_what_the_devices_report(ap_factory, tarn, tmp_path):
     manifest.write_text(f"devices:\n  \"{one.mac_text}\":\n  \"{two.mac_text}\":\n")
     res = ran(tarn("lint", str(manifest), "--live", "--json"), 1)
     found = {(f["code"], f["location"]) for f in json.loads(res.stdout)["findings"]}
-    # "guest" is open on both radios of the second device and on the 5 GHz
-    # radio of the first, which differs from its own 2.4 GHz network.
+    # "guest" is open on both radios of two and on one's 5 GHz radio, unlike its 2.4 GHz one.
     assert found == {("wep", one.mac_text), ("duplicate-name", two.mac_text),
                      ("open-network", one.mac_text), ("open-network", two.mac_text),
                      ("ssid-mismatch", one.mac_text), ("ssid-mismatch", two.mac_text)}, res.stdout

@@ -1,6 +1,4 @@
-"""Watching a fleet: tarn exporter scraped by a real Prometheus server, the
-events of tarn watch and its --exec hook, and the monitoring-plugin check,
-all in the sandbox's utility namespace."""
+"""tarn exporter scraped by a real Prometheus, tarn watch and its --exec hook, tarn check."""
 import json
 import re
 import signal
@@ -25,8 +23,7 @@ FAKE_MAC = "02:00:00:00:00:99"
 
 
 def stop(proc):
-    """SIGTERM, then the exit status; a process still running 10 s later is
-    killed and None returned."""
+    """The exit status after SIGTERM, or None if it had to be killed 10 s later."""
     if proc.poll() is None:
         proc.send_signal(signal.SIGTERM)
     try:
@@ -39,11 +36,8 @@ def stop(proc):
 
 @pytest.fixture
 def background(segment, tmp_path):
-    """background(argv, clean_stop=False, **popen) starts a program in the
-    utility namespace, its output in files: proc.lines() reads the complete
-    lines of its standard output, proc.errors() its standard error. Every
-    one is stopped by its PID in teardown, and the test fails if one ignores
-    SIGTERM, or if one started with clean_stop does not exit 0."""
+    """background(argv, clean_stop=False, **popen): a program in the utility namespace,
+    stopped by PID in teardown, which fails if it ignores SIGTERM or (clean_stop) exits non-zero."""
     procs = []
 
     def start(argv, clean_stop=False, **kw):
@@ -75,7 +69,6 @@ def start_exporter(background, *options):
 
 
 def samples(text, name):
-    """{labels-text: value} of one metric in an exposition."""
     return {m.group(1): m.group(2)
             for m in re.finditer(rf"^{name}(?:{{(.*)}})? (\S+)$", text, re.M)}
 
@@ -134,8 +127,7 @@ def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, tarn, bac
                      lost_after + 3 * scrape + 10, "the stopped device down in Prometheus")
     assert time.monotonic() - stopping >= lost_after - 1.5, "down before the lost threshold"
 
-    # What the exporter serves is valid exposition text, and the rules and
-    # the dashboard use only metrics it serves.
+    # Valid exposition text, and the rules and the dashboard use only what it serves.
     text = http_get(segment, f"http://{EXPORTER}/metrics")
     ran(subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True,
                        text=True, timeout=30))
@@ -154,8 +146,7 @@ def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, tarn, bac
 def test_watch_events_and_their_command(ap, segment, background, tmp_path):
     out = tmp_path / "events"
     pwned = tmp_path / "pwned"
-    # The hook also prints, which must not reach watch's JSON lines, and
-    # fails, which watch reports.
+    # The hook prints, which must not reach watch's JSON lines, and fails, which watch reports.
     hook = (f'printf "%s\\n" "$TARN_JSON" >> {out}; echo hook-output; '
             f'env | grep -c ^TARN_PASSWORD= >> {out}.password')
     watch = background(["env", "TARN_PASSWORD=secret", TARN, "-i", tarnsim.BRIDGE, "-t", "0.5",
@@ -219,8 +210,7 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
     assert f'mac="{FAKE_MAC}",name="spare",model="",firmware="1.1.0"' in text
     assert exporter.poll() is None and watch.poll() is None
 
-    # No longer than a device that is up may stay unheard is refused: 30 s
-    # of announcements, or the discovery interval when that is shorter.
+    # Refused: shorter than an up device may stay unheard (30 s, or a shorter discovery interval).
     for argv, least in ((["watch", "--lost-after", "30"], 30),
                         (["exporter", "--listen", EXPORTER, "--lost-after", "5"], 30),
                         (["exporter", "--listen", EXPORTER, "--lost-after", "10",
@@ -275,8 +265,7 @@ def test_alerting_rules_and_exporter_unit(tmp_path):
     # The rules' own tests load (and so check) the rules.
     ran(subprocess.run(["promtool", "test", "rules", str(RULES.with_name("tarn.rules.test.yml"))],
                        capture_output=True, text=True, timeout=60))
-    # The unit runs tarn from the configured prefix; as installed it would
-    # run the built tarn.
+    # The unit runs tarn from the configured prefix.
     prefix = re.search(r"^CMAKE_INSTALL_PREFIX:PATH=(.*)$", (BUILD / "CMakeCache.txt").read_text(),
                        re.M).group(1)
     installed = f"{prefix.rstrip('/')}/bin/tarn"

@@ -1,5 +1,4 @@
-"""Dynamic DNS, commit, network status and the two factory resets, end to end in the
-device sandbox with the stand-in management daemon carrying out the trigger keys."""
+"""Dynamic DNS, commit, network status and the two factory resets, end to end."""
 
 import socket
 import struct

@@ -1,16 +1,7 @@
-"""The Debian packages, installed into a fresh root and run from there.
-
-The root is an access point of the device sandbox: an overlay of the host's
-/ in a private mount namespace, so dpkg writes only the AP's own copy of
-the package database and the host never sees the packages. The sandbox put
-the build's daemon, library and tool into the AP; they are removed first,
-so that everything that runs below comes from the packages (the device
-programs, such as the management daemon stand-in, are the platform's and
-are not packaged).
-
-Runs when TARN_DEBS names the folder that `make deb` fills (<build>-deb);
-the CTest test "packages" builds them first and sets it.
-"""
+"""The Debian packages, installed into an AP's overlay root (dpkg writes only
+the AP's copy of its database) after removing the sandbox's build copies, so
+that everything below runs from the packages. Runs when TARN_DEBS names the
+folder `make deb` fills; the CTest test "packages" sets it."""
 import json
 import os
 import subprocess
@@ -46,7 +37,7 @@ def running_programs(ap):
     return names
 
 
-def test_maintainer_scripts_never_enable_or_start_the_daemon(tmp_path):
+def test_the_daemon_package_neither_starts_nor_enables_it_and_takes_either_library(tmp_path):
     """The AP has no systemd, so read what the scripts would ask of it."""
     deb = next(d for d in packages() if d.name.startswith("tarnd_"))
     subprocess.run(["dpkg-deb", "-e", str(deb), str(tmp_path)], check=True)
@@ -61,28 +52,20 @@ def test_maintainer_scripts_never_enable_or_start_the_daemon(tmp_path):
         for n, line in enumerate(lines):
             words = line.split()
             if "deb-systemd-invoke" in words:
-                verb = words[words.index("deb-systemd-invoke") + 1]
-                assert verb in ("try-restart", "stop"), (name, line)
+                assert words[words.index("deb-systemd-invoke") + 1] in ("try-restart", "stop"), line
             if "systemctl" in words:
                 assert "start" not in words and "enable" not in words, (name, line)
             # Links are made again only for a unit the administrator enabled.
             if "deb-systemd-helper" in words and "enable" in words:
                 assert "was-enabled" in lines[n - 1], (name, lines[n - 1:n + 1])
-
-
-def test_the_daemon_accepts_the_platforms_settings_library():
-    deb = next(d for d in packages() if d.name.startswith("tarnd_"))
     depends = subprocess.run(["dpkg-deb", "-f", str(deb), "Depends"], check=True,
                              capture_output=True, text=True).stdout
-    alternatives = [d.strip() for d in depends.split(",") if "liblsqlquery" in d]
-    assert len(alternatives) == 1, depends
-    names = [a.split()[0] for a in alternatives[0].split("|")]
-    assert names == ["liblsqlquery-standin", "liblsqlquery1"], depends
+    assert [[a.split()[0] for a in d.split("|")] for d in depends.split(",")
+            if "liblsqlquery" in d] == [["liblsqlquery-standin", "liblsqlquery1"]], depends
 
 
 @pytest.fixture
 def installed(ap_factory):
-    """An AP whose daemon, settings library and lsql are the packages'."""
     ap = ap_factory(start=False)
     for path in BUILD_COPIES:
         ap.path(path).unlink()
@@ -122,9 +105,7 @@ def test_packages_install_into_a_fresh_root_and_run_there(installed, segment):
     ap.start_daemon()
     assert "tarnd" in running_programs(ap)
 
-    # The utility from the package, on the sandbox's segment; its device
-    # cache in the AP's fresh /tmp, not in the host's home seen through the
-    # overlay.
+    # Its device cache in the AP's /tmp, not the host's home seen through the overlay.
     cache = {"XDG_CACHE_HOME": "/tmp/cache"}
     found = json.loads(ran(tarnsim.run(["nsenter", "-t", str(ap.holder), "-m", "-u", "-r", "-w",
                                         f"--net=/run/netns/{segment.util_ns}", "--",

@@ -1,7 +1,4 @@
-"""tarn rollout over five simulated devices, one of which refuses the image
-because it does not fit that device's flash: the rollout halts at the
-failing wave or after the canary, leaves the rest untouched, and resumes
-once the cause is fixed."""
+"""tarn rollout over five devices, one of which refuses the image for its small flash."""
 import json
 
 from conftest import firmware_image, ran
@@ -30,8 +27,7 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     def rollout(*args):
         return tarn("rollout", "--state", state, "--json", *args, timeout=SLOW)
 
-    # By MAC, canary ap1, then waves of two: ap2 and ap3 together; ap3
-    # refuses. tarn serves the image itself.
+    # By MAC, canary ap1, then ap2 and ap3 together; ap3 refuses.
     res = ran(rollout(fw2, "--all", "--wave", "2"), 1)
     outcomes = [(e["mac"], e["outcome"]) for e in events(res, "device")]
     assert outcomes[0] == (macs[0], "upgraded"), "the canary alone, first"
@@ -47,9 +43,8 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
 
     ran(rollout(fw2, "--to", ",".join(macs)), 2, "has not finished")  # the halt is kept
 
-    # A state file that is cut off, lists no device or names one twice is
-    # refused, never read as "every device"; so is another image or a new
-    # canary on resume.
+    # A damaged state file is never read as "every device"; nor is another
+    # image or a new canary taken on resume.
     lines = open(state).read().splitlines(keepends=True)
     devices = [line for line in lines if line.startswith("device ")]
     damaged = [("was cut off", lines[:-1]),
@@ -71,16 +66,14 @@ def test_rollout_halts_at_the_failing_wave_and_after_the_canary_then_resumes(
     ran(tarn("-d", macs[2], "reboot", "--yes", "--wait", timeout=SLOW))
     res = ran(rollout("--resume"))
     resumed = [e["mac"] for e in events(res, "device")]
-    # Waves of two, each reported as its devices finish: the failed one goes
-    # in the first wave, ap5 alone in the second.
+    # The failed device goes in the first wave, ap5 alone in the second.
     assert set(resumed[:2]) == {macs[2], macs[3]} and resumed[2:] == [macs[4]], \
         "the failed one first"
     assert versions(aps) == ["2.0.0"] * 5
     ran(rollout("--resume"))
     assert versions(aps) == ["2.0.0"] * 5
 
-    # A canary that refuses halts the rollout before any other device; the
-    # manifest's order makes ap3 the canary.
+    # A refusing canary (ap3, first in the manifest) halts before any other device.
     aps[2].write_file(CAPACITY, "10000")
     manifest = tmp_path / "fleet.yaml"
     manifest.write_text("version: 1\ndevices:\n" + "".join(

@@ -1,8 +1,5 @@
-"""The daemon built with ASan and UBSan (make check SANITIZE=1) in the
-sandbox: malformed datagrams and the fuzzers' seed requests (every
-operation), then a stop through exit() so that the leak check runs. Its
-stderr log must hold no sanitizer report. Mutated requests are left to
-fuzz_request. Skipped for a build without -DTARN_SANITIZE=ON."""
+"""The daemon built with ASan and UBSan (skipped otherwise): malformed datagrams and the
+fuzzers' seed requests, then an exit() so that the leak check runs; no report in stderr."""
 
 import re
 
@@ -14,8 +11,7 @@ CACHE = BUILD / "CMakeCache.txt"
 SEEDS = SOURCE / "fuzz" / "corpus" / "request"
 # Sent last: they reset the store or restart the daemon.
 LAST = ("aa-", "ab-", "103-")
-# Given 20 s to answer: transfers answer only after their tools have given
-# up (no servers here), basic-info after reconfiguring the device.
+# Given 20 s: transfers answer once their tools give up (no servers), basic-info once applied.
 SLOW = ("100-", "101-", "102-", "a2-")
 BASIC_INFO_IP = 150 + 64  # the basic-info body's address field
 REPORT = re.compile(r"(Address|Leak|UndefinedBehavior)Sanitizer|runtime error:|ASan runtime")
@@ -26,8 +22,7 @@ pytestmark = pytest.mark.skipif(
 
 
 def _seed_requests(ap):
-    """(name, datagram) with the destructive ones last; addressed seeds go to
-    `ap`, and the basic-info request keeps the device's own address."""
+    """Destructive seeds last; addressed ones to `ap`; basic-info keeps the AP's address."""
     out = []
     for name in sorted(p.name for p in SEEDS.iterdir()):
         d = (SEEDS / name).read_bytes()

@@ -1,6 +1,4 @@
-"""The built-in TFTP and HTTP servers against busybox's tftp, tftp-hpa's tftp
-and wget, in the utility namespace: the cases of test_tarn_serve bind there
-only, on the segment's IPv4 and IPv6 addresses."""
+"""tarn's TFTP and HTTP servers against busybox's tftp, tftp-hpa and wget in the sandbox."""
 import pytest
 
 from conftest import BUILD, ran

@@ -1,8 +1,5 @@
-"""Start-up of the daemon inside a simulated access point: the command line,
-the wait for the management daemon, the failure path of its sockets, and the
-management address kept across a factory reset. Most cases use an AP whose
-management daemon is not running, so that the test decides when the PID file
-appears (written empty: no stand-in takes its text for a PID)."""
+"""Daemon start-up in an AP. Most cases start no management daemon, so that the test
+decides when the PID file appears (written empty: no stand-in takes its text for a PID)."""
 import os
 import subprocess
 import time
@@ -21,18 +18,16 @@ RESTORED_KEYS = [("management", "static-ip"), ("management", "static-mask"),
 
 @pytest.fixture
 def quiet_ap(ap_factory):
-    """An AP with a seeded store whose management daemon is not started."""
     return ap_factory(start=False)
 
 
 def sockets_of(pid):
-    """How many sockets the (waiting, so unchanging) process holds."""
     fds = f"/proc/{pid}/fd"
     return sum(os.readlink(f"{fds}/{fd}").startswith("socket:") for fd in os.listdir(fds))
 
 
 def request_port_bound(ap):
-    """Whether a UDP socket of the AP is bound to port 62976 (hex F600)."""
+    """Port 62976 is hex F600."""
     lines = ap.run("cat /proc/net/udp", check=True).stdout.splitlines()[1:]
     return any(line.split()[1].endswith(":F600") for line in lines)
 
@@ -42,22 +37,20 @@ def restored_writes(ap, after):
             if e.writer == "tarnd" and (e.section, e.key) in RESTORED_KEYS]
 
 
-# --version has no short form: -V is an unknown option like any other.
-@pytest.mark.parametrize("args,complaint", [(["-d", "-h"], None), (["-x"], "invalid option"),
-                                            (["-V"], "invalid option")])
-def test_usage_ends_with_status_0(quiet_ap, args, complaint):
+def test_usage_ends_with_status_0(quiet_ap):
     after = quiet_ap.journal_seq()
-    res = quiet_ap.run([TARND, *args], timeout=20)
-    assert (res.returncode, res.stdout) == (0, USAGE)
-    # The option parser speaks first, in its own words.
-    assert complaint in res.stderr if complaint else res.stderr == ""
+    # --version has no short form: -V is an unknown option like any other.
+    for args, complaint in ((["-d", "-h"], None), (["-x"], "invalid option"),
+                            (["-V"], "invalid option")):
+        res = quiet_ap.run([TARND, *args], timeout=20)
+        assert (res.returncode, res.stdout) == (0, USAGE)
+        # The option parser speaks first, in its own words.
+        assert complaint in res.stderr if complaint else res.stderr == "", args
     assert quiet_ap.journal(after) == []
 
 
 def test_bind_failure_ends_with_status_255(quiet_ap):
-    """The PID file is there and the request port is taken by a socket bound
-    without SO_REUSEADDR: tarnd parses its options, opens its sockets, fails
-    to bind and ends with status 255."""
+    """The request port is taken by a socket bound without SO_REUSEADDR."""
     quiet_ap.write_file(PID_FILE, "")
     code = ("import socket,sys\ns=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
             "s.bind(('255.255.255.255',62976))\nprint('bound',flush=True)\nsys.stdin.read()\n")
@@ -75,9 +68,8 @@ def test_bind_failure_ends_with_status_255(quiet_ap):
         assert quiet_ap.exists(RESERVED)
         # Every folder option runs its mkdir ...
         assert quiet_ap.exists("/tmp/cap/first") and quiet_ap.exists("/tmp/cap/second")
-        # ... unless overlong (with components short enough for mkdir, a cut
-        # command would create some) or outside the safe file-name characters
-        # (mkdir's command line would run the rest).
+        # ... unless overlong (a cut command would create some components) or
+        # outside the safe file-name characters (the shell would run the rest).
         for folder, why, absent in [
                 ("/tmp/" + "/".join(["d" * 100] * 11), "is longer than 1014 characters.",
                  ["/tmp/" + "d" * 100]),

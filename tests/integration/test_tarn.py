@@ -1,5 +1,4 @@
-"""The utility tarn against simulated access points: one test per group of
-operations, a lost datagram sent again, the exit status of refusal and silence."""
+"""The utility tarn against simulated access points."""
 import json
 import os
 import re
@@ -8,7 +7,7 @@ import subprocess
 import time
 
 import tarnclient
-from conftest import PASSWORD, TARN, firmware_image, ran, wait_restart
+from conftest import PASSWORD, TARN, ran
 
 
 def test_discovery_of_three_devices(ap_factory, tarn):
@@ -57,39 +56,9 @@ def test_settings_and_account(ap, tarn, at, tmp_path):
         f"tarn: authentication failed for {ap.mac_text}.\n"
 
 
-def test_wlan_set_changes_one_network_and_keeps_the_others(ap, at):
-    get = ("wlan", "get", "--radio", "5")
-    before = json.loads(at(*get, "--show-keys", "--json").stdout)
-    ran(at("wlan", "set", "--radio", "5", "--vap", "3", "--ssid", "staff", "--vlan", "30",
-           "--security", "wpa-personal", "--key", "letmein99"))
-    after = json.loads(at(*get, "--show-keys", "--json").stdout)
-    assert after[3] == {"mac": ap.mac_text, "radio": "5", "vap": 3, "ssid": "staff", "vlan": 30,
-                        "security": "wpa-personal", "key": "letmein99"}
-    assert after[:3] + after[4:] == before[:3] + before[4:]
-    table = at(*get).stdout
-    assert "letmein99" not in table and "staff" in table
-
-
-def test_transfers(ap, at, http, tftp):
-    ran(at("config", "backup", "--tftp", "192.0.2.1", "ap.cfg"))
-    assert tftp.wait_file("ap.cfg")
-    restore = ("config", "restore", "--tftp", "192.0.2.1")
-    old_pid = ap.daemon_pid()
-    done = json.loads(ran(at(*restore, "ap.cfg", "--wait-timeout", "30", "--json")).stdout)
-    assert (done["mac"], done["result"], done["result_code"]) == (ap.mac_text, "complete", 3)
-    # The restored settings take effect with the reboot that follows.
-    wait_restart(ap, old_pid)
-    ap.wait_announcement()
-    tftp.put("junk.cfg", b"not a configuration\n")
-    ran(at(*restore, "junk.cfg", "--wait-timeout", "30"), 1, "Verify failed")
-    http.put("fw.bin", firmware_image(http.root.parent, "8.0.0-tarn").read_bytes())
-    ran(at("firmware", "upgrade", "--http", "192.0.2.1", "fw.bin", "--wait-timeout", "60",
-           timeout=90), stdout="with firmware 8.0.0-tarn")
-
-
 def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run, tmp_path):
-    """The AP's link is down from after discovery (tarn reads the password
-    FIFO only then) until the first commit request is seen."""
+    """The AP's link is down from after discovery (tarn reads the password FIFO only
+    then) until the first commit request is seen."""
     def tag_of(sock, msg_type, op, timeout):
         deadline = time.monotonic() + timeout
         while (left := deadline - time.monotonic()) > 0:

@@ -1,6 +1,4 @@
-"""Fleet backups with tarn's own file servers: one file per device in a git
-work tree, a commit per run that names exactly what changed, a restore of an
-earlier commit, and the faults a person must be told about in a sentence."""
+"""Fleet backups with tarn's own file servers into a git work tree."""
 import json
 import subprocess
 
@@ -65,8 +63,7 @@ def test_faults_are_told_in_a_sentence(ap, at, tmp_path):
 
 
 def test_a_full_disk_leaves_nothing_half_written(ap, segment, tmp_path):
-    """A 4 KiB tmpfs, mounted in a mount namespace of its own, cannot hold
-    the device's configuration."""
+    """A 4 KiB tmpfs in a mount namespace of its own cannot hold a configuration."""
     full = tmp_path / "full"
     full.mkdir()
     script = (f'mount -t tmpfs -o size=4k tmpfs {full} && '

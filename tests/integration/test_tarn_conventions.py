@@ -1,7 +1,4 @@
-"""What an administrator expects of tarn beyond the protocol: device texts
-that cannot drive the terminal, one JSON vocabulary with words for result
-codes, questions before a reboot or reset on a terminal only, help and
-version, long options, and secrets from files and the environment."""
+"""What an administrator expects of tarn beyond the protocol."""
 import json
 import re
 
@@ -29,7 +26,6 @@ def test_device_texts_reach_the_terminal_escaped(ap, tarn):
 
 
 def rebooted(ap, action):
-    """What `action` returns once the daemon it rebooted has announced itself again."""
     pid = ap.daemon_pid()
     tarnsim.drain(ap.segment.watcher)
     result = action()
@@ -83,13 +79,17 @@ def test_one_json_vocabulary(ap, at):
     assert type(said["time get"]["daylight_saving"]) is bool
     assert all(op["mac"] == mac for op in get("ops"))
 
-    # What wlan get says, wlan set takes, and reads back the same.
+    # What wlan get says, wlan set takes, and reads back the same; the other
+    # networks stay as they were, and the table keeps the key to itself.
     networks = get("wlan", "get", "--radio", "2.4", "--show-keys")
     assert all(n["mac"] == mac and n["security"] in SECURITY_NAMES | {None} for n in networks)
     main = networks[0]
     ran(at("wlan", "set", "--radio", "2.4", "--vap", "0", "--security", main["security"],
            "--key", main["key"], "--vlan", "12"))
-    assert get("wlan", "get", "--radio", "2.4", "--show-keys")[0] == dict(main, vlan=12)
+    after = get("wlan", "get", "--radio", "2.4", "--show-keys")
+    assert after == [dict(main, vlan=12)] + networks[1:]
+    table = at("wlan", "get", "--radio", "2.4").stdout
+    assert main["key"] not in table and main["ssid"] in table
 
     # Text shows the words, not the codes.
     verify = at("verify").stdout
@@ -119,8 +119,7 @@ def test_secrets_from_files_environment_or_nowhere(ap, at, util_run, tmp_path):
     # WPA and WPA2 share the passphrase: the environment's key is not taken.
     ran(at(*wlan, "--security", "wpa-personal", env={"TARN_WLAN_KEY": "from-the-env-7"}))
     assert keys()[2] == "from-a-file-9"
-    # Without a file, the environment or a terminal there is no secret to
-    # send (a WEP key is no WPA passphrase: the switch needs a new key).
+    # A WEP key is no WPA passphrase: with no file, environment or terminal, no key.
     ran(util_run(["setsid", "-w", "env", f"TARN_PASSWORD={PASSWORD}", TARN, "-d", ap.ip_text,
                   *wlan, "--security", "static-wep"], input=""), 2,
         "a Wi-Fi key is needed: set TARN_WLAN_KEY, use --key or --key-file, or run tarn on a "

@@ -1,14 +1,13 @@
-"""Transfers with tarn: a start is sent once, a backup claims only what the
-device reports, a restore checks whose backup it is, and a firmware upgrade
-follows the device's progress to its end."""
+"""Transfers with tarn: it claims only what the device reports."""
+import json
 import re
 
 from conftest import TARN, firmware_image, ran, run_seeing_requests
 
 
 def test_a_backup_start_is_sent_once_and_claims_only_the_upload(ap, segment):
-    """The device answers a backup start only after its upload, here to an
-    address where nobody answers: tarn waits instead of starting it again."""
+    """The device answers a backup start only after its upload (here to nobody):
+    tarn waits instead of starting it again."""
     starts = []
     code, out, err = run_seeing_requests(
         segment, [TARN, "-t", "1", "-r", "2", "-d", ap.ip_text, "config", "backup", "--tftp",
@@ -20,7 +19,8 @@ def test_a_backup_start_is_sent_once_and_claims_only_the_upload(ap, segment):
     assert re.search(r"^result: +upload-run$", out, re.M) and "complete" not in out, out
 
 
-def test_restore_refuses_another_devices_backup(ap_factory, tarn, tftp):
+def test_restore_refuses_another_devices_backup_and_passes_on_the_devices_verdict(
+        ap_factory, tarn, tftp):
     one, two = ap_factory(count=2)
     ran(tarn("-d", one.ip_text, "config", "backup", "--tftp", "192.0.2.1", "one.cfg"))
     assert tftp.wait_file("one.cfg")
@@ -36,6 +36,13 @@ def test_restore_refuses_another_devices_backup(ap_factory, tarn, tftp):
     ran(tarn(*restore, "--http", "2001:db8::1", "one.cfg"), 2,
         "cannot download by HTTP from an IPv6 address")
     assert two.journal(after=seq) == []
+    # The device's own refusal is passed on; the owner takes its backup back.
+    tftp.put("junk.cfg", b"not a configuration\n")
+    ran(tarn(*restore, "--tftp", "192.0.2.1", "junk.cfg", "--wait-timeout", "30"), 1,
+        "Verify failed")
+    done = json.loads(ran(tarn("-d", one.ip_text, "config", "restore", "--tftp", "192.0.2.1",
+                               "one.cfg", "--wait-timeout", "30", "--json")).stdout)
+    assert (done["mac"], done["result"], done["result_code"]) == (one.mac_text, "complete", 3)
 
 
 def test_a_refused_image_ends_the_upgrade_at_once(ap, at, tmp_path):

@@ -7,8 +7,7 @@ from conftest import BUILD, SOURCE
 
 def test_the_version_is_git_describe_in_debian_form():
     version = (BUILD / "tarn-version").read_text().strip()
-    # X.Y.Z, a pre-release tag's "~rc1", then "+N.gHASH" after a tag or
-    # "~N.gHASH" before the first one, and ".dirty".
+    # X.Y.Z, "~rc1", then "+N.gHASH" after a tag or "~N.gHASH" before any, and ".dirty".
     assert re.fullmatch(r"\d+\.\d+\.\d+(~[0-9a-z]+)*([+~][0-9a-z.]+)?", version), version
     # Taken when CMake configured: HEAD then, so HEAD now or one before it.
     commit = re.search(r"\.g([0-9a-f]{7,})", version)
@@ -20,8 +19,7 @@ def test_the_version_is_git_describe_in_debian_form():
 
 
 def test_the_changelog_names_the_project_version():
-    # Without git the version falls back to the changelog's, then the
-    # project's: the two must not drift apart.
+    # Without git the version falls back to the changelog's, then the project's.
     project = re.search(r"project\(tarnd VERSION ([0-9.]+)", (SOURCE / "CMakeLists.txt").read_text())
     changelog = re.match(r"tarnd \(([^)]+)\)", (SOURCE / "debian" / "changelog").read_text())
     assert project and changelog

@@ -1,7 +1,4 @@
-"""VLAN and SNMP requests over real UDP in the device sandbox: the reply
-bytes, the device commands a VLAN request runs (the `submit` stand-in logs
-every call), the credentials a VLAN request needs and the SNMP settings,
-written without credentials."""
+"""VLAN and SNMP requests: reply bytes, the commands run (`submit` logs every call)."""
 
 import re
 import struct
@@ -28,7 +25,7 @@ def test_vlan_runs_set_ipaddress_then_commit_or_is_refused(ap, client):
     assert submit_calls(ap) == ["'SET_IPADDRESS'", "'COMMIT'"]
 
 
-def test_snmp_without_credentials_writes_settings_and_commit(ap, client):
+def test_snmp_takes_no_credentials_and_reads_a_sent_block_as_its_body(ap, client):
     seq = ap.journal_seq()
     body = bytes([0]) + tc.text_field("readers", 32) + tc.text_field("writers", 32)
     assert client.result(tc.to(ap, SNMP, body, auth=None, tag=0x0D40), ap) == 0
@@ -38,11 +35,7 @@ def test_snmp_without_credentials_writes_settings_and_commit(ap, client):
         ("snmp", "rw-community", "writers"),
         ("config", "startup", "running"),
     ]
-
-
-def test_snmp_credential_block_is_read_as_the_body(ap, client):
-    """The operation takes no credentials: a utility that sends its usual
-    block has it read as state and communities."""
+    # A utility that sends its usual block has it read as state and communities.
     block = tc.cred_block("admin", "tarnadmin")
     assert client.result(tc.to(ap, SNMP, bytes(65), auth=("admin", "tarnadmin"), tag=3), ap) == 0
     assert ap.store_get("snmp", "status") == "up"            # "Y" of "YWRtaW4="

@@ -1,8 +1,5 @@
-"""Multi-SSID requests over real UDP in the device sandbox: the bytes of the
-get reply against a seeded store, and the store writes of a set request in
-their order. Radio index 0 is the store radio "wlan1", index 1 "wlan0"; any
-other index leaves mode, SSID and VLAN id alone but reads and writes the
-security and key of "wlan0"."""
+"""Multi-SSID get and set against the store. Radio index 0 is "wlan1", 1 "wlan0"; any
+other leaves mode, SSID and VLAN alone but reads and writes wlan0's security and key."""
 
 import tarnclient as tc
 
@@ -85,8 +82,7 @@ def test_get_fields_and_set_writes_in_order_without_commit(ap_factory, client):
         # blank, but its network is "wpa-personal": the empty key is written
         ("interface", "wlan1vap7", None, "wpa-personal-key", ""),
     ]
-    # Radio 2 touches only the security and keys of wlan0; wlan0vap1 is
-    # plain text already.
+    # Radio 2 touches only wlan0's security and keys; wlan0vap1 is plain text already.
     assert set_writes(client, ap, 2, {1: ("ignored", "99", "6", "")}, state=1) == [
         ("interface", "wlan0", None, "wpa-personal-key", ""),
         ("interface", "wlan0vap6", None, "wpa-personal-key", ""),
