@@ -10,7 +10,8 @@ the foreground and is stopped by PID.
     Each transfer runs from one fixed port (-R): a client that resends its
     request while the first is being served (busybox's tftp does after
     50 ms) meets a port in use, instead of a second transfer that would
-    truncate the file the first one is writing.
+    truncate the file the first one is writing. Transfers take turns: a
+    finished one holds the port for about 2 s, and a client resends.
 """
 import os
 import shutil

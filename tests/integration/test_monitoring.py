@@ -219,6 +219,13 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
         assert (short.returncode, f"more than {least} seconds" in short.stderr) == (2, True), short
 
 
+def test_exporter_stops_on_sigterm_right_after_start(ap, background):
+    # The signal comes as the HTTP server starts to listen: it must stop all the same.
+    exporter = start_exporter(background, "--discovery-interval", "0")
+    ap.wait_until(lambda: "serving" in exporter.errors(), 15, "the exporter's start")
+    assert stop(exporter) == 0, exporter.errors()
+
+
 def test_check_statuses(ap, segment, tmp_path):
     def check(device, *options, state=tmp_path / "state", env=()):
         state_dir = ["--state-dir", str(state)] if state else []

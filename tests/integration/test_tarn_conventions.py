@@ -56,7 +56,8 @@ def test_reboot_and_factory_reset_ask_on_a_terminal(ap, segment, tarn):
 def test_help_and_version(ap_factory, tarn):
     # The version the build took from git describe, as the packages carry it.
     version = (BUILD / "tarn-version").read_text().strip()
-    assert tarn("--version").stdout == f"tarn {version}\n"
+    res = tarn("--version")
+    assert (res.returncode, res.stdout, res.stderr) == (0, f"tarn {version}\n", ""), res
     assert ran(ap_factory(start=False).run(["tarnd", "--version"])).stdout == f"tarnd {version}\n"
     overview = tarn("help")
     assert overview.returncode == 0 and overview.stdout == tarn("--help").stdout
