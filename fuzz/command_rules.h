@@ -3,10 +3,9 @@
 // arguments the shell reads as plain words?
 #pragma once
 
-#include <string>
 #include <string_view>
 
 // True when `command` is a documented command line whose placeholders hold
 // a safe file name, a numeric server address or a single-quoted, escaped
-// password, and nothing is cut. On false, `why` says what did not fit.
-bool isDocumentedCommand(std::string_view command, std::string &why);
+// password, and nothing is cut.
+bool isDocumentedCommand(std::string_view command);

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,7 +32,6 @@ namespace {
 SeededStore *g_store;
 std::array<uint8_t, 6> g_ownMac;
 std::array<uint8_t, 4> g_ownIp;
-std::string g_keptAddressFile;
 unsigned g_captureCounter;
 
 [[noreturn]] void finding(const char *what, std::string_view detail) {
@@ -44,8 +42,7 @@ unsigned g_captureCounter;
 
 int recordCommand(const char *command) {
     const std::string_view line(command);
-    std::string why;
-    if (line.size() >= 1024 || !isDocumentedCommand(line, why))
+    if (line.size() >= 1024 || !isDocumentedCommand(line))
         finding("shell command outside the documented command lines", line);
     // A refused configuration file keeps the restore worker from its
     // two-second pause: the fuzzer runs it inline.
@@ -69,18 +66,6 @@ void checkReply(void *, std::span<const uint8_t> datagram) {
         finding("reply body length differs from the datagram", std::to_string(hdr.uBodyLen));
 }
 
-// The factory hash costs 5000 SHA-256 rounds per protected request; the same
-// password with the fewest rounds crypt() allows keeps the check real and
-// the fuzzer fast.
-std::string cheapAdminHash() {
-    const char *hash = crypt("tarnadmin", "$5$rounds=1000$tf$");
-    if (hash == nullptr || hash[0] == '*') {
-        std::fprintf(stderr, "fuzz: crypt() cannot make the admin hash\n");
-        std::abort();
-    }
-    return hash;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -88,12 +73,20 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     static SeededStore store;
     if (!store.open(folder, TARN_FACTORY_DUMP))
         std::abort();
-    store.override("system", "encrypted-password", cheapAdminHash());
+    // The factory hash costs 5000 SHA-256 rounds per protected request; the
+    // same password with the fewest rounds crypt() allows keeps the check
+    // real and the fuzzer fast.
+    const char *hash = crypt("tarnadmin", "$5$rounds=1000$tf$");
+    if (hash == nullptr || hash[0] == '*') {
+        std::fprintf(stderr, "fuzz: crypt() cannot make the admin hash\n");
+        std::abort();
+    }
+    store.override("system", "encrypted-password", hash);
     store.reseed();
     g_store = &store;
 
-    g_keptAddressFile = folder + "/reserved_IP";
-    setReservedIpSaveFile(g_keptAddressFile.c_str());
+    static const std::string keptAddressFile = folder + "/reserved_IP";
+    setReservedIpSaveFile(keptAddressFile.c_str());
     sysSetShellExec(recordCommand);
     setRestoreWorkerStart(runWorkerInline);
     g_debugLevel = 0;  // no capture files, no trace on stderr

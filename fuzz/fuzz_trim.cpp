@@ -1,19 +1,15 @@
 // strTrim on any text and set: the result lies inside the text, is a piece
 // of it, and neither begins nor ends with a character of the set. The first
 // input byte chooses the set's length (0: the default set).
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "sys_clock.h"
 
-namespace {
-
 constexpr std::string_view kDefaultSet = " \t\r\n";
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0)

@@ -38,51 +38,33 @@ tarn::Bytes encode(const Request &r) {
     return tarn::encodeRequest(r.op, kTag, to, kAdmin, r.body);
 }
 
-tarn::Bytes basicInfo() {
-    tarn::BasicInfo b;
-    b.name = "ap-one";
-    b.ip = {192, 0, 2, 50};
-    b.staticDns = true;
-    b.mask = {255, 255, 255, 0};
-    b.gateway = {192, 0, 2, 1};
-    b.dns1 = {192, 0, 2, 53};
-    b.ipv6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x05};
-    b.ipv6Prefix = 64;
-    return tarn::basicInfoBody(b);
-}
-
-tarn::Bytes netAdv() {
-    tarn::Ddns d;
-    d.enabled = true;
-    d.user = "ddns-user";
-    d.password = "ddns-pass";
-    d.domain = "ap.example.net";
-    return tarn::netAdvBody(d);
-}
-
-tarn::Bytes setDatetime() {
-    tarn::DateTime d;
-    d.stamp = "20240102030405";
-    d.timeZone = 8;
-    d.ntp = true;
-    d.ntpServer = "ntp.example.net";
-    return tarn::datetimeBody(d);
-}
+const tarn::BasicInfo kBasicInfo{
+    .name = "ap-one",
+    .ip = {192, 0, 2, 50},
+    .mask = {255, 255, 255, 0},
+    .gateway = {192, 0, 2, 1},
+    .staticDns = true,
+    .dns1 = {192, 0, 2, 53},
+    .ipv6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x05},
+    .ipv6Prefix = 64};
+const tarn::Ddns kDdns{.enabled = true,
+                       .user = "ddns-user",
+                       .password = "ddns-pass",
+                       .domain = "ap.example.net"};
+const tarn::DateTime kDateTime{.stamp = "20240102030405",
+                               .timeZone = 8,
+                               .ntp = true,
+                               .ntpServer = "ntp.example.net"};
 
 // The main network with WPA2 personal and a guest network without security.
-tarn::Bytes setMultiSsid() {
-    tarn::MultiSsid m;
-    m.entries[0] = {"tarn-main", "10", "4", "secret-key-1234"};
-    m.entries[1] = {"tarn-guest", "11", "6", "secret-key-1234"};
-    return tarn::multiSsidSetBody(0, m);
-}
+const tarn::MultiSsid kNetworks{.entries = {{{"tarn-main", "10", "4", "secret-key-1234"},
+                                             {"tarn-guest", "11", "6", "secret-key-1234"}}}};
 
-tarn::Bytes transferStart(uint8_t server, bool ipv6, std::string_view file) {
-    tarn::Server s;
-    s.ipv6 = ipv6;
-    s.v4 = {192, 0, 2, 1};
-    s.v6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01};
-    return tarn::transferStartBody(server, s, file);
+Request transfer(uint16_t op, uint8_t server, bool ipv6, std::string_view file) {
+    const tarn::Server s{.ipv6 = ipv6,
+                         .v4 = {192, 0, 2, 1},
+                         .v6 = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01}};
+    return {op, false, tarn::transferStartBody(server, s, file)};
 }
 
 struct Seed {
@@ -96,35 +78,30 @@ std::vector<Seed> requestSeeds() {
     return {
         {"a1-discover", {OP_DISCOVER, true, {}}},
         {"a1-discover-addressed", {OP_DISCOVER, false, {}}},
-        {"a2-set-basic-info", {OP_SET_BASIC_INFO, false, basicInfo()}},
+        {"a2-set-basic-info", {OP_SET_BASIC_INFO, false, tarn::basicInfoBody(kBasicInfo)}},
         {"a3-user-verify", {OP_USER_VERIFY, false, {}}},
         {"a4-change-admin", {OP_CHANGE_ADMIN, false, tarn::changeAdminBody("admin", "new$pass`1")}},
         {"a5-query-supported", {OP_QUERY_SUPPORTED, true, {}}},
         {"a6-get-net-adv", {OP_GET_NET_ADV, false, {}}},
-        {"a7-set-net-adv", {OP_SET_NET_ADV, false, netAdv()}},
+        {"a7-set-net-adv", {OP_SET_NET_ADV, false, tarn::netAdvBody(kDdns)}},
         {"aa-factory-reset-keep-ip", {OP_FACTORY_RESET_KEEP_IP, false, {}}},
         {"ab-factory-reset", {OP_FACTORY_RESET, false, {}}},
         {"ac-get-datetime", {OP_GET_DATETIME, false, {}}},
-        {"ad-set-datetime", {OP_SET_DATETIME, false, setDatetime()}},
+        {"ad-set-datetime", {OP_SET_DATETIME, false, tarn::datetimeBody(kDateTime)}},
         {"c0-commit", {OP_COMMIT, false, {}}},
         {"c9-net-status", {OP_QUERY_NET_STATUS, false, {}}},
         {"d0-neighbor", {OP_QUERY_NEIGHBOR, true, {}}},
-        {"d1-set-multi-ssid", {OP_SET_MULTI_SSID, false, setMultiSsid()}},
+        {"d1-set-multi-ssid", {OP_SET_MULTI_SSID, false, tarn::multiSsidSetBody(0, kNetworks)}},
         {"d2-vlan", {OP_VLAN_CONFIG, false, tarn::vlanBody(20)}},
         {"d4-snmp", {OP_SNMP_CONFIG, false, tarn::snmpBody(true, "public", "private")}},
         {"d8-get-multi-ssid", {OP_GET_MULTI_SSID, false, tarn::multiSsidGetBody(1)}},
-        {"100-firmware-http-v4",
-         {OP_FIRMWARE_UPGRADE, false, transferStart(kServerHttp, false, "fw/image.bin")}},
-        {"100-firmware-tftp-v6",
-         {OP_FIRMWARE_UPGRADE, false, transferStart(kServerTftp, true, "image.bin")}},
+        {"100-firmware-http-v4", transfer(OP_FIRMWARE_UPGRADE, kServerHttp, false, "fw/image.bin")},
+        {"100-firmware-tftp-v6", transfer(OP_FIRMWARE_UPGRADE, kServerTftp, true, "image.bin")},
         {"100-firmware-query", {OP_FIRMWARE_UPGRADE, false, tarn::transferQueryBody()}},
-        {"101-backup-tftp-v4",
-         {OP_CONFIG_BACKUP, false, transferStart(kServerTftp, false, "backup.cfg")}},
+        {"101-backup-tftp-v4", transfer(OP_CONFIG_BACKUP, kServerTftp, false, "backup.cfg")},
         {"101-backup-query", {OP_CONFIG_BACKUP, false, tarn::transferQueryBody()}},
-        {"102-restore-http-v4",
-         {OP_CONFIG_RESTORE, false, transferStart(kServerHttp, false, "saved.cfg")}},
-        {"102-restore-tftp-v6",
-         {OP_CONFIG_RESTORE, false, transferStart(kServerTftp, true, "a-b_c+d~.cfg")}},
+        {"102-restore-http-v4", transfer(OP_CONFIG_RESTORE, kServerHttp, false, "saved.cfg")},
+        {"102-restore-tftp-v6", transfer(OP_CONFIG_RESTORE, kServerTftp, true, "a-b_c+d~.cfg")},
         {"102-restore-query", {OP_CONFIG_RESTORE, false, tarn::transferQueryBody()}},
         {"103-reboot", {OP_REBOOT, false, {}}},
         {"99-not-supported", {0x0099, false, {}}},

@@ -8,16 +8,13 @@
 #include <vector>
 
 #include "setting.h"
-
-namespace lsq {
-class Store;
-}
+#include "store.h"
 
 class SeededStore {
 public:
-    // Points LSQLQUERY_DB into `folder` (before the library's first use),
-    // loads the dump at `dumpPath` and writes it. False with a message on
-    // stderr when any step fails.
+    // Points LSQLQUERY_DB into `folder` (before the library's first use) and
+    // loads the dump at `dumpPath` for reseed() to write. False with a
+    // message on stderr when any step fails.
     bool open(const std::string &folder, const char *dumpPath);
     // Replaces one setting of the pristine copy (written by the next reseed).
     void override(const char *section, const char *key, const std::string &value);
@@ -25,11 +22,6 @@ public:
     // last seeding: one change-counter read when nothing has.
     void reseedIfChanged();
     void reseed();
-
-    SeededStore();
-    ~SeededStore();
-    SeededStore(const SeededStore &) = delete;
-    SeededStore &operator=(const SeededStore &) = delete;
 
 private:
     std::unique_ptr<lsq::Store> store_;

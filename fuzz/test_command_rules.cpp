@@ -8,12 +8,9 @@
 #include "command_rules.h"
 
 int main() {
-    // A flash line with the longest name the daemon takes, and one cut inside its redirection.
+    // A flash line with the longest name the daemon takes, and one cut short.
     const std::string whole =
         "/usr/sbin/flash-upgrade " + std::string(82, 'a') + " >/dev/console 2>&1 &";
-    const std::string cut =
-        ("/usr/sbin/flash-upgrade " + std::string(110, 'a') + " >/dev/console 2>&1 &")
-            .substr(0, 127);
     const std::pair<std::string, bool> cases[] = {
         {"submit COMMIT", true},
         {"killall -2 mDNSResponderPosix", true},
@@ -26,7 +23,7 @@ int main() {
         {"splashbin/firmware-upgrade tftp://2001:db8::1/image.bin &", true},
         {"/usr/sbin/config-file validate x.cfg >/dev/console 2>&1", true},
         {whole, true},
-        {cut, false},
+        {"/usr/sbin/flash-upgrade " + std::string(103, 'a'), false},
         {"submit COMMIT; reboot", false},
         {"submit COMMIT\nreboot", false},
         {"submit SET_PASSWD 'admin' 'a'b'", false},
@@ -46,8 +43,7 @@ int main() {
     };
     int failures = 0;
     for (const auto &[command, documented] : cases) {
-        std::string why;
-        if (isDocumentedCommand(command, why) != documented) {
+        if (isDocumentedCommand(command) != documented) {
             std::printf("FAIL: \"%s\" should be %s\n", command.c_str(),
                         documented ? "accepted" : "refused");
             failures++;
