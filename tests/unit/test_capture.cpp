@@ -72,8 +72,8 @@ TEST_F(CaptureMessage, NothingWithoutDebugLevelFolderOrMount) {
         unsigned counter = 5;
         testing::internal::CaptureStderr();
         captureMessage(CaptureKind::Reply, datagram_, counter);
-        EXPECT_EQ("", testing::internal::GetCapturedStderr()) << (folder ? folder : "none");
-        EXPECT_EQ(5u, counter) << (folder ? folder : "none");
+        EXPECT_EQ(std::tuple("", 5u), std::tuple(testing::internal::GetCapturedStderr(), counter))
+            << (folder ? folder : "none");
     }
 }
 

@@ -33,10 +33,7 @@ uint32_t call(RequestHandler handler,
               size_t bodyOff = wire::kBodyOffAuth) {
     std::array<uint8_t, wire::kMaxDatagram> receive{}, reply{};
     std::copy(body.begin(), body.end(), receive.begin() + static_cast<long>(bodyOff));
-    wire::message_t h{};
-    h.uMsgType = wire::kTypeRequest;
-    h.uOP_Code = op;
-    h.uBodyLen = static_cast<uint16_t>(body.size());
+    wire::message_t h{wire::kTypeRequest, 0, op, {}, {}, 0, 0, static_cast<uint16_t>(body.size())};
     EXPECT_EQ(handler(&h, std::span<const uint8_t>(receive).subspan(bodyOff), reply),
               wire::kHeaderLen + 16);
     const auto rb = std::span<const uint8_t>(reply).subspan(wire::kHeaderLen);

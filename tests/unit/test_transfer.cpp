@@ -66,11 +66,7 @@ protected:
                              : op == 0x101 ? funcConfigBackup
                                            : funcConfigUpgrade;
         std::array<uint8_t, wire::kMaxDatagram> reply{};
-        wire::message_t req{};
-        req.uMsgType = wire::kTypeRequest;
-        req.uMsgTag = 0x1234;
-        req.uOP_Code = op;
-        req.uStatus = wire::kAddrUnicast;
+        wire::message_t req{wire::kTypeRequest, 0x1234, op, {}, {}, wire::kAddrUnicast, 0, 0};
         EXPECT_EQ(handler(&req, body, reply), 152u);
         const auto h = wire::decode_header(reply);
         EXPECT_EQ(std::tuple(h.uMsgType, h.uMsgTag, h.uOP_Code, h.uStatus, h.uRetFlag, h.uBodyLen),

@@ -30,9 +30,7 @@ protected:
     }
     // The result code of the 38-byte acknowledgement of `handler`.
     uint32_t send(decltype(&funcVLAN_Config) handler, uint16_t op) {
-        wire::message_t h{};
-        h.uMsgType = wire::kTypeRequest;
-        h.uOP_Code = op;
+        wire::message_t h{wire::kTypeRequest, 0, op, {}, {}, 0, 0, 0};
         std::array<uint8_t, 4096> reply{};
         EXPECT_EQ(handler(&h, body_, reply), 38u);
         return wire::load_le32(reply, 22);
