@@ -14,8 +14,7 @@ constexpr const char *kHashTarnadmin = "$5$tarnsalt$VnCRs2c66nWZgE/8YV.bB0LQvcqb
 
 }  // namespace
 
-// An all-zero field reads as empty text (a full 64-character field: through test_loop's user
-// field).
+// A full 64-character field is decoded in test_loop's user field.
 TEST(Base64, ClearsTheWholeOutputAndRefusesTooLongText) {
     std::array<char, 1024> out;
     for (const std::string &text : {std::string(), std::string(1023, 'A')}) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 
 #include <unistd.h>
 
@@ -112,13 +113,9 @@ TEST(TarnText, TableColumnsAlignByDisplayWidth) {
         {text("ssid", "plain"), number("vap", 3)}};
     const std::string table = toTable(rows, {{"ssid", "SSID"}, {"vap", "VAP"}});
     std::vector<size_t> vapColumn;
-    for (size_t start = 0; start < table.size();) {
-        const size_t end = table.find('\n', start);
-        const std::string line = table.substr(start, end - start);
-        const size_t last = line.find_last_of(' ') + 1;
-        vapColumn.push_back(displayWidth(line.substr(0, last)));
-        start = end + 1;
-    }
+    std::istringstream lines(table);
+    for (std::string line; std::getline(lines, line);)
+        vapColumn.push_back(displayWidth(line.substr(0, line.find_last_of(' ') + 1)));
     EXPECT_EQ(vapColumn, std::vector<size_t>(5, vapColumn[0])) << table;
 }
 

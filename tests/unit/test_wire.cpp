@@ -47,14 +47,10 @@ TEST(Wire, HeaderInWireOrder) {
     const std::array<uint8_t, kHeaderLen> bytes = {0xEE, 0xFE, 0x34, 0x12, 0x00, 0x01, 0x02, 0,
                                                    0,    0,    0,    0x07, 192,  0,    0,    11,
                                                    0x77, 0x77, 0x02, 0x00, 0x82, 0x00};
-    const message_t h{kTypeReply,
-                      0x1234,
-                      OP_FIRMWARE_UPGRADE,
-                      {0x02, 0, 0, 0, 0, 0x07},
-                      {192, 0, 0, 11},
-                      kAddrUnicast,
-                      kRetFlag,
-                      130};
+    const uint8_t mac[]{0x02, 0, 0, 0, 0, 0x07}, ip[]{192, 0, 0, 11};
+    message_t h{kTypeReply, 0x1234, OP_FIRMWARE_UPGRADE, {}, {}, kAddrUnicast, kRetFlag, 130};
+    std::copy_n(mac, 6, h.ucMac);
+    std::copy_n(ip, 4, h.ucIp);
     std::array<uint8_t, kHeaderLen> out{};
     encode_header(h, out);
     EXPECT_EQ(bytes, out);
