@@ -11,18 +11,15 @@
 #include <vector>
 
 #include "handler_table.h"
+#include "recorded_commands.h"
 #include "req_func_account.h"
 #include "req_func_network.h"
 #include "req_func_reboot.h"
-#include "sys_cmd.h"
-#include "temp_store.h"
 #include "wire.h"
 
 namespace {
 
 using Writes = std::vector<std::string>;
-
-std::vector<std::string> g_commands;
 
 // A handler call as the event loop makes it (the body area runs to the end
 // of a cleared receive buffer): the reply's result word, which nothing but
@@ -60,20 +57,14 @@ const std::string &keptAddressFile() {
     return kept;
 }
 
-class Handlers : public ::testing::Test {
+class Handlers : public CommandTest {
 protected:
     void SetUp() override {
-        store().clear();
-        g_commands.clear();
-        sysSetShellExec([](const char *command) {
-            g_commands.emplace_back(command);
-            return 0;
-        });
+        CommandTest::SetUp();
         // A reset without IP on a static device saves the address: into the
         // test's own folder, never at the host's fixed path.
         setReservedIpSaveFile(keptAddressFile().c_str());
     }
-    void TearDown() override { sysSetShellExec(nullptr); }
 };
 
 TEST_F(Handlers, SetBasicInfoWritesInOrder) {

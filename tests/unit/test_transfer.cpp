@@ -8,25 +8,15 @@
 #include <tuple>
 #include <vector>
 
+#include "recorded_commands.h"
 #include "req_func_config.h"
 #include "req_func_firmware.h"
-#include "sys_cmd.h"
-#include "temp_store.h"
 #include "transfer.h"
 #include "wire.h"
 
 namespace wt = wire::transfer;
 
 namespace {
-
-std::vector<std::string> g_commands;
-std::string g_failingPrefix;  // commands starting with it exit with code 1
-
-int recordCommand(const char *command) {
-    g_commands.emplace_back(command);
-    return !g_failingPrefix.empty() && std::string(command).starts_with(g_failingPrefix) ? 1 << 8
-                                                                                         : 0;
-}
 
 bool runWorkerInline(RestoreJob *job) {
     configRestoreWorker(job);
@@ -49,16 +39,16 @@ Body startBody(uint8_t server, uint8_t addrType, const std::string &name) {
     return b;
 }
 
-class Transfers : public ::testing::Test {
+class Transfers : public CommandTest {
 protected:
     void SetUp() override {
-        store().clear();
-        g_commands.clear();
-        g_failingPrefix.clear();
-        sysSetShellExec(recordCommand);
+        CommandTest::SetUp();
         setRestoreWorkerStart(runWorkerInline);
     }
-    void TearDown() override { setRestoreWorkerStart(nullptr); }
+    void TearDown() override {
+        setRestoreWorkerStart(nullptr);
+        CommandTest::TearDown();
+    }
     // Both calls of the contract as the event loop makes them; the reply's sub-service, result,
     // message.
     std::tuple<uint8_t, uint8_t, std::string> call(uint16_t op, const Body &body) {
