@@ -21,9 +21,8 @@ namespace {
 
 using Writes = std::vector<std::string>;
 
-// A handler call as the event loop makes it (the body area runs to the end
-// of a cleared receive buffer): the reply's result word, which nothing but
-// zeros may follow to the end of the buffer.
+// A handler call as the event loop makes it, the body running to the end of a
+// cleared buffer: the reply's result word, followed by zeros only.
 uint32_t call(RequestHandler handler,
               uint16_t op,
               std::span<const uint8_t> body = {},

@@ -1,6 +1,5 @@
-// The settings store stand-in: the journal's bounds, file modes, and the lsql
-// tool's dump format and exit codes. Addressing and the journal's writes in
-// order are what every sandbox test reads back through lsql.
+// The store stand-in's journal bounds, file modes, lsql's dump format and exit
+// codes; addressing and writes in order are read back by every sandbox test.
 #include <lsqlquery.h>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// Files the daemon writes as root into folders others may reach: created
-// with the mode asked for, never through a symbolic link, and never into
-// something that is not a regular file of the daemon's own with one name.
+// Files the daemon writes as root where others may reach: with the mode asked
+// for, and only into a regular file of its own with one name, never a link.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

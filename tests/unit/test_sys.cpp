@@ -1,6 +1,5 @@
-// Management and identity accessors against a real settings store: the
-// byte form of stored addresses, which fields are cleared or left alone on
-// failure, and how texts fill their fixed-width fields.
+// Management accessors against a real store: stored addresses as bytes, fields
+// cleared or kept on failure, texts in fixed-width fields.
 #include <gtest/gtest.h>
 
 #include <array>

@@ -1,6 +1,5 @@
-// What the utility refuses before anything is sent or written back: keys
-// the device could not use, answers from more than one host, and backups
-// made on another device.
+// What the utility refuses before sending or writing back: unusable keys,
+// answers from more than one host, backups made on another device.
 #include <gtest/gtest.h>
 
 #include <string>

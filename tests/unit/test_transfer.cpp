@@ -1,6 +1,5 @@
-// Firmware upgrade, configuration backup and restore: the request checks,
-// the command lines they run, the state they write and in which order, and
-// the 152-byte replies. The restore worker runs inline here.
+// Upgrade, backup and restore: request checks, commands run, state written in
+// order, the 152-byte replies. The restore worker runs inline here.
 #include <gtest/gtest.h>
 
 #include <array>

@@ -1,6 +1,5 @@
-// Wire helpers: bounds, text fields, the header in wire order and the
-// reply's capacity. Integers in bodies are checked byte for byte in the
-// utility's requests and replies (test_tarn_codec).
+// Wire helpers' bounds, text fields, header order and reply capacity; body
+// integers are checked byte for byte in test_tarn_codec.
 #include <gtest/gtest.h>
 
 #include <array>

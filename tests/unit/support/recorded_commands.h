@@ -1,6 +1,5 @@
-// A test that starts with an empty store and records the command lines the
-// code under test runs in place of a shell; a command that starts with
-// g_failingPrefix (when set) exits with status 1.
+// A test from an empty store that records the commands run in place of a
+// shell; one that starts with a set g_failingPrefix exits with status 1.
 #pragma once
 
 #include <string>
