@@ -91,9 +91,7 @@ TEST(TarnText, DeviceTextsReachTheTerminalEscaped) {
     const std::pair<std::string, std::string> cases[] = {
         {"two\nlines\tand\r", "two\\nlines\\tand\\r"},
         {"del\x7f", "del\\x7f"},
-        {"csi\xc2\x9b"
-         "31m",
-         "csi\\u009b31m"},                                           // C1 control as UTF-8
+        {"csi\u009b31m", "csi\\u009b31m"},                           // C1 control as UTF-8
         {"raw\x9b\xff", "raw\\x9b\\xff"},                            // not UTF-8
         {"lrm\xe2\x80\x8e ls\xe2\x80\xa8", "lrm\\u200e ls\\u2028"},  // marks and separators
         {"a\\x1b", "a\\\\x1b"},                                      // a device's own backslash
