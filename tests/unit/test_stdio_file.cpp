@@ -30,14 +30,11 @@ protected:
         fs::remove_all(dir_);
     }
     std::string at(const char *name) const { return (dir_ / name).string(); }
-    static std::string contents(const std::string &path) {
-        return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
-    }
     // The file's mode and content.
     static std::tuple<mode_t, std::string> state(const std::string &path) {
         struct stat st {};
         EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
-        return {st.st_mode & 07777, contents(path)};
+        return {st.st_mode & 07777, (std::ostringstream() << std::ifstream(path).rdbuf()).str()};
     }
     static bool write(const std::string &path, mode_t mode, const char *text) {
         File file = createRegularFile(path.c_str(), mode);
@@ -92,7 +89,7 @@ TEST_F(CreateRegularFile, RefusesOtherUsersFilesAndHardLinks) {
     // Once the other name is gone the file is ours alone again.
     fs::remove(at("hardlink"));
     EXPECT_TRUE(write(at("secret"), 0600, "written"));
-    EXPECT_EQ(contents(at("secret")), "written");
+    EXPECT_EQ(state(at("secret")), std::tuple(0600u, "written"));
 }
 
 }  // namespace
