@@ -1,7 +1,5 @@
-// Debug output: the printer (one "tarnd: "-prefixed line on standard error,
-// cut to its 1024-byte buffer) and message capture, its mount check and
-// counter. Capture files are only written in the device sandbox; here every
-// folder is either refused or one where a file cannot be created.
+// The debug printer and message capture's mount check and counter. Capture
+// files are written only in the sandbox: here no folder can take one.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -72,8 +70,8 @@ TEST_F(CaptureMessage, NothingWithoutDebugLevelFolderOrMount) {
         unsigned counter = 5;
         testing::internal::CaptureStderr();
         captureMessage(CaptureKind::Reply, datagram_, counter);
-        EXPECT_EQ("", testing::internal::GetCapturedStderr()) << (folder ? folder : "none");
-        EXPECT_EQ(5u, counter) << (folder ? folder : "none");
+        EXPECT_EQ(std::tuple("", 5u), std::tuple(testing::internal::GetCapturedStderr(), counter))
+            << (folder ? folder : "none");
     }
 }
 

@@ -16,9 +16,9 @@ void expectConversion(T (*f)(const char *), const char *in, T value, int err, co
     testing::internal::CaptureStdout();
     const T got = f(in);
     const int gotErr = errno;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), out) << label;
-    EXPECT_EQ(got, value) << label;
-    EXPECT_EQ(gotErr, err) << label;
+    EXPECT_EQ(std::tuple(testing::internal::GetCapturedStdout(), got, gotErr),
+              std::tuple(out, value, err))
+        << label;
 }
 
 TEST(Str2ll, Table) {

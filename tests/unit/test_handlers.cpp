@@ -11,32 +11,25 @@
 #include <vector>
 
 #include "handler_table.h"
+#include "recorded_commands.h"
 #include "req_func_account.h"
 #include "req_func_network.h"
 #include "req_func_reboot.h"
-#include "sys_cmd.h"
-#include "temp_store.h"
 #include "wire.h"
 
 namespace {
 
 using Writes = std::vector<std::string>;
 
-std::vector<std::string> g_commands;
-
-// A handler call as the event loop makes it (the body area runs to the end
-// of a cleared receive buffer): the reply's result word, which nothing but
-// zeros may follow to the end of the buffer.
+// A handler call as the event loop makes it, the body running to the end of a
+// cleared buffer: the reply's result word, followed by zeros only.
 uint32_t call(RequestHandler handler,
               uint16_t op,
               std::span<const uint8_t> body = {},
               size_t bodyOff = wire::kBodyOffAuth) {
     std::array<uint8_t, wire::kMaxDatagram> receive{}, reply{};
     std::copy(body.begin(), body.end(), receive.begin() + static_cast<long>(bodyOff));
-    wire::message_t h{};
-    h.uMsgType = wire::kTypeRequest;
-    h.uOP_Code = op;
-    h.uBodyLen = static_cast<uint16_t>(body.size());
+    wire::message_t h{wire::kTypeRequest, 0, op, {}, {}, 0, 0, static_cast<uint16_t>(body.size())};
     EXPECT_EQ(handler(&h, std::span<const uint8_t>(receive).subspan(bodyOff), reply),
               wire::kHeaderLen + 16);
     const auto rb = std::span<const uint8_t>(reply).subspan(wire::kHeaderLen);
@@ -63,20 +56,14 @@ const std::string &keptAddressFile() {
     return kept;
 }
 
-class Handlers : public ::testing::Test {
+class Handlers : public CommandTest {
 protected:
     void SetUp() override {
-        store().clear();
-        g_commands.clear();
-        sysSetShellExec([](const char *command) {
-            g_commands.emplace_back(command);
-            return 0;
-        });
+        CommandTest::SetUp();
         // A reset without IP on a static device saves the address: into the
         // test's own folder, never at the host's fixed path.
         setReservedIpSaveFile(keptAddressFile().c_str());
     }
-    void TearDown() override { sysSetShellExec(nullptr); }
 };
 
 TEST_F(Handlers, SetBasicInfoWritesInOrder) {

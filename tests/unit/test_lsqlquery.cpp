@@ -1,6 +1,5 @@
-// The settings store stand-in: the journal's bounds, file modes, and the lsql
-// tool's dump format and exit codes. Addressing and the journal's writes in
-// order are what every sandbox test reads back through lsql.
+// The store stand-in's journal bounds, file modes, lsql's dump format and exit
+// codes; addressing and writes in order are read back by every sandbox test.
 #include <lsqlquery.h>
 
 #include <gtest/gtest.h>
@@ -75,8 +74,8 @@ protected:
     }
     // Runs the built lsql with `args` (plain words); `input` is its standard input.
     ToolRun lsql(const std::string &args, const std::string &input = "") {
-        std::ofstream(store().path() + ".in")
-            << input;  // beside the database, in its temporary folder
+        // Beside the database, in its temporary folder.
+        std::ofstream(store().path() + ".in") << input;
         const std::string command =
             lsqlTool + " " + args + " <" + store().path() + ".in 2>" + store().path() + ".err";
         ToolRun r = run(command);
@@ -108,8 +107,8 @@ TEST_F(LsqlqueryTest, ToolExitCodes) {
     }
     // A malformed load names its line and changes nothing.
     ToolRun r = lsql("load -", "system\t-\t-\tmodel\tA\nsystem\t-\t-\tversion\n");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("-:2:"), std::string::npos) << r.err;
+    EXPECT_EQ(std::tuple(r.status, r.err.find("-:2:") != std::string::npos), std::tuple(2, true))
+        << r.err;
     EXPECT_EQ(libGet("system", "model"), "TAP-2400");
 }
 
@@ -146,8 +145,7 @@ TEST_F(LsqlqueryTest, NewDatabaseIsPrivateAndItsJournalARing) {
     for (int i = 1; i <= 5; i++)
         ASSERT_EQ(run(tool + "set system n" + std::to_string(i) + " v").status, 0);
     const ToolRun journal = run(tool + "journal | cut -f1,6");
-    EXPECT_EQ(journal.status, 0);
-    EXPECT_EQ(journal.out, "3\tn3\n4\tn4\n5\tn5\n");
+    EXPECT_EQ(std::tie(journal.status, journal.out), std::tuple(0, "3\tn3\n4\tn4\n5\tn5\n"));
     size_t files = 0;
     for (const auto &entry : fs::directory_iterator(folder)) {
         EXPECT_EQ(entry.status().permissions(), ownerOnly) << entry.path();

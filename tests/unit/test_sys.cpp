@@ -1,6 +1,5 @@
-// Management and identity accessors against a real settings store: the
-// byte form of stored addresses, which fields are cleared or left alone on
-// failure, and how texts fill their fixed-width fields.
+// Management accessors against a real store: stored addresses as bytes, fields
+// cleared or kept on failure, texts in fixed-width fields.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -56,9 +55,8 @@ TEST_F(SysAccessors, StoredAddressesAsBytes) {
     for (const auto &c : cases) {
         const std::string label = std::string(c.key) + " " + (c.stored ? c.stored : "(none)");
         store().clear();
-        if (c.stored != nullptr) {
+        if (c.stored != nullptr)
             store().set("management", c.key, c.stored);
-        }
         Field f(8);
         EXPECT_EQ(c.read(0, f.span()), c.result) << label;
         EXPECT_EQ(f.content(), c.bytes) << label;
@@ -88,9 +86,9 @@ TEST_F(SysAccessors, FailuresClearOrKeepTheField) {
     EXPECT_EQ(sysGetLanMask(0, missing.span()), -1);
     EXPECT_EQ(missing.content(), Bytes(4, kGuard));
     const std::array<uint8_t, 4> addr = {10, 0, 0, 5};
-    EXPECT_EQ(sysSetStaticIp(1, addr), -1);
-    EXPECT_EQ(sysSetStaticMask(1, addr), -1);
-    EXPECT_EQ(sysSetStaticGateway(1, addr), -1);
+    EXPECT_EQ(std::tuple(sysSetStaticIp(1, addr), sysSetStaticMask(1, addr),
+                         sysSetStaticGateway(1, addr)),
+              std::tuple(-1, -1, -1));
     EXPECT_TRUE(store().journal().empty());
 }
 

@@ -1,7 +1,5 @@
-// Text trimming and the line reader behind the clock. The reader is driven
-// with harmless printf commands in place of "date", which shows the trimming
-// and the buffer bound without touching the machine's clock; the date check
-// with dates around January 2038 and a date tool of the test's own.
+// Trimming and the clock's line reader, driven by printf in place of "date"
+// so the machine's clock is never touched; dates around January 2038.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

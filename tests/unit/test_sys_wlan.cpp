@@ -1,6 +1,5 @@
-// Wireless accessors against a real settings store: which objects they name,
-// what they write and in which order, and the security codes and keys. The
-// multi-SSID handlers, with every radio index and the fields' widths, are
+// Wireless accessors against a real store: the objects named, writes in order,
+// security codes and keys. The multi-SSID handlers' radios and field widths are
 // exercised over the wire in the sandbox.
 #include <gtest/gtest.h>
 
@@ -84,9 +83,7 @@ TEST_F(Wlan, KeyIsWrittenOnlyForWpaPersonalAndAWepKeyInUse) {
         SCOPED_TRACE(c.seed[0]);
         store().clear();
         store().seed(c.seed);
-        std::array<uint8_t, 16> key;
-        std::memcpy(key.data(), "0123456789abcdef", 16);  // full width, no terminator
-        sysSetWlanKey(key, 0, 1);
+        sysSetWlanKey(fieldOf("0123456789abcdef", 16), 0, 1);  // full width, no terminator
         EXPECT_EQ(store().takeWrites(), c.writes);
     }
 }

@@ -1,6 +1,5 @@
-// What the utility refuses before anything is sent or written back: keys
-// the device could not use, answers from more than one host, and backups
-// made on another device.
+// What the utility refuses before sending or writing back: unusable keys,
+// answers from more than one host, backups made on another device.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,14 +14,11 @@ using namespace tarn;
 namespace {
 
 Reply answer(uint8_t macEnd, const std::string &ifname, uint8_t fromEnd, Bytes body = {}) {
-    Reply r;
+    Reply r{.body = std::move(body), .ifname = ifname, .from = {192, 0, 2, fromEnd}};
     r.header.uMsgType = wire::kTypeReply;
     r.header.uOP_Code = wire::OP_DISCOVER;
     r.header.ucMac[0] = 0x02;
     r.header.ucMac[5] = macEnd;
-    r.ifname = ifname;
-    r.from = {192, 0, 2, fromEnd};
-    r.body = std::move(body);
     return r;
 }
 
@@ -55,17 +51,16 @@ TEST(TarnChecks, AnswersAreKeptPerMacAndHost) {
     replies.add(answer(2, "eth0", 12));  // a second host with the same MAC and address
     replies.add(answer(2, "eth1", 13));  // and a third, from another address
     ASSERT_EQ(replies.devices().size(), 2u);
-    EXPECT_EQ(replies.devices().at(Mac{2, 0, 0, 0, 0, 1}).size(), 1u);
-    EXPECT_EQ(replies.devices().at(Mac{2, 0, 0, 0, 0, 2}).size(), 3u);
-    EXPECT_EQ(replies.dropped(), 0u);
+    EXPECT_EQ(std::tuple(replies.devices().at(Mac{2, 0, 0, 0, 0, 1}).size(),
+                         replies.devices().at(Mac{2, 0, 0, 0, 0, 2}).size(), replies.dropped()),
+              std::tuple(1u, 3u, 0u));
 
     DeviceReplies few(3);
     for (uint8_t i = 0; i < 10; i++)
         few.add(answer(i, "eth0", i));
     few.add(answer(0, "eth1", 0));  // a device already kept still counts
-    EXPECT_EQ(few.devices().size(), 3u);
-    EXPECT_EQ(few.dropped(), 7u);
-    EXPECT_EQ(few.devices().begin()->second.size(), 1u);
+    EXPECT_EQ(std::tuple(few.devices().size(), few.dropped(), few.devices().begin()->second.size()),
+              std::tuple(3u, 7u, 1u));
 
     // The same MAC and address on another interface with another answer:
     // a host forging the device's address on another segment.

@@ -18,10 +18,9 @@ DeviceState sampleState() {
     st.found.info.gateway = *parseIpv4("192.0.2.1");
     st.found.info.ipv6Auto = true;
     st.time = DateTime{"20260101000000", 0, 1, true, "ntp.example.net"};
-    MultiSsid m;
-    m.entries[0] = {"office", "1", "4", "sixteen-bytes-ok"};  // fills the 16-byte key field
-    m.entries[1] = {"guest", "1", "6", "stale"};
-    st.wlan[0] = m;
+    // The office key fills the 16-byte key field.
+    st.wlan[0] = MultiSsid{
+        .entries = {{{"office", "1", "4", "sixteen-bytes-ok"}, {"guest", "1", "6", "stale"}}}};
     return st;
 }
 
@@ -49,8 +48,8 @@ TEST(FleetPlan, ComparesOnlyWhatTheManifestNamesAndWritesTheRadioWhole) {
     EXPECT_FALSE(p.touches(Group::Basic));
 
     const DevicePlan sent = planDevice(m.devices[0], sampleState(), true);
-    EXPECT_EQ(fields(sent).back(), "management_vlan: (cannot be read) -> 5");
-    EXPECT_EQ(sent.managementVlan, 5u);
+    EXPECT_EQ(std::tuple(fields(sent).back(), sent.managementVlan),
+              std::tuple("management_vlan: (cannot be read) -> 5", 5u));
 }
 
 TEST(FleetPlan, RefusesWhatItWouldSendBackCutAndValuesTheDeviceShouldNotGet) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 
 #include <unistd.h>
 
@@ -90,9 +91,7 @@ TEST(TarnText, DeviceTextsReachTheTerminalEscaped) {
     const std::pair<std::string, std::string> cases[] = {
         {"two\nlines\tand\r", "two\\nlines\\tand\\r"},
         {"del\x7f", "del\\x7f"},
-        {"csi\xc2\x9b"
-         "31m",
-         "csi\\u009b31m"},                                           // C1 control as UTF-8
+        {"csi\u009b31m", "csi\\u009b31m"},                           // C1 control as UTF-8
         {"raw\x9b\xff", "raw\\x9b\\xff"},                            // not UTF-8
         {"lrm\xe2\x80\x8e ls\xe2\x80\xa8", "lrm\\u200e ls\\u2028"},  // marks and separators
         {"a\\x1b", "a\\\\x1b"},                                      // a device's own backslash
@@ -112,13 +111,9 @@ TEST(TarnText, TableColumnsAlignByDisplayWidth) {
         {text("ssid", "plain"), number("vap", 3)}};
     const std::string table = toTable(rows, {{"ssid", "SSID"}, {"vap", "VAP"}});
     std::vector<size_t> vapColumn;
-    for (size_t start = 0; start < table.size();) {
-        const size_t end = table.find('\n', start);
-        const std::string line = table.substr(start, end - start);
-        const size_t last = line.find_last_of(' ') + 1;
-        vapColumn.push_back(displayWidth(line.substr(0, last)));
-        start = end + 1;
-    }
+    std::istringstream lines(table);
+    for (std::string line; std::getline(lines, line);)
+        vapColumn.push_back(displayWidth(line.substr(0, line.find_last_of(' ') + 1)));
     EXPECT_EQ(vapColumn, std::vector<size_t>(5, vapColumn[0])) << table;
 }
 

@@ -1,6 +1,5 @@
-// Firmware upgrade, configuration backup and restore: the request checks,
-// the command lines they run, the state they write and in which order, and
-// the 152-byte replies. The restore worker runs inline here.
+// Upgrade, backup and restore: request checks, commands run, state written in
+// order, the 152-byte replies. The restore worker runs inline here.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,25 +7,15 @@
 #include <tuple>
 #include <vector>
 
+#include "recorded_commands.h"
 #include "req_func_config.h"
 #include "req_func_firmware.h"
-#include "sys_cmd.h"
-#include "temp_store.h"
 #include "transfer.h"
 #include "wire.h"
 
 namespace wt = wire::transfer;
 
 namespace {
-
-std::vector<std::string> g_commands;
-std::string g_failingPrefix;  // commands starting with it exit with code 1
-
-int recordCommand(const char *command) {
-    g_commands.emplace_back(command);
-    return !g_failingPrefix.empty() && std::string(command).starts_with(g_failingPrefix) ? 1 << 8
-                                                                                         : 0;
-}
 
 bool runWorkerInline(RestoreJob *job) {
     configRestoreWorker(job);
@@ -49,16 +38,16 @@ Body startBody(uint8_t server, uint8_t addrType, const std::string &name) {
     return b;
 }
 
-class Transfers : public ::testing::Test {
+class Transfers : public CommandTest {
 protected:
     void SetUp() override {
-        store().clear();
-        g_commands.clear();
-        g_failingPrefix.clear();
-        sysSetShellExec(recordCommand);
+        CommandTest::SetUp();
         setRestoreWorkerStart(runWorkerInline);
     }
-    void TearDown() override { setRestoreWorkerStart(nullptr); }
+    void TearDown() override {
+        setRestoreWorkerStart(nullptr);
+        CommandTest::TearDown();
+    }
     // Both calls of the contract as the event loop makes them; the reply's sub-service, result,
     // message.
     std::tuple<uint8_t, uint8_t, std::string> call(uint16_t op, const Body &body) {
@@ -66,11 +55,7 @@ protected:
                              : op == 0x101 ? funcConfigBackup
                                            : funcConfigUpgrade;
         std::array<uint8_t, wire::kMaxDatagram> reply{};
-        wire::message_t req{};
-        req.uMsgType = wire::kTypeRequest;
-        req.uMsgTag = 0x1234;
-        req.uOP_Code = op;
-        req.uStatus = wire::kAddrUnicast;
+        wire::message_t req{wire::kTypeRequest, 0x1234, op, {}, {}, wire::kAddrUnicast, 0, 0};
         EXPECT_EQ(handler(&req, body, reply), 152u);
         const auto h = wire::decode_header(reply);
         EXPECT_EQ(std::tuple(h.uMsgType, h.uMsgTag, h.uOP_Code, h.uStatus, h.uRetFlag, h.uBodyLen),

@@ -7,32 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "recorded_commands.h"
 #include "req_func_vlan_snmp.h"
-#include "sys_cmd.h"
-#include "temp_store.h"
 #include "wire.h"
 
 namespace {
 
-std::vector<std::string> g_commands;
-
-int recordCommand(const char *command) {
-    g_commands.emplace_back(command);
-    return 0;
-}
-
-class Handlers : public ::testing::Test {
+class Handlers : public CommandTest {
 protected:
-    void SetUp() override {
-        store().clear();
-        g_commands.clear();
-        sysSetShellExec(recordCommand);
-    }
     // The result code of the 38-byte acknowledgement of `handler`.
     uint32_t send(decltype(&funcVLAN_Config) handler, uint16_t op) {
-        wire::message_t h{};
-        h.uMsgType = wire::kTypeRequest;
-        h.uOP_Code = op;
+        wire::message_t h{wire::kTypeRequest, 0, op, {}, {}, 0, 0, 0};
         std::array<uint8_t, 4096> reply{};
         EXPECT_EQ(handler(&h, body_, reply), 38u);
         return wire::load_le32(reply, 22);

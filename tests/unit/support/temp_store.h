@@ -1,13 +1,7 @@
-// A temporary settings store for the unit tests.
-//
-// Every unit-test program gets its own fresh database in a temporary folder:
-// LSQLQUERY_DB is pointed at it while the program starts, before the
-// library opens its one connection, and the folder is removed at exit.
-// All TempStore objects of a program share that database; tests reach it
-// through store() and call clear() in SetUp to start empty.
-//
-// set() writes directly and is not journaled, so the journal holds only the
-// writes of the code under test.
+// Each unit-test program's own settings database in a temporary folder:
+// LSQLQUERY_DB names it before the library opens its one connection, and the
+// folder is removed at exit. set() is not journaled, so the journal holds only
+// the writes of the code under test.
 #pragma once
 
 #include <gtest/gtest.h>
