@@ -1,8 +1,6 @@
-"""Fixtures: simulated access points in the device sandbox (sim/tarnsim.py), a
-protocol client and tarn, all in the utility namespace. `ap` is a fresh AP whose
-first announcement was seen; `ap_factory(count, seed, daemon_args, start)` adds
-more. Teardown stops everything and deletes every namespace whatever the outcome;
-a failing test's report carries the APs' logs."""
+"""Simulated APs in the device sandbox (sim/tarnsim.py), a protocol client and tarn in its
+utility namespace; teardown deletes every namespace whatever the outcome, a failure reports
+the APs' logs."""
 
 import os
 import pty
@@ -32,7 +30,7 @@ _live_segments = []
 def _sandbox_unavailable():
     if os.geteuid() != 0:
         return "the device sandbox needs root (network and mount namespaces)"
-    if shutil.which("ip") is None or shutil.which("nsenter") is None:
+    if None in (shutil.which("ip"), shutil.which("nsenter")):
         return "iproute2 and util-linux (ip, nsenter) are needed for the device sandbox"
     probe = subprocess.run(["ip", "netns", "list"], capture_output=True, text=True)
     if probe.returncode != 0:
@@ -67,15 +65,13 @@ def pytest_runtest_makereport(item, call):
 
 
 @pytest.fixture(autouse=True, scope="session")
-def _cache_home(tmp_path_factory):
-    """tarn caches discovered devices in the session's folder, not in root's home."""
+def _cache_home(tmp_path_factory):  # tarn's device cache, out of root's home
     os.environ["XDG_CACHE_HOME"] = str(tmp_path_factory.mktemp("cache"))
 
 
 @pytest.fixture
 def segment():
-    seg = tarnsim.Segment()
-    seg.start()
+    seg = tarnsim.Segment().start()
     _live_segments.append(seg)
     yield seg
     _live_segments.remove(seg)

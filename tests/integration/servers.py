@@ -1,17 +1,11 @@
-"""File servers in the utility namespace of the sandbox, for the transfer
-tests: an access point downloads firmware and configuration files from them
-and uploads backups to them. Each serves a private temporary folder, runs in
-the foreground and is stopped by PID.
-
-  * HTTP: busybox httpd on port 80;
-  * TFTP: tftpd-hpa's in.tftpd on port 69, one per address family, with
-    uploads of new files allowed (as a backup needs) and plain Unix
-    permissions (-p: an uploaded file need not be world-writable).
-    Each transfer runs from one fixed port (-R): a client that resends its
-    request while the first is being served (busybox's tftp does after
-    50 ms) meets a port in use, instead of a second transfer that would
-    truncate the file the first one is writing. Transfers take turns: a
-    finished one holds the port for about 2 s, and a client resends.
+"""File servers in the sandbox's utility namespace for the transfer tests, each serving a
+private folder in the foreground, stopped by PID: busybox httpd on port 80, and in.tftpd on
+port 69 per address family (-c: uploads of new files, as a backup needs; -p: plain Unix
+permissions, so an upload need not be world-writable).
+Each TFTP transfer runs from one fixed port (-R): a client that resends its request while the
+first is served (busybox's tftp does after 50 ms) meets a port in use, not a second transfer
+truncating the file the first is writing. A finished transfer holds the port about 2 s; the
+client resends.
 """
 import os
 import shutil
@@ -36,11 +30,8 @@ class FileServer:
     listens on `port` (`proto` "tcp" or "udp")."""
 
     def __init__(self, segment, root, argv, proto, port):
-        self.segment = segment
-        self.root = Path(root)
-        self.argv = argv
-        self.proto, self.port = proto, port
-        self.proc = None
+        self.segment, self.root, self.argv = segment, Path(root), argv
+        self.proto, self.port, self.proc = proto, port, None
 
     def start(self):
         self.root.mkdir(parents=True, exist_ok=True)
@@ -64,7 +55,6 @@ class FileServer:
         self.proc.stderr.close()
 
     def put(self, name, data):
-        """Offers `data` (bytes) as `name`."""
         path = self.path(name)
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data)
@@ -81,9 +71,7 @@ class FileServer:
 
     def wait_file(self, name, timeout=15.0):
         """The content of an uploaded file once its size has settled."""
-        path = self.path(name)
-        deadline = time.monotonic() + timeout
-        last = -1
+        path, deadline, last = self.path(name), time.monotonic() + timeout, -1
         while time.monotonic() < deadline:
             size = path.stat().st_size if path.exists() else -1
             if size > 0 and size == last:
@@ -104,27 +92,26 @@ def tftp_server(segment, root, address):
                       "udp", 69)
 
 
+def _serving(server):
+    yield server.start()
+    server.stop()
+
+
 @pytest.fixture
 def http(segment, tmp_path):
     root = tmp_path / "http"
-    server = FileServer(segment, root, [shutil.which("busybox"), "httpd", "-f", "-p", "80",
-                                        "-h", str(root)], "tcp", 80).start()
-    yield server
-    server.stop()
+    yield from _serving(FileServer(segment, root, [shutil.which("busybox"), "httpd", "-f", "-p",
+                                                   "80", "-h", str(root)], "tcp", 80))
 
 
 @pytest.fixture
 def tftp(segment, tmp_path):
-    server = tftp_server(segment, tmp_path / "tftp", UTIL_IPV4).start()
-    yield server
-    server.stop()
+    yield from _serving(tftp_server(segment, tmp_path / "tftp", UTIL_IPV4))
 
 
 @pytest.fixture
 def tftp6(segment, tmp_path):
-    server = tftp_server(segment, tmp_path / "tftp6", UTIL_IPV6).start()
-    yield server
-    server.stop()
+    yield from _serving(tftp_server(segment, tmp_path / "tftp6", UTIL_IPV6))
 
 
 # ---- transfer requests (0x100 firmware, 0x101 backup, 0x102 restore) ------
@@ -137,8 +124,7 @@ TransferReply = namedtuple("TransferReply", "sst result message")
 
 
 def start_body(server, name, address=UTIL_IPV4):
-    """A start request body: the server by type and address, the file name
-    in its 128-byte field."""
+    """The server by type and address, the file name in its 128-byte field."""
     family, addr_type = (socket.AF_INET6, 2) if ":" in address else (socket.AF_INET, 1)
     return (bytes([SST_CONFIG, server, addr_type]) + socket.inet_pton(family, address)
             + tarnclient.text_field(name, 128))
@@ -149,10 +135,8 @@ def query_body():
 
 
 def transfer(client, device, op, body, timeout=30.0):
-    """Sends one transfer request to `device` and returns its reply. A start
-    over HTTP answers only after the download, hence the long timeout."""
+    """`device`'s reply; a start over HTTP answers only after the download, hence the timeout."""
     replies = client.exchange(tarnclient.to(device, op, body), timeout=timeout, count=1)
-    assert len(replies) == 1, f"no reply to op {op:#x}"
-    assert len(replies[0]) == REPLY_LEN, replies[0]
+    assert [len(r) for r in replies] == [REPLY_LEN], (f"op {op:#x}", replies)
     body = replies[0][22:]
     return TransferReply(body[0], body[1], body[2:130].split(b"\0", 1)[0].decode())

@@ -63,21 +63,15 @@ def cred_block(user, password):
 
 def request(op, body=b"", *, tag=0x1234, mac=None, ip=None, addressed=True, auth=_AUTO,
             body_len=None):
-    """A request datagram, addressed to `mac` and `ip` or broadcast; by default it
-    carries the default credentials when the operation needs them."""
+    """Addressed to `mac` and `ip` or broadcast, with the default credentials if `op` needs them."""
     if auth is _AUTO:
         auth = DEFAULT_AUTH if OPS.get(op, ("", False))[1] else None
-    if addressed:
-        status = ADDRESSED
-    else:
-        status = 0
-        mac = BROADCAST_MAC if mac is None else mac
-        ip = ZERO_IP if ip is None else ip
+    if not addressed:
+        mac, ip = BROADCAST_MAC if mac is None else mac, ZERO_IP if ip is None else ip
     creds = cred_block(*auth) if auth is not None else b""
-    body = bytes(body)
     length = len(body) if body_len is None else body_len
-    return header(TYPE_REQUEST, tag, op, _address_bytes(mac, 6), _address_bytes(ip, 4), status, 0,
-                  length) + creds + body
+    return header(TYPE_REQUEST, tag, op, _address_bytes(mac, 6), _address_bytes(ip, 4),
+                  ADDRESSED if addressed else 0, 0, length) + creds + bytes(body)
 
 
 def to(device, op, body=b"", **kw):
@@ -112,9 +106,7 @@ class Client:
     """The utility's end: a socket on the reply port (also sends) and one for announcements."""
 
     def __init__(self, reply_sock, announce_sock, own_ip):
-        self.reply_sock = reply_sock
-        self.announce_sock = announce_sock
-        self.own_ip = own_ip
+        self.reply_sock, self.announce_sock, self.own_ip = reply_sock, announce_sock, own_ip
 
     def close(self):
         self.reply_sock.close()
@@ -130,12 +122,9 @@ class Client:
             while select.select([s], [], [], 0)[0]:
                 s.recvfrom(65536)
         self.send(datagram)
-        got = []
-        deadline = time.monotonic() + timeout
+        got, deadline = [], time.monotonic() + timeout
         while count is None or len(got) < count:
-            wait = deadline - time.monotonic()
-            if got:
-                wait = min(wait, settle)
+            wait = min(deadline - time.monotonic(), settle if got else timeout)
             if wait <= 0 or not select.select([self.reply_sock], [], [], wait)[0]:
                 break
             got.append(self.reply_sock.recvfrom(65536)[0])

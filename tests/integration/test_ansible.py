@@ -37,10 +37,9 @@ def test_inventory_lists_the_devices_and_a_playbook_applies_once(ap_factory, tar
     # Named after the device; the MAC and address as tarn reports them.
     assert sorted((v["tarn_mac"], v["tarn_ipv4"]) for v in hostvars.values()) == [
         (one.mac_text, one.ip_text), (two.mac_text, two.ip_text)]
-    assert hostvars["lobby"]["tarn_mac"] == one.mac_text
-    # Ansible's own host name would not be the device.
-    assert hostvars[two.mac_text]["tarn_name"] == "localhost"
-    assert set(inventory["tarn_devices"]["hosts"]) == set(hostvars)
+    # Ansible's own host name "localhost" would not be the device.
+    assert (hostvars["lobby"]["tarn_mac"], hostvars[two.mac_text]["tarn_name"],
+            set(inventory["tarn_devices"]["hosts"])) == (one.mac_text, "localhost", set(hostvars))
 
     manifest = tmp_path / "fleet.yaml"
     manifest.write_text("devices:\n" + "".join(
@@ -52,8 +51,8 @@ def test_inventory_lists_the_devices_and_a_playbook_applies_once(ap_factory, tar
 
     before = ssids()
     result, changed = play(ansible, tmp_path, manifest, "--check", "--diff")
-    assert changed == 1 and ssids() == before
-    assert result["diff"]["after"].count("wlan 2.4/1 ssid: visitors") == 2, result["diff"]
+    assert (changed, ssids(), result["diff"]["after"].count("wlan 2.4/1 ssid: visitors")) == (
+        1, before, 2), result["diff"]
     result, changed = play(ansible, tmp_path, manifest)
     assert changed == 1 and ssids() == ["visitors", "visitors"]
     assert sorted(r["mac"] for r in result["results"] if r["changes"]) == \

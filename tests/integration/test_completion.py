@@ -7,9 +7,8 @@ from pathlib import Path
 
 import pytest
 
-from conftest import BUILD, SOURCE
+from conftest import SOURCE, TARN
 
-TARN = BUILD / "tarn" / "tarn"
 BASH_SCRIPT = SOURCE / "tarn" / "completion" / "tarn.bash"
 ZSH_SCRIPT = SOURCE / "tarn" / "completion" / "_tarn"
 BASH_COMPLETION = Path("/usr/share/bash-completion/bash_completion")
@@ -23,7 +22,7 @@ CACHED = [("02:00:00:00:00:01", "192.0.2.11", "lobby"),
           ("0a:00:00:00:00:03", "192.0.2.13", "cellar")]
 
 
-def bash_complete(line, cwd=None, env=None, program=str(TARN)):
+def bash_complete(line, cwd=None, env=None, program=TARN):
     """COMPREPLY at the end of `line` ("tarn ..."), the program typed as `program`."""
     words = WORD.findall(line)
     if line.endswith(" "):
@@ -58,14 +57,13 @@ def cache_home(tmp_path, monkeypatch):
 def test_commands_options_and_file_names(tmp_path):
     offered = bash_complete("tarn ")
     assert offered == help_commands() and "__complete" not in offered
-    get = bash_complete("tarn -d 192.0.2.11 wlan get --")
-    assert {"--radio", "--show-keys", "--json", "--password-file"} <= set(get)
-    assert "--vap" not in get
+    get = set(bash_complete("tarn -d 192.0.2.11 wlan get --"))
+    assert {"--radio", "--show-keys", "--json", "--password-file"} <= get and "--vap" not in get, get
     assert {"--vap", "--ssid", "--security", "--key"} <= set(
         bash_complete("tarn wlan set --radio 2.4 --"))
     assert "-d" in bash_complete("tarn discover -")
-    (tmp_path / "secret.txt").write_text("x\n")
-    (tmp_path / "other").write_text("y\n")
+    for name in ("secret.txt", "other"):
+        (tmp_path / name).write_text("x\n")
     assert bash_complete("tarn --password-file sec", cwd=tmp_path) == ["secret.txt"]
     assert bash_complete("tarn passwd --new-password-file o", cwd=tmp_path) == ["other"]
     # A program typed with a tilde completes itself.
@@ -97,7 +95,7 @@ def test_words_and_option_values(cache_home, line, expected):
 
 
 def test_zsh_function_describes_words_and_escapes_colons(cache_home):
-    def zsh(*words, program=str(TARN), home=os.environ.get("HOME", "/")):
+    def zsh(*words, program=TARN, home=os.environ.get("HOME", "/")):
         script = (f"HOME={home!r}; words=({' '.join(repr(w) for w in (program,) + words)}); "
                   f"CURRENT={len(words) + 1}\n"
                   "_describe() { print -rl -- \"${(@P)${@[-1]}}\" }\n"
@@ -114,7 +112,7 @@ def test_zsh_function_describes_words_and_escapes_colons(cache_home):
     assert zsh("wlan", "get", "--radio", "") == ["2.4", "5"]
     assert zsh("--password-file", "") == ["FILES"]
     # As typed: a program under ~, a word in quotes.
-    assert zsh("'wl'", program="~/tarn", home=str(TARN.parent)) == zsh("wl")
+    assert zsh("'wl'", program="~/tarn", home=str(Path(TARN).parent)) == zsh("wl")
 
 
 def discover(util_run, home):
@@ -134,8 +132,7 @@ def test_discover_puts_the_devices_found_first_keeps_the_cache_bounded_or_is_sil
     lines = (tmp_path / "tarn" / "devices").read_text().splitlines()
     assert lines[:2] == ["02:00:00:00:00:01\t192.0.2.11\ttarn-ap1",
                          "02:00:00:00:00:02\t192.0.2.12\ttarn-ap2"]
-    assert len(lines) == 64
-    assert lines[2:] == [l for l in old if not l.startswith("02:")][:62]
+    assert (len(lines), lines[2:]) == (64, [l for l in old if not l.startswith("02:")][:62])
     assert list((tmp_path / "tarn").iterdir()) == [tmp_path / "tarn" / "devices"]
 
     env = {**os.environ, "XDG_CACHE_HOME": str(tmp_path)}

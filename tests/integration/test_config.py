@@ -17,9 +17,8 @@ def host_validate(path):
 
 def backup(client, ap, files, server, name, address=UTIL_IPV4):
     """A backup that completes; the file as it arrived, checked intact."""
-    reply = transfer(client, ap, OP_BACKUP, start_body(server, name, address))
-    assert (reply.sst, reply.result, reply.message) == (1, 0, "")
-    assert ap.store_get("config", "status") == "complete"
+    assert (transfer(client, ap, OP_BACKUP, start_body(server, name, address)),
+            ap.store_get("config", "status")) == ((1, 0, ""), "complete")
     data = files.wait_file(name)
     assert host_validate(files.path(name)) == 0
     return data
@@ -40,10 +39,10 @@ def test_backups_arrive_intact_by_tftp_whatever_the_server_type_and_over_ipv6(ap
     # An HTTP server type is accepted and the upload still goes by TFTP.
     for server_type, name in ((TFTP, "backup-1.cfg"), (HTTP, "backup-2.cfg")):
         text = backup(client, ap, tftp, server_type, name).decode()
-        assert f"system\t-\t-\tsystem-name\t{ap.name}\n" in text
-        assert "\tstatus\tconfig backup" not in text, "run state stays out of backups"
-        reply = transfer(client, ap, OP_BACKUP, query_body())
-        assert (reply.sst, reply.result, reply.message) == (2, 0, "")
+        # The run state stays out of backups.
+        assert (f"system\t-\t-\tsystem-name\t{ap.name}\n" in text,
+                "\tstatus\tconfig backup" in text) == (True, False), text
+        assert transfer(client, ap, OP_BACKUP, query_body()) == (2, 0, "")
     # Over IPv6 the server is named unbracketed.
     ap.write_file("/system/cfg/debug", "")
     backup(client, ap, tftp6, TFTP, "b6.cfg", UTIL_IPV6)
@@ -62,21 +61,17 @@ def test_restore_fails_a_damaged_file_and_brings_back_a_changed_setting(ap, clie
     # The finished backup blocks a restore until a restore query clears it.
     reply = transfer(client, ap, OP_RESTORE, start_body(server_type, "restore-me.cfg"))
     assert (reply.result, reply.message) == (1, '"complete" is under processing')
-    assert transfer(client, ap, OP_RESTORE, query_body()).result == 3
-    assert ap.store_get("config", "status") == ""
+    assert (transfer(client, ap, OP_RESTORE, query_body()).result,
+            ap.store_get("config", "status")) == (3, "")
 
     assert transfer(client, ap, OP_RESTORE, start_body(server_type, "corrupt.cfg")).result == 0
-    reply = await_restore_result(client, ap)
-    assert (reply.sst, reply.result, reply.message) == (2, 1, "Verify failed")
-    assert ap.store_get("config", "status") == ""
-    reply = transfer(client, ap, OP_RESTORE, query_body())
-    assert (reply.result, reply.message) == (2, "")
+    assert (await_restore_result(client, ap), ap.store_get("config", "status"),
+            transfer(client, ap, OP_RESTORE, query_body())[1:]) == (
+        (2, 1, "Verify failed"), "", (2, ""))
 
     old_pid = ap.daemon_pid()
-    reply = transfer(client, ap, OP_RESTORE, start_body(server_type, "restore-me.cfg"))
-    assert (reply.sst, reply.result, reply.message) == (1, 0, "")
-    reply = await_restore_result(client, ap)
-    assert (reply.sst, reply.result, reply.message) == (2, 3, "")
+    assert transfer(client, ap, OP_RESTORE, start_body(server_type, "restore-me.cfg")) == (1, 0, "")
+    assert await_restore_result(client, ap) == (2, 3, "")
     # The restore tool runs after its pause and reboots the device.
     wait_restart(ap, old_pid)
     assert ap.store_get("system", "system-name") == ap.name

@@ -35,9 +35,7 @@ def test_a_set_is_printed_and_ignored_and_get_reports_the_ap_clock_and_ntp(ap, c
                    r"NTP_Server = s{64}\n")
     assert tarnd_writes(ap, seq) == []
 
-    before = ap_clock(ap)
-    reply = get(client, ap, tag=0x0AC)
-    after = ap_clock(ap)
+    before, reply, after = ap_clock(ap), get(client, ap, tag=0x0AC), ap_clock(ap)
     assert reply[:22] == tc.header(tc.TYPE_REPLY, 0x0AC, GET, ap.mac, ap.ip, 0, 2, 100)
     got = datetime.datetime.strptime(reply[22:36].decode(), CLOCK)
     assert before - datetime.timedelta(seconds=1) <= got <= after + datetime.timedelta(seconds=1)

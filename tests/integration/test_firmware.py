@@ -47,15 +47,13 @@ def test_refused_image_then_busy_refusal(ap, client, http):
     image = http.offer_image("bad.bin", "6.6.6-bad")
     http.put("bad.bin", image[:-1] + bytes([image[-1] ^ 0xFF]))
     http.offer_image("fw.bin", "8.0.0")
-    assert transfer(client, ap, OP_FIRMWARE, start_body(HTTP, "bad.bin"), SLOW) == (1, 0, "")
-    assert ap.store_get(*PROGRESS) == "Validation failed"
-    assert not ap.exists(FLASH)
+    assert (transfer(client, ap, OP_FIRMWARE, start_body(HTTP, "bad.bin"), SLOW),
+            ap.store_get(*PROGRESS), ap.exists(FLASH)) == ((1, 0, ""), "Validation failed", False)
     seq = ap.journal_seq()
     assert transfer(client, ap, OP_FIRMWARE, start_body(HTTP, "fw.bin")) == (
         1, 1, '"Validation failed" is under processing')
-    assert transfer(client, ap, OP_FIRMWARE, query_body()) == (2, 2, "")
-    assert ap.journal(after=seq) == []
-    assert not ap.exists("/tmp/fw.bin"), "nothing downloaded"
+    assert (transfer(client, ap, OP_FIRMWARE, query_body()), ap.journal(after=seq),
+            ap.exists("/tmp/fw.bin")) == ((2, 2, ""), [], False), "answered; nothing downloaded"
 
 
 def test_refused_file_names_run_nothing(ap, client):

@@ -1,5 +1,4 @@
-"""A fleet managed as code: tarn export, plan and apply against five
-simulated access points."""
+"""A fleet managed as code: tarn export, plan and apply against five simulated access points."""
 import json
 import re
 
@@ -54,33 +53,30 @@ def test_the_cycle(ap_factory, tarn, tmp_path):
              {"field": "wlan 2.4/1 vlan", "from": "1", "to": "20"},
              {"field": "wlan 2.4/1 key", "secret": True}]
     renamed = [{"field": "name", "from": "tarn-ap2", "to": "reception"}]
-    assert code == 4
-    assert diff == {
+    assert (code, diff) == (4, {
         "devices": [{"mac": d.mac_text, "name": f"tarn-ap{d.index}",
                      "changes": (renamed if d.index == 2 else []) + guest, "notes": []}
                     for d in aps[:4]],
         "missing": [], "unmanaged": [{"mac": aps[4].mac_text, "name": "tarn-ap5"}],
-        "pending": 17}
+        "pending": 17})
     shown = tarn("plan", str(manifest), env=env).stdout
     assert '  ~ wlan 2.4/1 ssid: "guest" -> "visitors"\n  ~ wlan 2.4/1 vlan: "1" -> "20"\n' \
            '  ~ wlan 2.4/1 key: (changed)\n' in shown
 
     applied = json.loads(ran(tarn("apply", str(manifest), "--json", "--yes", env=env)).stdout)
-    assert applied["plan"] == diff
-    assert applied["results"] == [
+    assert (applied["plan"], applied["results"]) == (diff, [
         {"mac": d.mac_text, "changes": 5 if d.index == 2 else 4, "verified": True, "error": None}
-        for d in aps[:4]]
+        for d in aps[:4]])
     for d in aps[:4]:
         assert (guest_ssid(d), guest_ssid(d, "wlan0"),
                 d.store_get("interface", "wpa-personal-key", object="wlan1vap1"),
                 d.store_get("vap", "vlan-id", object="vap1", where=("radio", "wlan1"))) == \
             ("visitors", "guest", GUEST_KEY, "20")
-    assert aps[1].store_get("system", "system-name") == "reception"
-    assert guest_ssid(aps[4]) == "guest"
+    assert (aps[1].store_get("system", "system-name"), guest_ssid(aps[4])) == ("reception", "guest")
 
     again = json.loads(ran(tarn("apply", str(manifest), "--json", "--yes", env=env)).stdout)
-    assert again["plan"]["pending"] == 0
-    assert [(r["changes"], r["verified"]) for r in again["results"]] == [(0, True)] * 4
+    assert (again["plan"]["pending"], [(r["changes"], r["verified"]) for r in again["results"]]) == (
+        0, [(0, True)] * 4)
 
 
 def test_a_device_that_stops_answering_in_the_middle_of_an_apply(ap_factory, segment, tarn,
@@ -103,17 +99,15 @@ def test_a_device_that_stops_answering_in_the_middle_of_an_apply(ap_factory, seg
     code, out, err = run_seeing_requests(
         segment, ["env", f"TARN_PASSWORD={PASSWORD}", TARN, "-t", "0.5", "-r", "1", "apply",
                   str(manifest), "--json", "--yes"], stop_after_first_write)
-    assert stopped, err
-    assert code == 1, err
+    assert (bool(stopped), code) == (True, 1), err
     results = {r["mac"]: r for r in json.loads(out)["results"]}
     lost = results.pop(victim.mac_text)
     # tarn's search for the device or its commit meets the silence, as the
     # machine's load decides; either way the report says what is left undone.
-    assert lost["verified"] is False
-    assert lost["error"] == (
+    assert lost["verified"] is False and (lost["error"] == (
         "the address settings were written, but the device was not found at its new "
-        f"address, so they were not committed; run tarn -d {victim.mac_text} commit.") or \
-        lost["error"].startswith("stopped answering: "), lost
+        f"address, so they were not committed; run tarn -d {victim.mac_text} commit.") or
+        lost["error"].startswith("stopped answering: ")), lost
     assert [(r["changes"], r["verified"], r["error"]) for r in results.values()] == \
         [(1, True, None)] * 4
     assert [d.store_get("system", "system-name") for d in aps if d is not victim] == \

@@ -15,16 +15,13 @@ def test_capture_files_are_private_and_never_follow_links(ap, client):
     ap.run(f"ln -s /etc/tarn-planted {CAPTURE}/tarn_req_0000 && mkfifo {CAPTURE}/tarn_req_0001",
            check=True)
     requests = [tc.to(ap, 0x99, tag=tag) for tag in (1, 2, 3)]
-    for req in requests:
-        assert len(client.exchange(req, count=1)) == 1
+    assert [len(client.exchange(req, count=1)) for req in requests] == [1, 1, 1]
     folder = ap.path(CAPTURE)
     ap.wait_until(lambda: (folder / "tarn_req_0002").exists(), what="third capture file")
-    assert stat.S_ISLNK(os.lstat(folder / "tarn_req_0000").st_mode)
-    assert not ap.exists("/etc/tarn-planted")
-    assert stat.S_ISFIFO(os.lstat(folder / "tarn_req_0001").st_mode)
-    saved = os.lstat(folder / "tarn_req_0002")
-    assert stat.S_ISREG(saved.st_mode) and stat.S_IMODE(saved.st_mode) == 0o600
-    assert (folder / "tarn_req_0002").read_bytes() == requests[2]
+    modes = [os.lstat(folder / f"tarn_req_000{n}").st_mode for n in range(3)]
+    assert ([stat.S_IFMT(m) for m in modes], stat.S_IMODE(modes[2]), ap.exists("/etc/tarn-planted"),
+            (folder / "tarn_req_0002").read_bytes()) == (
+        [stat.S_IFLNK, stat.S_IFIFO, stat.S_IFREG], 0o600, False, requests[2])
 
 
 def test_device_programs_inherit_no_descriptor(ap, client):

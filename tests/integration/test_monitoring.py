@@ -36,8 +36,7 @@ def stop(proc):
 
 @pytest.fixture
 def background(segment, tmp_path):
-    """background(argv, clean_stop=False, **popen): a program in the utility namespace,
-    stopped by PID in teardown, which fails if it ignores SIGTERM or (clean_stop) exits non-zero."""
+    """background(argv, clean_stop, **popen); fails if SIGTERM is ignored or (clean_stop) exit≠0."""
     procs = []
 
     def start(argv, clean_stop=False, **kw):
@@ -50,11 +49,9 @@ def background(segment, tmp_path):
         procs.append(proc)
         return proc
     yield start
-    failures = []
-    for proc in procs:
-        status = stop(proc)
-        if status is None or (proc.clean_stop and status != 0):
-            failures.append(f"{proc.args} stopped with {status}: {proc.errors()}")
+    stopped = [(proc, stop(proc)) for proc in procs]
+    failures = [f"{p.args} stopped with {status}: {p.errors()}" for p, status in stopped
+                if status is None or (p.clean_stop and status != 0)]
     assert not failures, failures
 
 
@@ -74,15 +71,10 @@ def samples(text, name):
 
 
 def announcement(mac, name, ip, firmware="1.0.0"):
-    body = bytearray(295)
-    body[0:64] = tarnclient.text_field("WLAN-EAP", 64)
-    body[64:96] = tarnclient.text_field("AP", 32)
-    body[96:128] = tarnclient.text_field(firmware, 32)
-    body[128:134] = bytes.fromhex(mac.replace(":", ""))
-    body[198:262] = tarnclient.text_field(name, 64)
-    body[262:266] = socket.inet_aton(ip)
-    return tarnclient.header(tarnclient.TYPE_ANNOUNCE, 0, 0xA0, body[128:134],
-                             socket.inet_aton(ip), 0, 0, len(body)) + bytes(body)
+    t, mac, ip = tarnclient.text_field, bytes.fromhex(mac.replace(":", "")), socket.inet_aton(ip)
+    body = (t("WLAN-EAP", 64) + t("AP", 32) + t(firmware, 32) + mac + bytes(64) + t(name, 64) + ip
+            + bytes(29))  # 295 bytes
+    return tarnclient.header(tarnclient.TYPE_ANNOUNCE, 0, 0xA0, mac, ip, 0, 0, len(body)) + body
 
 
 def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, tarn, background, tmp_path):
@@ -107,9 +99,8 @@ def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, tarn, bac
             if proc.poll() is not None:
                 pytest.fail(f"{proc.args} exited with {proc.poll()}: {proc.errors()}")
         page = http_get(segment, f"http://{PROMETHEUS}/api/v1/query?query=tarn_device_up")
-        if not page:
-            return None
-        return {r["metric"]["mac"]: r["value"][1] for r in json.loads(page)["data"]["result"]}
+        return {r["metric"]["mac"]: r["value"][1]
+                for r in json.loads(page)["data"]["result"]} if page else None
 
     macs = first.mac_text, second.mac_text
     first.wait_until(lambda: up_values() == {macs[0]: "1", macs[1]: "1"}, 30,
@@ -132,10 +123,8 @@ def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, tarn, bac
     ran(subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True,
                        text=True, timeout=30))
     served = set(re.findall(r"^# TYPE (\S+)", text, re.M))
-    used = set(re.findall(r"\b((?:tarn|process)_[a-z_]+)", RULES.read_text()))
-    for panel in json.loads(DASHBOARD.read_text())["panels"]:
-        for target in panel["targets"]:
-            used |= set(re.findall(r"\b((?:tarn|process)_[a-z_]+)", target["expr"]))
+    exprs = [t["expr"] for p in json.loads(DASHBOARD.read_text())["panels"] for t in p["targets"]]
+    used = set(re.findall(r"\b((?:tarn|process)_[a-z_]+)", "\n".join([RULES.read_text(), *exprs])))
     assert used and used <= served, used - served
     assert samples(text, "tarn_device_discovery_rtt_seconds")[f'mac="{macs[0]}"']
     rules = json.loads(http_get(segment, f"http://{PROMETHEUS}/api/v1/rules"))
@@ -144,8 +133,7 @@ def test_prometheus_sees_a_stopped_device_go_down(ap_factory, segment, tarn, bac
 
 
 def test_watch_events_and_their_command(ap, segment, background, tmp_path):
-    out = tmp_path / "events"
-    pwned = tmp_path / "pwned"
+    out, pwned = tmp_path / "events", tmp_path / "pwned"
     # The hook prints, which must not reach watch's JSON lines, and fails, which watch reports.
     hook = (f'printf "%s\\n" "$TARN_JSON" >> {out}; echo hook-output; '
             f'env | grep -c ^TARN_PASSWORD= >> {out}.password')
@@ -164,8 +152,7 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
                                                           tarnclient.PORT_REQUEST))
 
         def fake_events(count):
-            found = [json.loads(e) for e in watch.lines()]
-            found = [e for e in found if e["mac"] == FAKE_MAC]
+            found = [e for e in map(json.loads, watch.lines()) if e["mac"] == FAKE_MAC]
             return found if len(found) >= count else None
 
         announce("$(touch pwned);`touch pwned`", "192.0.2.99")
@@ -187,19 +174,17 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
         ("changed", "firmware", "1.0.0"),
     ]
     times = [datetime.fromisoformat(e["time"].replace("Z", "+00:00")) for e in seen]
-    assert times == sorted(times)
-    assert (times[3] - times[1]).total_seconds() >= 31 - 1
-    assert seen[3]["last_seen"] == seen[2]["time"] and seen[5]["name"] == "spare"
+    assert (times == sorted(times), (times[3] - times[1]).total_seconds() >= 31 - 1,
+            seen[3]["last_seen"] == seen[2]["time"], seen[5]["name"]) == (True, True, True, "spare")
 
     # The hook saw every event in its environment, never the password of
     # tarn's own environment, and never ran a device's text as a command.
     hooked = [json.loads(line) for line in out.read_text().splitlines()]
-    assert [e for e in hooked if e["mac"] == FAKE_MAC] == seen
-    assert set(Path(f"{out}.password").read_text().split()) == {"0"}
-    assert not pwned.exists()
+    assert ([e for e in hooked if e["mac"] == FAKE_MAC], pwned.exists(),
+            set(Path(f"{out}.password").read_text().split())) == (seen, False, {"0"})
     errors = watch.errors()
-    assert "hook-output" in errors
-    assert f"--exec command failed (status 1) for event lost of {FAKE_MAC}." in errors, errors
+    failed = f"--exec command failed (status 1) for event lost of {FAKE_MAC}."
+    assert ("hook-output" in errors, failed in errors) == (True, True), errors
 
     # listen and the exporter heard the same broadcasts beside watch.
     assert listen.wait(timeout=10) == 0
@@ -246,17 +231,16 @@ def test_check_statuses(ap, segment, tmp_path):
     assert status == 0 and line.startswith("TARN OK - ") and (
         "(answer not recorded: cannot create the state folder /proc/no/such: " in line), line
     # Missing parents are created; systemd's StateDirectory= is honoured.
-    fresh = tmp_path / "fresh" / "lib" / "check"
-    assert check(mac, state=fresh)[0] == 0
-    assert (fresh / mac.replace(":", "-")).is_file() and fresh.stat().st_mode & 0o777 == 0o700
-    unit_state = tmp_path / "unit-state"
-    assert check(mac, state=None, env=[f"STATE_DIRECTORY={unit_state}:/elsewhere"])[0] == 0
-    assert (unit_state / mac.replace(":", "-")).is_file()
+    fresh, unit_state = tmp_path / "fresh" / "lib" / "check", tmp_path / "unit-state"
+    assert (check(mac, state=fresh)[0], (fresh / mac.replace(":", "-")).is_file(),
+            fresh.stat().st_mode & 0o777) == (0, True, 0o700)
+    assert (check(mac, state=None, env=[f"STATE_DIRECTORY={unit_state}:/elsewhere"])[0],
+            (unit_state / mac.replace(":", "-")).is_file()) == (0, True)
 
     ap.stop_daemon()
     status, line = check(mac)
-    assert status == 1 and line.startswith(f"TARN WARNING - no device {mac} answered"), line
-    assert re.search(r"Last answered \d+ s ago\. \| age=\d+s;;90;0$", line), line
+    assert status == 1 and line.startswith(f"TARN WARNING - no device {mac} answered") and \
+        re.search(r"Last answered \d+ s ago\. \| age=\d+s;;90;0$", line), line
     status, line = check(mac, "--max-age", "0.001")
     assert status == 2 and line.startswith("TARN CRITICAL - "), line
     assert check(mac, "--max-age", "soon") == (

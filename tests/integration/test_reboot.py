@@ -1,5 +1,4 @@
-"""Reboot on request, in the device sandbox: the reply leaves first, then
-the trigger is set and the management daemon boots the device again."""
+"""Reboot on request: the reply leaves first, then the trigger is set and dmand reboots the AP."""
 
 import tarnclient as tc
 import tarnsim

@@ -7,6 +7,7 @@ import time
 import pytest
 
 import tarnsim
+from conftest import tarnd_writes
 
 USAGE = "main:\n\t-d, --debug: set debug level\n"
 TARND = "/usr/sbin/tarnd"
@@ -26,15 +27,13 @@ def sockets_of(pid):
     return sum(os.readlink(f"{fds}/{fd}").startswith("socket:") for fd in os.listdir(fds))
 
 
-def request_port_bound(ap):
-    """Port 62976 is hex F600."""
+def request_port_bound(ap):  # port 62976 is hex F600
     lines = ap.run("cat /proc/net/udp", check=True).stdout.splitlines()[1:]
     return any(line.split()[1].endswith(":F600") for line in lines)
 
 
 def restored_writes(ap, after):
-    return [(e.section, e.key, e.value) for e in ap.journal(after)
-            if e.writer == "tarnd" and (e.section, e.key) in RESTORED_KEYS]
+    return [w for w in tarnd_writes(ap, after) if w[:2] in RESTORED_KEYS]
 
 
 def test_usage_ends_with_status_0(quiet_ap):
@@ -58,16 +57,15 @@ def test_bind_failure_ends_with_status_255(quiet_ap):
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     try:
         assert holder.stdout.readline() == "bound\n", "the port holder did not bind"
-        # The kept address waits for working sockets: nothing is restored.
+        # The kept address waits for working sockets: nothing is restored, the file kept.
         quiet_ap.write_file(RESERVED, "10.0.0.5,255.0.0.0,10.0.0.1,")
         after = quiet_ap.journal_seq()
         res = quiet_ap.run([TARND, "-f", "/tmp/cap/first", "--folder", "/tmp/cap/second"],
                            timeout=20)
-        assert (res.returncode, res.stdout) == (255, "Bind interface 0 failed.\nout of memory\n")
-        assert restored_writes(quiet_ap, after) == []
-        assert quiet_ap.exists(RESERVED)
         # Every folder option runs its mkdir ...
-        assert quiet_ap.exists("/tmp/cap/first") and quiet_ap.exists("/tmp/cap/second")
+        assert (res.returncode, res.stdout, restored_writes(quiet_ap, after),
+                [quiet_ap.exists(p) for p in (RESERVED, "/tmp/cap/first", "/tmp/cap/second")]) == (
+            255, "Bind interface 0 failed.\nout of memory\n", [], [True] * 3)
         # ... unless overlong (a cut command would create some components) or
         # outside the safe file-name characters (the shell would run the rest).
         for folder, why, absent in [
@@ -90,8 +88,7 @@ def test_no_socket_until_the_management_daemon_is_up(quiet_ap):
     quiet_ap.wait_output(r"This a \w+ endian system", stream="stderr", timeout=10)
     for _ in range(3):
         assert tarnsim.alive(pid), "tarnd ended while waiting"
-        assert sockets_of(pid) == 0
-        assert not request_port_bound(quiet_ap)
+        assert (sockets_of(pid), request_port_bound(quiet_ap)) == (0, False)
         time.sleep(0.7)
     assert not quiet_ap.exists(PID_FILE)
     quiet_ap.write_file(PID_FILE, "")

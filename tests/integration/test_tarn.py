@@ -19,11 +19,10 @@ def test_discovery_of_three_devices(ap_factory, tarn):
     assert [tuple(line.split()[:3]) for line in lines[1:]] == [
         (d.mac_text, d.ip_text, d.store_get("system", "system-name")) for d in three]
     devices = json.loads(tarn("discover", "--json").stdout)
-    assert [d["mac"] for d in devices] == [d.mac_text for d in three]
-    for entry, dev in zip(devices, three):
-        assert (entry["ipv4"], entry["firmware"], entry["dhcp"], type(entry["rtt_ms"])) == \
-            (dev.ip_text, dev.store_get("system", "version"),
-             dev.store_get("management", "dhcp-status") == "up", float)
+    assert [(e["mac"], e["ipv4"], e["firmware"], e["dhcp"], type(e["rtt_ms"]))
+            for e in devices] == [(d.mac_text, d.ip_text, d.store_get("system", "version"),
+                                   d.store_get("management", "dhcp-status") == "up", float)
+                                  for d in three]
     neighbors = json.loads(tarn("neighbor", "--json").stdout)
     assert [n["mac"] for n in neighbors] == sorted(d.mac_text for d in three)
     res = tarn("-t", "0.5", "-r", "1", "-d", "02:00:00:00:00:99", "info")  # others answer
@@ -36,9 +35,9 @@ def test_settings_and_account(ap, tarn, at, tmp_path):
     kept = [("management", "dhcp-status"), ("management", "static-ip"), ("host", "dns-via-dhcp")]
     before = {k: ap.store_get(*k) for k in kept}
     res = ran(tarn("-d", ap.mac_text, "set", "--name", "lobby"))
-    assert re.search(r"^name: +lobby$", res.stdout, re.M), res.stdout
-    assert ap.store_get("system", "system-name") == "lobby"
-    assert {k: ap.store_get(*k) for k in kept} == before
+    assert (bool(re.search(r"^name: +lobby$", res.stdout, re.M)),
+            ap.store_get("system", "system-name"), {k: ap.store_get(*k) for k in kept}) == (
+        True, "lobby", before), res.stdout
     ran(at("-u", "operator", "verify"), 1, "operator is not the administrator")
     new_password = tmp_path / "new-password"
     passwd = ("passwd", "--new-password-file", str(new_password))
@@ -70,8 +69,7 @@ def test_a_lost_request_is_sent_again_with_a_new_tag(ap, segment, util_run, tmp_
 
     password_file = tmp_path / "password"
     os.mkfifo(password_file)
-    watch = segment.socket(tarnclient.PORT_REQUEST)
-    replies = segment.socket(tarnclient.PORT_REPLY)
+    watch, replies = (segment.socket(p) for p in (tarnclient.PORT_REQUEST, tarnclient.PORT_REPLY))
     proc = segment.util_popen([TARN, "-t", "1", "-r", "3", "-d", ap.ip_text,
                                "--password-file", str(password_file), "commit"],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)

@@ -36,8 +36,8 @@ def test_backups_of_three_devices_are_committed_and_restored(ap_factory, tarn, t
     ran(tarn("backup", "--all", "--to", str(repo)))
     assert git(repo, "status", "--porcelain") == "A  notes.txt\n"
     message = git(repo, "log", "-1", "--format=%B")
-    assert message.startswith("backup: 1 changed, 2 unchanged\n"), message
-    assert f"changed:\n  {changed.mac_text} " in message
+    assert message.startswith("backup: 1 changed, 2 unchanged\n") and \
+        f"changed:\n  {changed.mac_text} " in message, message
     assert sorted(git(repo, "show", "--name-only", "--format=", "HEAD").split()) == \
         sorted([backup_name(changed), "manifest.json"])
 
@@ -52,14 +52,11 @@ def test_backups_of_three_devices_are_committed_and_restored(ap_factory, tarn, t
 
 
 def test_faults_are_told_in_a_sentence(ap, at, tmp_path):
-    bad = tmp_path / "bad name.cfg"
-    bad.write_text("x")
-    ran(at("config", "restore", "--from", str(bad)), 2, 'the device refuses the file name '
-        '"bad name.cfg": it takes only letters, digits and . _ - + ~ /.')
-    long = tmp_path / ("f" * 78)
-    long.write_text("x")
-    ran(at("config", "restore", "--from", str(long)), 2,
-        "it takes at most 77 characters for this transfer")
+    for name, why in (("bad name.cfg", 'the device refuses the file name "bad name.cfg": it takes '
+                                       "only letters, digits and . _ - + ~ /."),
+                      ("f" * 78, "it takes at most 77 characters for this transfer")):
+        (tmp_path / name).write_text("x")
+        ran(at("config", "restore", "--from", str(tmp_path / name)), 2, why)
 
 
 def test_a_full_disk_leaves_nothing_half_written(ap, segment, tmp_path):
@@ -73,6 +70,5 @@ def test_a_full_disk_leaves_nothing_half_written(ap, segment, tmp_path):
                            timeout=90)
     status, listing, manifest = res.stdout.split("\n", 2)
     assert status == "status 1", res.stdout + res.stderr
-    assert "No space left on device (the disk is full); nothing was kept." in res.stderr
-    assert listing == "manifest.json"
-    assert [m["outcome"] for m in json.loads(manifest)] == ["failed"]
+    assert ("No space left on device (the disk is full); nothing was kept." in res.stderr, listing,
+            [m["outcome"] for m in json.loads(manifest)]) == (True, "manifest.json", ["failed"]), res

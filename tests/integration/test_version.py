@@ -22,5 +22,4 @@ def test_the_changelog_names_the_project_version():
     # Without git the version falls back to the changelog's, then the project's.
     project = re.search(r"project\(tarnd VERSION ([0-9.]+)", (SOURCE / "CMakeLists.txt").read_text())
     changelog = re.match(r"tarnd \(([^)]+)\)", (SOURCE / "debian" / "changelog").read_text())
-    assert project and changelog
-    assert changelog.group(1) == project.group(1)
+    assert project and changelog and changelog.group(1) == project.group(1), (project, changelog)

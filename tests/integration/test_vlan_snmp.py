@@ -19,10 +19,10 @@ def submit_calls(ap):
 
 
 def test_vlan_runs_set_ipaddress_then_commit_or_is_refused(ap, client):
-    assert client.result(tc.to(ap, VLAN, vlan_body(100, opt1_flag=1), tag=0x0D21), ap) == 3
-    assert submit_calls(ap) == []
-    assert client.result(tc.to(ap, VLAN, vlan_body(100), tag=0x0D20), ap) == 0
-    assert submit_calls(ap) == ["'SET_IPADDRESS'", "'COMMIT'"]
+    for flag, tag, result, calls in ((1, 0x0D21, 3, []),
+                                     (0, 0x0D20, 0, ["'SET_IPADDRESS'", "'COMMIT'"])):
+        assert (client.result(tc.to(ap, VLAN, vlan_body(100, flag), tag=tag), ap),
+                submit_calls(ap)) == (result, calls), flag
 
 
 def test_snmp_takes_no_credentials_and_reads_a_sent_block_as_its_body(ap, client):
@@ -38,6 +38,5 @@ def test_snmp_takes_no_credentials_and_reads_a_sent_block_as_its_body(ap, client
     # A utility that sends its usual block has it read as state and communities.
     block = tc.cred_block("admin", "tarnadmin")
     assert client.result(tc.to(ap, SNMP, bytes(65), auth=("admin", "tarnadmin"), tag=3), ap) == 0
-    assert ap.store_get("snmp", "status") == "up"            # "Y" of "YWRtaW4="
-    assert ap.store_get("snmp", "ro-community") == block[1:33].split(b"\0")[0].decode()
-    assert ap.store_get("snmp", "rw-community") == ""
+    assert [ap.store_get("snmp", k) for k in ("status", "ro-community", "rw-community")] == [
+        "up", block[1:33].split(b"\0")[0].decode(), ""]  # status: "Y" of "YWRtaW4="
