@@ -8,7 +8,7 @@
 #include "command_rules.h"
 
 int main() {
-    // A flash line with the longest name the daemon takes, and one cut short.
+    // A flash line with the longest name the daemon takes, and cut short.
     const std::string whole =
         "/usr/sbin/flash-upgrade " + std::string(82, 'a') + " >/dev/console 2>&1 &";
     const std::pair<std::string, bool> cases[] = {
@@ -24,6 +24,7 @@ int main() {
         {"/usr/sbin/config-file validate x.cfg >/dev/console 2>&1", true},
         {whole, true},
         {"/usr/sbin/flash-upgrade " + std::string(103, 'a'), false},
+        {whole.substr(0, whole.size() - 2), false},  // without its closing &
         {"submit COMMIT; reboot", false},
         {"submit COMMIT\nreboot", false},
         {"submit SET_PASSWD 'admin' 'a'b'", false},
