@@ -65,6 +65,11 @@ def start_exporter(background, *options):
                        *options], clean_stop=True)
 
 
+def complete_lines(path):
+    """The lines a writer has finished, so far."""
+    return path.read_text().rpartition("\n")[0].splitlines() if path.exists() else []
+
+
 def samples(text, name):
     return {m.group(1): m.group(2)
             for m in re.finditer(rf"^{name}(?:{{(.*)}})? (\S+)$", text, re.M)}
@@ -179,9 +184,14 @@ def test_watch_events_and_their_command(ap, segment, background, tmp_path):
 
     # The hook saw every event in its environment, never the password of
     # tarn's own environment, and never ran a device's text as a command.
-    hooked = [json.loads(line) for line in out.read_text().splitlines()]
-    assert ([e for e in hooked if e["mac"] == FAKE_MAC], pwned.exists(),
-            set(Path(f"{out}.password").read_text().split())) == (seen, False, {"0"})
+    # watch prints an event before its hook runs: wait for the last hook.
+    def hooks_done():
+        hooked = [json.loads(line) for line in complete_lines(out)]
+        counts = complete_lines(Path(f"{out}.password"))
+        fake = [e for e in hooked if e["mac"] == FAKE_MAC]
+        return (fake, set(counts)) if len(fake) == len(seen) and len(counts) == len(hooked) else None
+    assert (ap.wait_until(hooks_done, 10, "the hook of every event"), pwned.exists()) == (
+        (seen, {"0"}), False)
     errors = watch.errors()
     failed = f"--exec command failed (status 1) for event lost of {FAKE_MAC}."
     assert ("hook-output" in errors, failed in errors) == (True, True), errors
