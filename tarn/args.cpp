@@ -112,4 +112,8 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+long wholeSecondsSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<long>(secondsSince(start));
+}
+
 }  // namespace tarn

@@ -69,7 +69,9 @@ long parseInteger(const std::string &text, std::string_view what, long min, long
 std::chrono::steady_clock::duration secondsDuration(double seconds);
 // Now plus that many seconds, clamped likewise.
 std::chrono::steady_clock::time_point deadlineIn(double seconds);
-// Seconds from `start` until now.
+// Seconds from `start` until now, and the same cut to whole seconds for
+// the progress lines and reports that show no fraction.
 double secondsSince(std::chrono::steady_clock::time_point start);
+long wholeSecondsSince(std::chrono::steady_clock::time_point start);
 
 }  // namespace tarn

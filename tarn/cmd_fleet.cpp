@@ -367,8 +367,7 @@ int cmdExport(Session &s, Args &a) {
     if (wanted.empty())
         throw NoReplyError("no device answered on the segment.");
     std::vector<FleetRead> reads = readFleet(s, discovery, wanted, cred, kReadEverything);
-    std::vector<size_t> unread;
-    const std::vector<DeviceState> read = keepRead(reads, unread);
+    const std::vector<DeviceState> read = keepRead(reads);
     if (read.empty())
         return kExitNoReply;
     std::vector<std::pair<std::string, std::string>> secrets;

@@ -63,16 +63,15 @@ int readDevices(Session &s, Manifest &m, std::vector<Mac> &unread) {
     SharedDiscovery discovery(s);
     std::vector<FleetRead> read =
         readFleet(s, discovery, macs, cred, Reads{false, false, {true, true}});
-    std::vector<size_t> failed;
-    std::vector<ManifestDevice> devices;
-    for (const DeviceState &st : keepRead(read, failed))
-        devices.push_back(reported(st));
     int status = kExitOk;
-    for (const size_t i : failed) {
-        unread.push_back(macs[i]);
-        status = read[i].code;
-    }
-    m.devices = std::move(devices);
+    for (size_t i = 0; i < read.size(); i++)
+        if (!read[i].state) {
+            unread.push_back(macs[i]);
+            status = read[i].code;
+        }
+    m.devices.clear();
+    for (const DeviceState &st : keepRead(read))
+        m.devices.push_back(reported(st));
     return status;
 }
 

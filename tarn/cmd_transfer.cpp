@@ -271,14 +271,14 @@ int restore(Session &s, Args &a, Source src) {
         const std::optional<Reply> r = s.callOnce(wire::OP_CONFIG_RESTORE, transferQueryBody());
         if (!r) {
             progress("restoring " + mac + ": no answer (" +
-                     std::to_string(static_cast<long>(secondsSince(start))) + " s)");
+                     std::to_string(wholeSecondsSince(start)) + " s)");
             continue;
         }
         const TransferStatus st = parseTransfer(r->body);
         switch (st.result) {
         case 2:
-            progress("restoring " + mac + ": running (" +
-                     std::to_string(static_cast<long>(secondsSince(start))) + " s)");
+            progress("restoring " + mac + ": running (" + std::to_string(wholeSecondsSince(start)) +
+                     " s)");
             continue;
         case 3:
             endProgress();
@@ -360,8 +360,7 @@ int cmdReboot(Session &s, Args &a) {
     if (!h)
         throw NoReplyError(mac + " did not announce itself again after the reboot in time.");
     emit(s, mac + " is back after " + elapsedText(start) + ".",
-         {text("mac", mac), boolean("back", true),
-          number("seconds", static_cast<long>(secondsSince(start))),
+         {text("mac", mac), boolean("back", true), number("seconds", wholeSecondsSince(start)),
           text("firmware", h->announcement.firmware)});
     return kExitOk;
 }

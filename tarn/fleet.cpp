@@ -171,15 +171,13 @@ std::vector<FleetRead> readFleet(Session &s,
     return out;
 }
 
-std::vector<DeviceState> keepRead(std::vector<FleetRead> &reads, std::vector<size_t> &unread) {
+std::vector<DeviceState> keepRead(std::vector<FleetRead> &reads) {
     std::vector<DeviceState> kept;
-    for (size_t i = 0; i < reads.size(); i++) {
-        if (reads[i].state) {
-            kept.push_back(std::move(*reads[i].state));
-            continue;
-        }
-        std::fprintf(stderr, "tarn: %s\n", terminalText(reads[i].error).c_str());
-        unread.push_back(i);
+    for (FleetRead &r : reads) {
+        if (r.state)
+            kept.push_back(std::move(*r.state));
+        else
+            std::fprintf(stderr, "tarn: %s\n", terminalText(r.error).c_str());
     }
     return kept;
 }

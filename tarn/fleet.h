@@ -91,8 +91,8 @@ std::vector<FleetRead> readFleet(Session &s,
                                  const Credentials &cred,
                                  const Reads &reads);
 // The states read whole, in order; each device that was not is named on
-// standard error and its index added to `unread`.
-std::vector<DeviceState> keepRead(std::vector<FleetRead> &reads, std::vector<size_t> &unread);
+// standard error.
+std::vector<DeviceState> keepRead(std::vector<FleetRead> &reads);
 
 struct Change {
     Group group;

@@ -81,7 +81,7 @@ UpgradeResult followUpgrade(Session &s,
             // The progress is cleared at boot: the device restarted.
             return result(UpgradeEnd::NewFirmware, s.rediscover().info.firmware);
         busy = busy || (p && !p->empty());
-        watch(stageText(p), static_cast<long>(secondsSince(start)));
+        watch(stageText(p), wholeSecondsSince(start));
         const auto wake = std::min(deadline, Clock::now() + 2s);
         while (std::optional<Heard> h = waitForDevice(announcements, dev.info.mac, wake))
             if (h->announcement.firmware != dev.info.firmware)
