@@ -541,8 +541,7 @@ int timeSet(Session &s, Args &a) {
     std::vector<std::string> differs;
     if (stamp) {
         // Allow the time since the stamp was taken and a second's rounding.
-        const auto ran =
-            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - asked).count();
+        const long ran = wholeSecondsSince(asked);
         const std::optional<std::time_t> want = stampSeconds(*stamp), got = stampSeconds(now.stamp);
         if (!got || *got < *want - 1 || *got > *want + ran + 1)
             differs.push_back("date " + formatStamp(now.stamp));
